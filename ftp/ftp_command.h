@@ -1,0 +1,36 @@
+// The FTP command interface: one call with fifteen named subcommands over
+// the process's single FtpComponent, used synchronously from the program
+// thread. Names compare without regard to case.
+//
+//   setproxy host port | connect user pass host port | download remote local
+//   upload local remote | getfilesize remote | deletefile remote
+//   rename old new | listdir localfile | setdir dir | makedir dir
+//   deletedir dir | setpassive n | setbinary n | disconnect | getdir
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+#include "runtime/value.h"
+
+namespace ftp {
+
+rt::Value FtpCommand(const std::string& name, const std::vector<rt::Value>& args = {});
+
+// State kept between calls.
+int connectedFlag();          // 1 after a successful connect
+int lastReplyCode();
+std::string lastReplyText();
+
+// The program's table of named procedures for names that are no subcommand.
+void registerNamedProcedure(const std::string& name,
+                            std::function<rt::Value(const std::vector<rt::Value>&)> proc);
+
+// Creates the component on the calling (GUI) thread / shuts it down; the
+// runtime calls these through its component hooks. installIntoRuntime()
+// registers them with rt::setComponentHooks.
+void startupComponent();
+void shutdownComponent();
+void installIntoRuntime();
+
+} // namespace ftp

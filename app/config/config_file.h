@@ -1,0 +1,85 @@
+// The configuration file "Quillpost.ini": sections Set1 to Set10, one per
+// configuration. Nothing is cached: every value is read from the file when it
+// is needed and every change is written at once.
+//
+// Three operations use the file: loading a configuration into the
+// configuration window, saving the window into a configuration, and reading
+// a configuration for an upload. The history keys (History1..20, Protect,
+// Dirs1..10) are read and written by the upload workflow directly through
+// rt::iniRead / rt::iniWrite with app::sectionName().
+#pragma once
+#include <string>
+#include "app/state.h"
+#include "runtime/windows.h"
+
+namespace app {
+
+// Window defaults for keys whose stored text is blank.
+inline constexpr const char* kDefaultServerName = "ftp.example.com";
+inline constexpr const char* kDefaultServerWWWName = "www.example.com";
+inline constexpr const char* kDefaultServerPort = "21";
+inline constexpr const char* kDefaultUsername = "Anonymous";
+inline constexpr const char* kDefaultPassword = "tinsel";
+// "Upload " + number.
+std::string defaultConfigName(int configNumber);
+
+// The controls of the configuration window whose values are loaded and
+// saved, each named after its INI key.
+struct ConfigControls {
+    rt::Handle ConfigName = 0;            // edit: "Bezeichnung:"
+    rt::Handle Active = 0;                // check box "aktiviert"
+    rt::Handle ServerName = 0;            // edit
+    rt::Handle ServerPort = 0;            // edit
+    rt::Handle ServerDirectory = 0;       // edit
+    rt::Handle Username = 0;              // edit
+    rt::Handle Password = 0;              // password edit (shows the plain password)
+    rt::Handle ProxyServer = 0;           // edit
+    rt::Handle ProxyPort = 0;             // edit
+    rt::Handle ServerWWWName = 0;         // edit
+    rt::Handle ServerWWWDirectory = 0;    // edit
+    rt::Handle DelOld = 0;                // drop-down keep list, selected index = DelOld
+    rt::Handle DelClick = 0;              // check box "Rechtsklick auf Uploadfenster ..."
+    rt::Handle PassiveMode = 0;           // check box "&Passiven Modus verwenden"
+    rt::Handle UseClipboardFunction = 0;  // check box "&URL nach Upload ..."
+    rt::Handle Ask = 0;                   // check box "&Vor dem Überschreiben fragen"
+    rt::Handle DirSel = 0;                // check box "&Ordnerwahl vor Upload anbieten"
+};
+
+// Fills the controls from section "Set" + configNumber of state().iniPath,
+// key by key: ConfigName, ServerName, ServerPort, Username, Password
+// (unscrambled), ServerDirectory, ProxyServer, ProxyPort, ServerWWWName,
+// ServerWWWDirectory, DelOld, DirSel, UseClipboardFunction, PassiveMode, Ask,
+// Active, DelClick. Blank texts show the window defaults above. Also sets
+// the enabled states that follow from the values: DelClick enabled exactly
+// when DelOld != 0; the keep list and ServerWWWDirectory enabled exactly
+// when DirSel == 0. The window's own coupling flags are not touched.
+void loadIntoWindow(int configNumber, const ConfigControls& controls);
+
+// Stores the controls into section "Set" + configNumber: cleans the name
+// field (/ \ : ? * < > " become "_", the field shows the cleaned name), runs
+// the shortcut step (UpdateShortcut, which may show the duplicate-name box
+// and writes ConfigName), then writes Active, UseClipboardFunction, DelOld,
+// PassiveMode, ServerName, ServerPort, Username, Password (scrambled),
+// ServerDirectory, ServerWWWName, ServerWWWDirectory, ProxyServer,
+// ProxyPort, Ask, DirSel, DelClick in this order.
+void saveFromWindow(int configNumber, const ConfigControls& controls);
+
+// Reads the settings of section "Set" + configNumber of iniPath for an
+// upload, in the order UseClipboardFunction, DirSel, Ask, DelOld, DelClick,
+// ProxyServer, ProxyPort, ServerName, PassiveMode, ServerPort, Username,
+// Password (unscrambled), ServerDirectory (normalised), ServerWWWName,
+// ServerWWWDirectory. No defaults: missing keys give "" or 0.
+UploadSettings readUploadSettings(const std::string& iniPath, int configNumber);
+
+// Pure normalisations.
+// One leading "/" and one trailing "/" removed: "/pub/files/" -> "pub/files",
+// "//x" -> "/x", "/" -> "".
+std::string normaliseServerDirectory(const std::string& stored);
+// Lower case, then every "ftp://" removed.
+std::string normaliseServerName(const std::string& typed);
+// Lower case, then every "http://" removed.
+std::string normaliseServerWWWName(const std::string& typed);
+// Each of / \ : ? * < > " replaced by "_".
+std::string cleanConfigName(const std::string& typed);
+
+} // namespace app

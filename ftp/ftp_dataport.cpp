@@ -1,0 +1,80 @@
+#include "ftp/ftp_dataport.h"
+
+#include <cstdio>
+
+namespace ftp {
+namespace {
+
+constexpr std::uint32_t kLoopbackNetOrder = 0x0100007Fu;  // 127.0.0.1 as in sin_addr
+
+// Bytes of an address held in network order, first byte first.
+unsigned octet(std::uint32_t netOrder, int i)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(&netOrder);
+    return p[i];
+}
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+} // namespace
+
+std::string portCommand(std::uint32_t serverAddr, std::uint32_t localAddr, unsigned port)
+{
+    char buf[64];
+    const unsigned hi = (port / 256) & 0xFF, lo = port % 256;
+    if (serverAddr == kLoopbackNetOrder)
+        std::snprintf(buf, sizeof buf, "PORT 127,0,0,1,%u,%u", hi, lo);
+    else
+        std::snprintf(buf, sizeof buf, "PORT %u,%u,%u,%u,%u,%u", octet(localAddr, 0),
+                      octet(localAddr, 1), octet(localAddr, 2), octet(localAddr, 3), hi, lo);
+    return buf;
+}
+
+std::optional<std::uint16_t> passivePort(const std::string& reply)
+{
+    size_t pos = reply.find('(');
+    if (pos != std::string::npos) {
+        ++pos;
+    } else {
+        pos = 0;
+        while (pos < reply.size() && isDigit(reply[pos])) ++pos;  // the reply code
+        while (pos < reply.size() && !isDigit(reply[pos])) ++pos;
+    }
+    unsigned fields[6];
+    for (int i = 0; i < 6; ++i) {
+        while (pos < reply.size() && reply[pos] == ' ') ++pos;
+        if (pos >= reply.size() || !isDigit(reply[pos])) return std::nullopt;
+        unsigned v = 0;
+        while (pos < reply.size() && isDigit(reply[pos])) {
+            v = v * 10 + unsigned(reply[pos] - '0');
+            if (v > 0xFFFF) return std::nullopt;
+            ++pos;
+        }
+        fields[i] = v;
+        while (pos < reply.size() && reply[pos] == ' ') ++pos;
+        if (i < 5) {
+            if (pos >= reply.size() || reply[pos] != ',') return std::nullopt;
+            ++pos;
+        }
+    }
+    const auto port = std::uint16_t((fields[4] * 256 + fields[5]) & 0xFFFF);
+    if (port == 0) return std::nullopt;
+    return port;
+}
+
+std::int64_t transferRate(std::int64_t bytes, std::uint32_t elapsedMs)
+{
+    if (bytes < 32768) return bytes * 1000 / elapsedMs;
+    return bytes / elapsedMs * 1000;
+}
+
+std::string summaryLine(std::int64_t bytes, std::uint32_t elapsedMs)
+{
+    std::string line = "! " + std::to_string(bytes) + " bytes received/sent in " +
+                       std::to_string(elapsedMs / 1000) + " seconds";
+    if (elapsedMs != 0)
+        line += " (" + std::to_string(transferRate(bytes, elapsedMs)) + " Bytes/sec)";
+    return line;
+}
+
+} // namespace ftp

@@ -1,0 +1,31 @@
+// Text side of data connections, free of sockets: the PORT command, the port
+// announced in a 227 reply, and the end-of-transfer summary line.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace ftp {
+
+// The PORT command announcing local port `port`. Addresses are IPv4 in
+// network order: `serverAddr` is the address the control connection was made
+// to, `localAddr` the control connection's own end. A server at 127.0.0.1 is
+// always told 127,0,0,1, whatever the local interface.
+std::string portCommand(std::uint32_t serverAddr, std::uint32_t localAddr, unsigned port);
+
+// The data port of a 227 reply: after "(" four address fields are skipped,
+// then h and l give h * 256 + l, taken as 16 bits. The address fields are
+// never used; the data connection goes to the control connection's peer.
+// A reply without "(" is read from its first digit after the code. Empty
+// when fewer than six numbers are found or the port is 0.
+std::optional<std::uint16_t> passivePort(const std::string& reply);
+
+// Bytes per second of a transfer; elapsed must not be 0. Below 32768 bytes
+// the product comes first (precise), above it the quotient (no overflow).
+std::int64_t transferRate(std::int64_t bytes, std::uint32_t elapsedMs);
+
+// "! N bytes received/sent in S seconds" plus " (R Bytes/sec)" when any time
+// passed.
+std::string summaryLine(std::int64_t bytes, std::uint32_t elapsedMs);
+
+} // namespace ftp

@@ -1,0 +1,68 @@
+// Table tests for the socket-free text of data connections.
+#include <gtest/gtest.h>
+#include <winsock2.h>
+
+#include "ftp/ftp_dataport.h"
+
+namespace {
+
+std::uint32_t addr(const char* dotted) { return inet_addr(dotted); }
+
+TEST(PortCommand, Table)
+{
+    struct Row { const char* server; const char* local; unsigned port; const char* want; };
+    const Row rows[] = {
+        {"127.0.0.1", "127.0.0.1", 21, "PORT 127,0,0,1,0,21"},
+        // A loopback server hears 127,0,0,1 whatever the local end says.
+        {"127.0.0.1", "10.1.2.3", 40000, "PORT 127,0,0,1,156,64"},
+        {"127.0.0.2", "127.0.0.2", 40000, "PORT 127,0,0,2,156,64"},
+        {"192.168.7.9", "192.168.7.20", 65535, "PORT 192,168,7,20,255,255"},
+        {"10.0.0.1", "10.0.0.2", 256, "PORT 10,0,0,2,1,0"},
+        {"10.0.0.1", "10.0.0.2", 255, "PORT 10,0,0,2,0,255"},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(ftp::portCommand(addr(r.server), addr(r.local), r.port), r.want) << r.server;
+}
+
+TEST(PassivePort, Table)
+{
+    struct Row { const char* reply; int want; };  // -1: no port
+    const Row rows[] = {
+        {"227 Entering Passive Mode (127,0,0,1,117,49).", 117 * 256 + 49},
+        {"227 Entering Passive Mode (127,0,0,2,4,1)", 1025},  // address ignored
+        {"227 =(10,0,0,1, 200 , 7)", 200 * 256 + 7},
+        {"227 Entering Passive Mode 127,0,0,1,39,16", 10000},  // no parenthesis
+        {"227 (0,0,0,0,255,255)", 65535},
+        {"227 (1,2,3,4,256,1)", 1},         // taken as 16 bits
+        {"227 (127,0,0,1,0,0)", -1},        // port 0 cannot be connected to
+        {"227 (127,0,0,1,4)", -1},          // five numbers
+        {"227 Entering Passive Mode", -1},
+        {"227 (a,b,c,d,e,f)", -1},
+        {"", -1},
+    };
+    for (const Row& r : rows) {
+        auto p = ftp::passivePort(r.reply);
+        if (r.want < 0)
+            EXPECT_FALSE(p.has_value()) << r.reply;
+        else
+            EXPECT_EQ(p.value_or(0), r.want) << r.reply;
+    }
+}
+
+TEST(SummaryLine, Table)
+{
+    struct Row { std::int64_t bytes; std::uint32_t ms; const char* want; };
+    const Row rows[] = {
+        {0, 0, "! 0 bytes received/sent in 0 seconds"},
+        {1514, 0, "! 1514 bytes received/sent in 0 seconds"},
+        {1, 3, "! 1 bytes received/sent in 0 seconds (333 Bytes/sec)"},
+        {32767, 1000, "! 32767 bytes received/sent in 1 seconds (32767 Bytes/sec)"},
+        // From 32768 on the quotient comes first and drops the remainder.
+        {32768, 1000, "! 32768 bytes received/sent in 1 seconds (32000 Bytes/sec)"},
+        {67108864, 2500, "! 67108864 bytes received/sent in 2 seconds (26843000 Bytes/sec)"},
+        {100, 999, "! 100 bytes received/sent in 0 seconds (100 Bytes/sec)"},
+    };
+    for (const Row& r : rows) EXPECT_EQ(ftp::summaryLine(r.bytes, r.ms), r.want);
+}
+
+} // namespace

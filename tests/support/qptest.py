@@ -1,0 +1,450 @@
+"""Test support for end-to-end tests of Quillpost under Wine.
+
+Session: an isolated desktop for one test: its own Xvfb display, its own copy
+of the test bench's booted Wine prefix and its own wineserver, so tests that
+look for windows by title, answer message boxes or read the clipboard can run
+in parallel. FTP server fixtures bind to 127.0.0.1 only, on free ports.
+
+    with qptest.Session("upload-basic") as s, qptest.PyFtpd(root) as ftpd:
+        p = s.start(qptest.exe("Quillpost.exe"), ["1", s.winpath(f)], cwd=base)
+        text = s.answer("Fehler:", qptest.IDOK)
+        assert s.clipboard() == b"http://..."
+"""
+import contextlib
+import os
+import random
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+BUILD = os.environ.get("QP_BUILD", os.path.join(ROOT, "build"))
+WINE_RUN = os.path.join(ROOT, "tools", "wine-run")
+PYTHON = "/usr/bin/python3"
+
+IDOK, IDCANCEL, IDYES, IDNO = 1, 2, 6, 7
+
+
+class TimeoutError_(AssertionError):
+    pass
+
+
+def exe(name):
+    """Path of a program built in the build tree (first match)."""
+    direct = os.path.join(BUILD, name)
+    if os.path.exists(direct):
+        return direct
+    for dirpath, _dirs, files in os.walk(BUILD):
+        if "wineprefix" in dirpath or "/sessions" in dirpath:
+            continue
+        if name in files:
+            return os.path.join(dirpath, name)
+    raise FileNotFoundError(name + " not found under " + BUILD)
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def free_port_range(n=10):
+    """A run of n consecutive free ports (for passive data connections)."""
+    for _ in range(200):
+        base = random.randint(20000, 60000 - n)
+        ok = True
+        for p in range(base, base + n):
+            with socket.socket() as s:
+                try:
+                    s.bind(("127.0.0.1", p))
+                except OSError:
+                    ok = False
+                    break
+        if ok:
+            return base, base + n - 1
+    raise RuntimeError("no free port range")
+
+
+def wait_until(pred, timeout, what="condition", interval=0.05):
+    end = time.monotonic() + timeout
+    while True:
+        v = pred()
+        if v:
+            return v
+        if time.monotonic() >= end:
+            raise TimeoutError_("timed out after %.1f s waiting for %s" % (timeout, what))
+        time.sleep(interval)
+
+
+def wait_port(port, timeout=10):
+    def up():
+        with socket.socket() as s:
+            s.settimeout(0.2)
+            return s.connect_ex(("127.0.0.1", port)) == 0
+    wait_until(up, timeout, "port %d" % port)
+
+
+def read_ini(path):
+    """INI file as {section: {key: value}} with values as CP1252 text."""
+    result, section = {}, None
+    if not os.path.exists(path):
+        return result
+    with open(path, "rb") as f:
+        for raw in f.read().decode("cp1252").splitlines():
+            line = raw.strip()
+            if line.startswith("[") and line.endswith("]"):
+                section = result.setdefault(line[1:-1], {})
+            elif "=" in line and section is not None:
+                k, v = raw.split("=", 1)
+                section[k.strip()] = v
+    return result
+
+
+def write_ini(path, sections):
+    """Writes {section: {key: value}} as a CP1252 INI file with CR LF."""
+    lines = []
+    for name, keys in sections.items():
+        lines.append("[%s]" % name)
+        for k, v in keys.items():
+            lines.append("%s=%s" % (k, v))
+    with open(path, "wb") as f:
+        f.write(("\r\n".join(lines) + "\r\n").encode("cp1252"))
+
+
+class Session:
+    """Own Xvfb, own Wine prefix copy, own wineserver; cleaned up on exit."""
+
+    def __init__(self, name="session", keep=None):
+        self.name = name
+        base = os.path.join(BUILD, "sessions")
+        os.makedirs(base, exist_ok=True)
+        self.dir = tempfile.mkdtemp(prefix=name + "-", dir=base)
+        self.keep = keep if keep is not None else bool(os.environ.get("QP_KEEP"))
+        self.procs = []
+        self.xvfb = None
+
+    # -- set-up ---------------------------------------------------------
+    def __enter__(self):
+        try:
+            self._start_display()
+            self._make_prefix()
+            self._start_wineserver()
+        except BaseException:
+            self.__exit__(None, None, None)
+            raise
+        return self
+
+    def _start_display(self):
+        for _ in range(100):
+            n = random.randint(100, 900)
+            if os.path.exists("/tmp/.X11-unix/X%d" % n) or os.path.exists("/tmp/.X%d-lock" % n):
+                continue
+            self.xvfb = subprocess.Popen(
+                ["Xvfb", ":%d" % n, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            try:
+                wait_until(lambda: os.path.exists("/tmp/.X11-unix/X%d" % n) or self.xvfb.poll() is not None,
+                           10, "Xvfb :%d" % n)
+            except TimeoutError_:
+                self.xvfb.kill()
+                continue
+            if self.xvfb.poll() is None:
+                self.display = ":%d" % n
+                return
+        raise RuntimeError("could not start Xvfb")
+
+    def _make_prefix(self):
+        template = os.environ.get("QP_WINEPREFIX", os.path.join(BUILD, "wineprefix"))
+        self.prefix = os.path.join(self.dir, "prefix")
+        if os.path.exists(os.path.join(template, "system.reg")):
+            subprocess.run(["cp", "-a", template, self.prefix], check=True)
+            for lock in ("wineserver", ".update-timestamp-lock"):
+                with contextlib.suppress(OSError):
+                    os.remove(os.path.join(self.prefix, lock))
+        else:
+            os.makedirs(self.prefix)
+        self.env = dict(os.environ)
+        self.env.update(WINEPREFIX=self.prefix, QP_WINEPREFIX=self.prefix, DISPLAY=self.display,
+                        WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", LANG="C.UTF-8")
+
+    def _start_wineserver(self):
+        self.wineserver = subprocess.Popen(["wineserver", "-p", "-f"], env=self.env, stdin=subprocess.DEVNULL,
+                                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if not os.path.exists(os.path.join(self.prefix, "system.reg")):
+            subprocess.run([WINE_RUN, "wineboot", "-i"], env=self.env, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+
+    def __exit__(self, *exc):
+        for p in self.procs:
+            if p.poll() is None:
+                with contextlib.suppress(Exception):
+                    p.kill()
+                    p.wait(5)
+        if getattr(self, "env", None):
+            subprocess.run(["wineserver", "-k"], env=self.env, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+        if getattr(self, "wineserver", None):
+            with contextlib.suppress(Exception):
+                self.wineserver.wait(10)
+        if self.xvfb and self.xvfb.poll() is None:
+            self.xvfb.terminate()
+            with contextlib.suppress(Exception):
+                self.xvfb.wait(5)
+        if not self.keep and exc[0] is None:
+            shutil.rmtree(self.dir, ignore_errors=True)
+        elif exc[0] is not None:
+            print("session files kept in", self.dir, file=sys.stderr)
+        return False
+
+    # -- programs -------------------------------------------------------
+    @staticmethod
+    def winpath(path):
+        """Windows form of a Unix path (drive Z: maps the Unix root)."""
+        return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+    def start(self, program, args=(), cwd=None, name=None):
+        """Starts a Windows program; output goes to files in the session folder."""
+        tag = name or os.path.basename(program)
+        out = open(os.path.join(self.dir, "%s-%d.out" % (tag, len(self.procs))), "wb")
+        p = subprocess.Popen([WINE_RUN, program] + list(args), cwd=cwd or self.dir, env=self.env,
+                             stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
+        out.close()
+        self.procs.append(p)
+        return p
+
+    def run(self, program, args=(), cwd=None, timeout=60):
+        """Runs a Windows program to its end; returns (exit code, output bytes)."""
+        r = subprocess.run([WINE_RUN, program] + list(args), cwd=cwd or self.dir, env=self.env,
+                           stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                           timeout=timeout)
+        return r.returncode, r.stdout
+
+    def winctl(self, *args, timeout=30, check=True):
+        r = subprocess.run([WINE_RUN, exe("winctl.exe")] + [str(a) for a in args], env=self.env,
+                           stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                           timeout=timeout)
+        if check and r.returncode != 0:
+            raise TimeoutError_("winctl %s failed (%d): %s" % (" ".join(map(str, args)), r.returncode,
+                                                               r.stderr.decode(errors="replace")))
+        return r.stdout
+
+    def wait_window(self, title_prefix, timeout=20):
+        out = self.winctl("wait", title_prefix, int(timeout * 1000), timeout=timeout + 20, check=False)
+        if not out.strip():
+            raise TimeoutError_("no window titled %r within %s s" % (title_prefix, timeout))
+        return int(out)
+
+    def find_window(self, title_prefix):
+        out = self.winctl("find", title_prefix, check=False)
+        return int(out) if out.strip() else 0
+
+    def wait_box(self, caption, timeout=20):
+        out = self._winctl_bytes(["waitbox", caption, str(int(timeout * 1000))], timeout + 20)
+        if not out.strip():
+            raise TimeoutError_("no box captioned %r within %s s" % (caption, timeout))
+        return int(out)
+
+    def _winctl_bytes(self, args, timeout):
+        r = subprocess.run([WINE_RUN, exe("winctl.exe")] + args, env=self.env, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
+        return r.stdout
+
+    def box_text(self, hwnd):
+        return self.winctl("boxtext", hwnd).decode("cp1252")
+
+    def press(self, hwnd, button_id):
+        self.winctl("press", hwnd, button_id)
+
+    def answer(self, caption, button_id, timeout=20):
+        """Waits for a message box by caption, presses a button, returns its text."""
+        h = self.wait_box(caption, timeout)
+        text = self.box_text(h)
+        self.press(h, button_id)
+        self.winctl("waitgone", h, 10000, timeout=30, check=False)
+        return text
+
+    def children(self, hwnd):
+        """[(hwnd, id, class, style, exstyle, text)] of a window's children."""
+        rows = []
+        for line in self.winctl("children", hwnd).decode("cp1252").splitlines():
+            h, i, cls, st, ex, rest = line.split(" ", 5)
+            rows.append((int(h), int(i), cls, int(st, 16), int(ex, 16), rest[1:-1]))
+        return rows
+
+    def info(self, hwnd):
+        d = {}
+        for line in self.winctl("info", hwnd).decode("cp1252").splitlines():
+            k, _, v = line.partition("=")
+            d[k] = v
+        return d
+
+    def get_text(self, hwnd):
+        return self.winctl("gettext", hwnd).decode("cp1252")
+
+    def clipboard(self):
+        """The clipboard's CF_TEXT, bytes exactly as stored (None when empty)."""
+        r = subprocess.run([WINE_RUN, exe("winctl.exe"), "clip"], env=self.env, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=30)
+        return r.stdout if r.returncode == 0 else None
+
+    def xdotool(self, *args):
+        return subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=30).stdout
+
+    def screenshot(self, path, hwnd=None):
+        """PNG of the whole screen, or cropped to a window's rectangle."""
+        args = ["import", "-window", "root"]
+        if hwnd:
+            l, t, r, b = map(int, self.info(hwnd)["rect"].split())
+            args += ["-crop", "%dx%d+%d+%d" % (r - l, b - t, max(l, 0), max(t, 0))]
+        subprocess.run(args + [path], env=self.env, check=True, timeout=60,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return path
+
+    def wait_exit(self, proc, timeout=60):
+        try:
+            return proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            raise TimeoutError_("program did not end within %s s" % timeout)
+
+
+# -- FTP servers -------------------------------------------------------------
+
+class _Server:
+    def __exit__(self, *exc):
+        self.stop()
+        return False
+
+    def stop(self):
+        if self.proc and self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait(5)
+
+
+class PyFtpd(_Server):
+    """pyftpdlib on 127.0.0.1 serving `root`, user/password login (and
+    anonymous read-write when anonymous=True). `log` collects the session."""
+
+    def __init__(self, root, user="user", password="pass", anonymous=False, port=None):
+        self.root, self.user, self.password, self.anonymous = root, user, password, anonymous
+        self.port = port or free_port()
+        self.proc = None
+        self.log = None
+
+    def __enter__(self):
+        lo, hi = free_port_range(10)
+        self.log = tempfile.NamedTemporaryFile(prefix="pyftpd-", suffix=".log", delete=False).name
+        self.proc = subprocess.Popen(
+            [PYTHON, os.path.join(ROOT, "tests", "support", "ftpd.py"), "--port", str(self.port),
+             "--root", self.root, "--user", self.user, "--password", self.password,
+             "--passive", "%d-%d" % (lo, hi)] + (["--anonymous"] if self.anonymous else []),
+            stdin=subprocess.DEVNULL, stdout=open(self.log, "wb"), stderr=subprocess.STDOUT)
+        wait_port(self.port)
+        return self
+
+    def commands(self):
+        """Commands the server received, in order (from its log)."""
+        with open(self.log, "rb") as f:
+            return [l.split(b"<- ", 1)[1].strip().decode("cp1252", "replace")
+                    for l in f.read().splitlines() if b"<- " in l]
+
+
+class Vsftpd(_Server):
+    """vsftpd on 127.0.0.1 with anonymous login; uploads go into the folder
+    `upload` of its root (vsftpd refuses a writable anonymous root)."""
+
+    def __init__(self, workdir, port=None):
+        self.workdir = workdir
+        self.port = port or free_port()
+        self.proc = None
+        self.root = os.path.join(workdir, "anon")
+        self.upload = os.path.join(self.root, "upload")
+
+    def __enter__(self):
+        os.makedirs(self.upload, exist_ok=True)
+        os.makedirs("/var/run/vsftpd/empty", exist_ok=True)
+        os.chown(self.root, 0, 0)
+        os.chmod(self.root, 0o755)
+        import pwd
+        ftp = pwd.getpwnam("ftp")
+        os.chown(self.upload, ftp.pw_uid, ftp.pw_gid)
+        os.chmod(self.upload, 0o755)
+        lo, hi = free_port_range(10)
+        conf = os.path.join(self.workdir, "vsftpd.conf")
+        with open(conf, "w") as f:
+            f.write("\n".join([
+                "listen=YES", "listen_ipv6=NO", "listen_address=127.0.0.1", "listen_port=%d" % self.port,
+                "background=NO", "anonymous_enable=YES", "anon_root=" + self.root, "write_enable=YES",
+                "anon_upload_enable=YES", "anon_mkdir_write_enable=YES", "anon_other_write_enable=YES",
+                "anon_umask=022", "no_anon_password=YES", "local_enable=NO", "pasv_enable=YES",
+                "pasv_min_port=%d" % lo, "pasv_max_port=%d" % hi, "pasv_address=127.0.0.1",
+                "port_enable=YES", "connect_from_port_20=NO", "seccomp_sandbox=NO",
+                "secure_chroot_dir=/var/run/vsftpd/empty", "log_ftp_protocol=YES",
+                "vsftpd_log_file=" + os.path.join(self.workdir, "vsftpd.log"), ""]))
+        os.chown(conf, 0, 0)
+        os.chmod(conf, 0o600)
+        self.proc = subprocess.Popen(["vsftpd", conf], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
+        wait_port(self.port)
+        return self
+
+
+def _proftpd_root():
+    """proftpd and mod_proxy unpacked from Debian's packages (not installed:
+    they conflict with vsftpd)."""
+    dest = os.path.join(BUILD, "opt", "ftpd")
+    binary = os.path.join(dest, "usr", "sbin", "proftpd")
+    if os.path.exists(binary) and os.path.exists(os.path.join(dest, "usr", "lib", "proftpd", "mod_proxy.so")):
+        return dest
+    os.makedirs(dest, exist_ok=True)
+    debs = tempfile.mkdtemp(prefix="debs-")
+    subprocess.run(["apt-get", "download", "proftpd-core", "proftpd-mod-proxy"], cwd=debs, check=True,
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+    for deb in os.listdir(debs):
+        subprocess.run(["dpkg-deb", "-x", os.path.join(debs, deb), dest], check=True)
+    shutil.rmtree(debs, ignore_errors=True)
+    return dest
+
+
+class ProftpdProxy(_Server):
+    """proftpd with mod_proxy as a forward FTP proxy on 127.0.0.1 that takes
+    the target in USER (user@127.0.0.1:port)."""
+
+    def __init__(self, workdir, port=None):
+        self.workdir = workdir
+        self.port = port or free_port()
+        self.proc = None
+
+    def __enter__(self):
+        root = _proftpd_root()
+        run = os.path.join(self.workdir, "proftpd")
+        os.makedirs(os.path.join(run, "tables"), exist_ok=True)
+        os.chmod(run, 0o777)
+        os.chmod(os.path.join(run, "tables"), 0o777)
+        lo, hi = free_port_range(10)
+        conf = os.path.join(run, "proxy.conf")
+        with open(conf, "w") as f:
+            f.write("\n".join([
+                "ServerType standalone", "Port %d" % self.port, "DefaultAddress 127.0.0.1",
+                "SocketBindTight on", "UseIPv6 off", "User nobody", "Group nogroup",
+                "PidFile %s/pid" % run, "ScoreboardFile %s/sb" % run, "DelayTable %s/delay" % run,
+                "WtmpLog off", "UseReverseDNS off", "RequireValidShell off",
+                "PassivePorts %d %d" % (lo, hi), "MasqueradeAddress 127.0.0.1", "AllowOverwrite on",
+                "ModulePath %s/usr/lib/proftpd" % root, "LoadModule mod_proxy.c",
+                "<Class loopback>", "  From 127.0.0.0/8", "  ProxyForwardEnabled on", "</Class>",
+                "ProxyEngine on", "ProxyTables %s/tables" % run, "ProxyRole forward",
+                "ProxyForwardMethod user@host", "ProxyForwardTo ^127\\.0\\.0\\.1:[0-9]+$", ""]))
+        env = dict(os.environ, LD_PRELOAD="/usr/lib/x86_64-linux-gnu/libssl.so.3")
+        self.proc = subprocess.Popen([os.path.join(root, "usr", "sbin", "proftpd"), "-n", "-c", conf],
+                                     env=env, stdin=subprocess.DEVNULL,
+                                     stdout=open(os.path.join(run, "log"), "wb"), stderr=subprocess.STDOUT)
+        wait_port(self.port)
+        return self

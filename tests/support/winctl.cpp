@@ -1,0 +1,252 @@
+// winctl: a Windows-side driver for end-to-end tests. Runs under the same
+// Wine as the program under test and prints what it finds on stdout.
+//
+//   list                          top-level windows: hwnd pid visible class "title"
+//   find PREFIX                   first top-level window whose title starts with PREFIX
+//   wait PREFIX MS                the same, polled until MS milliseconds pass
+//   waitbox CAPTION MS            a dialog (#32770) with exactly this caption
+//   waitgone HWND MS              until the window no longer exists
+//   boxtext HWND                  text of a message box (static 65535)
+//   children HWND                 hwnd id class style exstyle "text" per child
+//   child HWND ID                 handle of the child with this identifier
+//   info HWND                     class, styles, parent, owner, rectangles, pid, font
+//   gettext HWND | settext HWND TEXT
+//   press HWND ID                 command ID to a dialog (as a click on that button)
+//   click HWND                    BM_CLICK to a button
+//   post|send HWND MSG WPARAM LPARAM
+//   close HWND                    WM_CLOSE
+//   items HWND                    items of a list box or combo box, one per line
+//   selection HWND                current selection of a list box or combo box
+//   clip                          clipboard CF_TEXT, bytes exactly as stored
+//   exists HWND                   exit 0 when the window exists
+// Exit code 0 on success, 1 when nothing was found or a wait ran out.
+#include <windows.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+#include <fcntl.h>
+#include <io.h>
+
+namespace {
+
+long long num(HWND h) { return static_cast<long long>(reinterpret_cast<intptr_t>(h)); }
+HWND hwndArg(const char* s) { return reinterpret_cast<HWND>(static_cast<intptr_t>(std::strtoll(s, nullptr, 0))); }
+
+std::string textOf(HWND h)
+{
+    char buf[4096] = {};
+    DWORD_PTR len = 0;
+    SendMessageTimeoutA(h, WM_GETTEXT, sizeof buf, reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG, 2000, &len);
+    return std::string(buf, std::strlen(buf));
+}
+
+std::string classOf(HWND h)
+{
+    char buf[256] = {};
+    GetClassNameA(h, buf, sizeof buf);
+    return buf;
+}
+
+bool startsWithNoCase(const std::string& s, const std::string& prefix)
+{
+    return s.size() >= prefix.size() && _strnicmp(s.c_str(), prefix.c_str(), prefix.size()) == 0;
+}
+
+std::vector<HWND> topLevel()
+{
+    std::vector<HWND> all;
+    EnumWindows([](HWND h, LPARAM p) -> BOOL {
+        reinterpret_cast<std::vector<HWND>*>(p)->push_back(h);
+        return TRUE;
+    }, reinterpret_cast<LPARAM>(&all));
+    return all;
+}
+
+HWND findPrefix(const std::string& prefix)
+{
+    for (HWND h : topLevel())
+        if (startsWithNoCase(textOf(h), prefix)) return h;
+    return nullptr;
+}
+
+HWND findBox(const std::string& caption)
+{
+    for (HWND h : topLevel())
+        if (classOf(h) == "#32770" && IsWindowVisible(h) && textOf(h) == caption) return h;
+    return nullptr;
+}
+
+template <class F> HWND poll(F f, int ms)
+{
+    DWORD end = GetTickCount() + static_cast<DWORD>(ms);
+    for (;;) {
+        if (HWND h = f()) return h;
+        if (static_cast<int>(GetTickCount() - end) >= 0) return nullptr;
+        Sleep(50);
+    }
+}
+
+int printHwnd(HWND h)
+{
+    if (!h) return 1;
+    std::printf("%lld\n", num(h));
+    return 0;
+}
+
+void out(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); }
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    _setmode(_fileno(stdout), _O_BINARY);
+    if (argc < 2) return 2;
+    std::string cmd = argv[1];
+    auto need = [&](int n) {
+        if (argc < n + 2) { std::fprintf(stderr, "winctl %s: missing arguments\n", cmd.c_str()); std::exit(2); }
+    };
+
+    if (cmd == "list") {
+        for (HWND h : topLevel()) {
+            DWORD pid = 0;
+            GetWindowThreadProcessId(h, &pid);
+            std::printf("%lld %lu %d %s \"", num(h), pid, IsWindowVisible(h) ? 1 : 0, classOf(h).c_str());
+            out(textOf(h));
+            std::printf("\"\n");
+        }
+        return 0;
+    }
+    if (cmd == "find") { need(1); return printHwnd(findPrefix(argv[2])); }
+    if (cmd == "wait") {
+        need(2);
+        std::string p = argv[2];
+        return printHwnd(poll([&] { return findPrefix(p); }, std::atoi(argv[3])));
+    }
+    if (cmd == "waitbox") {
+        need(2);
+        std::string c = argv[2];
+        return printHwnd(poll([&] { return findBox(c); }, std::atoi(argv[3])));
+    }
+    if (cmd == "waitgone") {
+        need(2);
+        HWND h = hwndArg(argv[2]);
+        HWND r = poll([&]() -> HWND { return IsWindow(h) ? nullptr : reinterpret_cast<HWND>(1); }, std::atoi(argv[3]));
+        return r ? 0 : 1;
+    }
+    if (cmd == "exists") { need(1); return IsWindow(hwndArg(argv[2])) ? 0 : 1; }
+    if (cmd == "boxtext") {
+        need(1);
+        HWND s = GetDlgItem(hwndArg(argv[2]), 0xFFFF);
+        if (!s) return 1;
+        out(textOf(s));
+        return 0;
+    }
+    if (cmd == "children") {
+        need(1);
+        std::vector<HWND> kids;
+        EnumChildWindows(hwndArg(argv[2]), [](HWND h, LPARAM p) -> BOOL {
+            reinterpret_cast<std::vector<HWND>*>(p)->push_back(h);
+            return TRUE;
+        }, reinterpret_cast<LPARAM>(&kids));
+        for (HWND h : kids) {
+            std::printf("%lld %d %s 0x%08lx 0x%08lx \"", num(h), GetDlgCtrlID(h), classOf(h).c_str(),
+                        static_cast<unsigned long>(GetWindowLongA(h, GWL_STYLE)),
+                        static_cast<unsigned long>(GetWindowLongA(h, GWL_EXSTYLE)));
+            out(textOf(h));
+            std::printf("\"\n");
+        }
+        return 0;
+    }
+    if (cmd == "child") { need(2); return printHwnd(GetDlgItem(hwndArg(argv[2]), std::atoi(argv[3]))); }
+    if (cmd == "info") {
+        need(1);
+        HWND h = hwndArg(argv[2]);
+        if (!IsWindow(h)) return 1;
+        RECT r{}, c{};
+        GetWindowRect(h, &r);
+        GetClientRect(h, &c);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(h, &pid);
+        DWORD_PTR font = 0;
+        SendMessageTimeoutA(h, WM_GETFONT, 0, 0, SMTO_ABORTIFHUNG, 2000, &font);
+        std::string face;
+        if (font) {
+            LOGFONTA lf{};
+            if (GetObjectA(reinterpret_cast<HFONT>(font), sizeof lf, &lf)) {
+                face = lf.lfFaceName;
+                face += " " + std::to_string(lf.lfHeight) + " " + std::to_string(lf.lfWeight);
+            }
+        }
+        std::printf("class=%s\nstyle=0x%08lx\nexstyle=0x%08lx\nparent=%lld\nowner=%lld\n"
+                    "rect=%ld %ld %ld %ld\nclient=%ld %ld\npid=%lu\nvisible=%d\nenabled=%d\nid=%d\nfont=%s\n",
+                    classOf(h).c_str(), static_cast<unsigned long>(GetWindowLongA(h, GWL_STYLE)),
+                    static_cast<unsigned long>(GetWindowLongA(h, GWL_EXSTYLE)), num(GetParent(h)),
+                    num(GetWindow(h, GW_OWNER)), r.left, r.top, r.right, r.bottom, c.right, c.bottom, pid,
+                    IsWindowVisible(h) ? 1 : 0, IsWindowEnabled(h) ? 1 : 0, GetDlgCtrlID(h), face.c_str());
+        return 0;
+    }
+    if (cmd == "gettext") { need(1); out(textOf(hwndArg(argv[2]))); return 0; }
+    if (cmd == "settext") {
+        need(2);
+        DWORD_PTR r = 0;
+        SendMessageTimeoutA(hwndArg(argv[2]), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[3]), SMTO_ABORTIFHUNG, 2000, &r);
+        return 0;
+    }
+    if (cmd == "press") {
+        need(2);
+        HWND dlg = hwndArg(argv[2]);
+        int id = std::atoi(argv[3]);
+        HWND btn = GetDlgItem(dlg, id);
+        return PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(btn)) ? 0 : 1;
+    }
+    if (cmd == "click") {
+        need(1);
+        return PostMessageA(hwndArg(argv[2]), BM_CLICK, 0, 0) ? 0 : 1;
+    }
+    if (cmd == "post" || cmd == "send") {
+        need(4);
+        HWND h = hwndArg(argv[2]);
+        UINT m = static_cast<UINT>(std::strtoul(argv[3], nullptr, 0));
+        WPARAM w = static_cast<WPARAM>(std::strtoull(argv[4], nullptr, 0));
+        LPARAM l = static_cast<LPARAM>(std::strtoll(argv[5], nullptr, 0));
+        if (cmd == "post") return PostMessageA(h, m, w, l) ? 0 : 1;
+        DWORD_PTR r = 0;
+        if (!SendMessageTimeoutA(h, m, w, l, SMTO_ABORTIFHUNG, 5000, &r)) return 1;
+        std::printf("%lld\n", static_cast<long long>(static_cast<LONG_PTR>(r)));
+        return 0;
+    }
+    if (cmd == "close") { need(1); return PostMessageA(hwndArg(argv[2]), WM_CLOSE, 0, 0) ? 0 : 1; }
+    if (cmd == "items" || cmd == "selection") {
+        need(1);
+        HWND h = hwndArg(argv[2]);
+        bool combo = _strnicmp(classOf(h).c_str(), "COMBOBOX", 8) == 0;
+        if (cmd == "selection") {
+            std::printf("%ld\n", static_cast<long>(SendMessageA(h, combo ? CB_GETCURSEL : LB_GETCURSEL, 0, 0)));
+            return 0;
+        }
+        LRESULT n = SendMessageA(h, combo ? CB_GETCOUNT : LB_GETCOUNT, 0, 0);
+        for (LRESULT i = 0; i < n; ++i) {
+            LRESULT len = SendMessageA(h, combo ? CB_GETLBTEXTLEN : LB_GETTEXTLEN, i, 0);
+            std::string s(len > 0 ? len + 1 : 1, '\0');
+            SendMessageA(h, combo ? CB_GETLBTEXT : LB_GETTEXT, i, reinterpret_cast<LPARAM>(s.data()));
+            s.resize(std::strlen(s.c_str()));
+            out(s);
+            std::printf("\n");
+        }
+        return 0;
+    }
+    if (cmd == "clip") {
+        for (int i = 0; i < 50 && !OpenClipboard(nullptr); ++i) Sleep(20);
+        HANDLE data = GetClipboardData(CF_TEXT);
+        if (!data) { CloseClipboard(); return 1; }
+        const char* p = static_cast<const char*>(GlobalLock(data));
+        if (p) out(p);
+        GlobalUnlock(data);
+        CloseClipboard();
+        return 0;
+    }
+    std::fprintf(stderr, "winctl: unknown command %s\n", cmd.c_str());
+    return 2;
+}

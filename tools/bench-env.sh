@@ -12,9 +12,12 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 export LANG=C.UTF-8
 export DEBIAN_FRONTEND=noninteractive
 
+# The libraries at the end are what the unpacked proftpd (FTP proxy tests)
+# needs; proftpd itself conflicts with vsftpd and is unpacked, not installed.
 QP_PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix cmake make wine wine32:i386
   wine64 xvfb xauth xclip xdotool python3-pyftpdlib vsftpd imagemagick googletest curl zip
-  procps file)
+  procps file
+  libhiredis0.14 libmemcached11 libmemcachedutil2 libpcre2-posix3 libsodium23 libsqlite3-0)
 
 # The product is the 32-bit build. Some hosts cannot execute 32-bit code at
 # all (the kernel refuses i386 ELF), and there Wine cannot run a 32-bit

@@ -174,9 +174,10 @@ class Session:
     def _start_wineserver(self):
         self.wineserver = subprocess.Popen(["wineserver", "-p", "-f"], env=self.env, stdin=subprocess.DEVNULL,
                                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        if not os.path.exists(os.path.join(self.prefix, "system.reg")):
-            subprocess.run([WINE_RUN, "wineboot", "-i"], env=self.env, stdin=subprocess.DEVNULL,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+        # Start Wine's helper processes now, detached from any output pipe.
+        boot = ["wineboot"] + ([] if os.path.exists(os.path.join(self.prefix, "system.reg")) else ["-i"])
+        subprocess.run([WINE_RUN] + boot, env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
 
     def __exit__(self, *exc):
         for p in self.procs:
@@ -217,20 +218,30 @@ class Session:
         return p
 
     def run(self, program, args=(), cwd=None, timeout=60):
-        """Runs a Windows program to its end; returns (exit code, output bytes)."""
-        r = subprocess.run([WINE_RUN, program] + list(args), cwd=cwd or self.dir, env=self.env,
-                           stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                           timeout=timeout)
-        return r.returncode, r.stdout
+        """Runs a Windows program to its end; returns (exit code, output bytes).
+        Output goes through a file: Wine's helper processes inherit the
+        program's handles and would hold a pipe open."""
+        with tempfile.TemporaryFile(dir=self.dir) as out, tempfile.TemporaryFile(dir=self.dir) as err:
+            p = subprocess.Popen([WINE_RUN, program] + [str(a) for a in args], cwd=cwd or self.dir,
+                                 env=self.env, stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+            try:
+                code = p.wait(timeout)
+            except subprocess.TimeoutExpired:
+                p.kill()
+                p.wait(5)
+                raise TimeoutError_("%s %s did not end within %s s" % (os.path.basename(program),
+                                                                       " ".join(map(str, args)), timeout))
+            out.seek(0)
+            err.seek(0)
+            self.last_stderr = err.read()
+            return code, out.read()
 
     def winctl(self, *args, timeout=30, check=True):
-        r = subprocess.run([WINE_RUN, exe("winctl.exe")] + [str(a) for a in args], env=self.env,
-                           stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                           timeout=timeout)
-        if check and r.returncode != 0:
-            raise TimeoutError_("winctl %s failed (%d): %s" % (" ".join(map(str, args)), r.returncode,
-                                                               r.stderr.decode(errors="replace")))
-        return r.stdout
+        code, out = self.run(exe("winctl.exe"), args, timeout=timeout)
+        if check and code != 0:
+            raise TimeoutError_("winctl %s failed (%d): %s" % (" ".join(map(str, args)), code,
+                                                               self.last_stderr.decode(errors="replace")))
+        return out
 
     def wait_window(self, title_prefix, timeout=20):
         out = self.winctl("wait", title_prefix, int(timeout * 1000), timeout=timeout + 20, check=False)
@@ -243,15 +254,10 @@ class Session:
         return int(out) if out.strip() else 0
 
     def wait_box(self, caption, timeout=20):
-        out = self._winctl_bytes(["waitbox", caption, str(int(timeout * 1000))], timeout + 20)
+        out = self.winctl("waitbox", caption, int(timeout * 1000), timeout=timeout + 20, check=False)
         if not out.strip():
             raise TimeoutError_("no box captioned %r within %s s" % (caption, timeout))
         return int(out)
-
-    def _winctl_bytes(self, args, timeout):
-        r = subprocess.run([WINE_RUN, exe("winctl.exe")] + args, env=self.env, stdin=subprocess.DEVNULL,
-                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
-        return r.stdout
 
     def box_text(self, hwnd):
         return self.winctl("boxtext", hwnd).decode("cp1252")
@@ -287,9 +293,8 @@ class Session:
 
     def clipboard(self):
         """The clipboard's CF_TEXT, bytes exactly as stored (None when empty)."""
-        r = subprocess.run([WINE_RUN, exe("winctl.exe"), "clip"], env=self.env, stdin=subprocess.DEVNULL,
-                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=30)
-        return r.stdout if r.returncode == 0 else None
+        code, out = self.run(exe("winctl.exe"), ["clip"], timeout=30)
+        return out if code == 0 else None
 
     def xdotool(self, *args):
         return subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env, stdin=subprocess.DEVNULL,
@@ -427,7 +432,8 @@ class ProftpdProxy(_Server):
         root = _proftpd_root()
         run = os.path.join(self.workdir, "proftpd")
         os.makedirs(os.path.join(run, "tables"), exist_ok=True)
-        os.chmod(run, 0o777)
+        # proftpd refuses a scoreboard in a folder others can write to.
+        os.chmod(run, 0o755)
         os.chmod(os.path.join(run, "tables"), 0o777)
         lo, hi = free_port_range(10)
         conf = os.path.join(run, "proxy.conf")

@@ -1,12 +1,198 @@
-// Interim entry of the upload run until the run itself lands.
+// The upload run: connect, enter the target folder, wait for the system-wide
+// "FTPUPLOAD" title, upload every file of the command line with the
+// upload-window program informed, keep the history and put the addresses
+// into the clipboard. Every path ends the program.
 #include "app/upload_run.h"
+
+#include <windows.h>
+#include <string>
+#include <vector>
+
+#include "app/address.h"
+#include "app/folder_select.h"
+#include "app/history.h"
+#include "app/state.h"
+#include "ftp/ftp_command.h"
+#include "runtime/events.h"
+#include "runtime/files.h"
+#include "runtime/foreign.h"
 #include "runtime/process.h"
+#include "runtime/strings.h"
+#include "runtime/system.h"
+#include "runtime/windows.h"
 
 namespace app {
 
+std::string remoteNameOf(const std::string& localPath)
+{
+    const std::string name = replaceAll(localPath, " ", "_");
+    const std::size_t slash = name.rfind('\\');
+    return slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
+namespace {
+
+constexpr unsigned kStopBox = 16;      // stop icon, OK
+constexpr unsigned kQuestionBox = 0x34; // exclamation icon, Yes and No
+constexpr int kNo = 7;
+constexpr int kMaxProbes = 50;
+
+int ftpInt(const std::string& name, const std::vector<rt::Value>& args = {})
+{
+    return ftp::FtpCommand(name, args).i;
+}
+
+// Pause while the GUI thread keeps handling messages (a one-shot timer on
+// the main window).
+void pauseWithEvents(int ms)
+{
+    rt::takeTimerFlag();
+    rt::startTimer(ms);
+    while (!rt::takeTimerFlag())
+        rt::waitNextEvent();
+    rt::stopTimer();
+}
+
+[[noreturn]] void failAndEnd(const std::string& text)
+{
+    rt::msgBox(text, "Fehler:", kStopBox);
+    rt::endProgram();
+}
+
+[[noreturn]] void disconnectAndEnd()
+{
+    ftp::FtpCommand("Disconnect");
+    rt::endProgram();
+}
+
+// Handle of the upload-window program, kept to the end of the run; neither
+// it nor the thread handle is closed.
+std::uintptr_t uploadWindowProcess = 0;
+
+// Starts "getsize.exe" for the first file; the executable is found by the
+// program search order, the folder of Quillpost.exe first.
+void startUploadWindow(const std::string& commandLine)
+{
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;  // 68 in the 32-bit product
+    PROCESS_INFORMATION info{};
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');  // CreateProcessA may write into its command line
+    const std::intptr_t ok = rt::callByName(
+        "KERNEL32", "CreateProcessA",
+        {0, line.data(), 0, 0, 0, 0, 0, 0, &startup, &info});
+    uploadWindowProcess = ok ? reinterpret_cast<std::uintptr_t>(info.hProcess) : 0;
+}
+
+void terminateUploadWindow()
+{
+    DWORD exitCode = 0;
+    rt::callByName("KERNEL32", "GetExitCodeProcess",
+                   {reinterpret_cast<void*>(uploadWindowProcess), &exitCode});
+    rt::callByName("KERNEL32", "TerminateProcess",
+                   {reinterpret_cast<void*>(uploadWindowProcess), static_cast<unsigned long>(exitCode)});
+}
+
+void putIntoClipboard(const std::string& text)
+{
+    rt::callByName("USER32", "OpenClipboard", {0});
+    rt::callByName("USER32", "EmptyClipboard");
+    rt::callByName("USER32", "CloseClipboard");
+    rt::setClipboardText(text);
+}
+
+} // namespace
+
 void runUpload()
 {
-    rt::endProgram();
+    ProgramState& st = state();
+    UploadSettings& set = st.uploadSettings;
+
+    if (!rt::trim(set.ProxyServer).empty())
+        ftp::FtpCommand("SetProxy", {rt::Value(set.ProxyServer), rt::Value(set.ProxyPort)});
+    if (set.PassiveMode != 0)
+        ftp::FtpCommand("SetPassive", {rt::Value(1)});
+    ftp::FtpCommand("Connect", {rt::Value(set.Username), rt::Value(set.Password),
+                                rt::Value(set.ServerName), rt::Value(set.ServerPort)});
+
+    // The connect result alone is not trusted: the server must also let us
+    // into its root, for up to about ten seconds.
+    int connectTries = 0;
+    while (ftpInt("SetDir", {rt::Value("/")}) == 0) {
+        rt::sleepMs(200);
+        if (++connectTries >= kMaxProbes)
+            break;
+    }
+    if (ftp::connectedFlag() != 1)
+        failAndEnd("Es konnte keine Verbindung zum Server aufgebaut werden!");
+
+    if (ftpInt("SetDir", {rt::Value(set.ServerDirectory)}) == 0) {
+        if (!rt::trim(set.ServerDirectory).empty() && set.DirSel == 0) {
+            rt::msgBox("Das angebene Verzeichnis existiert nicht!\r\n\r\n" + set.ServerDirectory,
+                       "Fehler:", kStopBox);
+            disconnectAndEnd();
+        }
+        set.ServerDirectory.clear();
+    }
+
+    if (set.DirSel > 0)
+        runFolderSelection();
+
+    // One upload at a time on this machine: the title stays ours until the
+    // process ends.
+    while (rt::findWindow("FTPUPLOAD") != 0)
+        pauseWithEvents(300);
+    rt::setWindowTitle("FTPUPLOAD");
+
+    std::string clipText;
+    for (st.currentFile = 1; st.currentFile <= st.fileCount; ++st.currentFile) {
+        const std::string& path = st.fileList[st.currentFile];
+        const std::string remoteName = remoteNameOf(path);
+        const bool last = st.currentFile == st.fileCount;
+        const std::string more = last ? "0" : "1";
+
+        if (set.Ask == 1 && ftpInt("GetFileSize", {rt::Value(remoteName)}) > 0) {
+            if (rt::msgBox("Soll die Datei " + remoteName + " überschrieben werden?", "Achtung:",
+                           kQuestionBox) == kNo)
+                disconnectAndEnd();
+        }
+
+        const std::string size = std::to_string(rt::fileSize(path));
+        if (st.currentFile == 1) {
+            const std::string dir = rt::trim(set.ServerDirectory).empty() ? "?" : set.ServerDirectory;
+            startUploadWindow("getsize.exe " + remoteName + " " + size + " " + set.Password + " " +
+                              std::to_string(rt::mainWindow()) + " " + std::to_string(st.configNumber) +
+                              " " + more + " " + std::to_string(st.uploadWindowChannel) + " " + dir);
+        } else {
+            rt::setText(st.uploadWindowChannel, remoteName + " " + size + " " + more);
+        }
+
+        const std::vector<rt::Value> uploadArgs{rt::Value(path), rt::Value(remoteName)};
+        int uploadResult = ftpInt("Upload", uploadArgs);
+        for (int attempt = 2; uploadResult == 0 && attempt <= 3; ++attempt) {
+            pauseWithEvents(3300);
+            uploadResult = ftpInt("Upload", uploadArgs);
+        }
+        if (uploadResult == 0) {
+            rt::msgBox("Der Upload ist fehlgeschlagen!\r\n\r\n" + remoteName, "Fehler:", kStopBox);
+            terminateUploadWindow();
+            rt::endProgram();
+        }
+
+        if (set.DelOld != 0)
+            historyStep(remoteName);
+
+        if (set.UseClipboardFunction != 0) {
+            const std::string& dir = set.DirSel != 0 ? set.ServerDirectory : set.ServerWWWDirectory;
+            clipText += fileAddress(set.ServerWWWName, dir, remoteName);
+            if (!last)
+                clipText += "\r\n";
+            else
+                putIntoClipboard(clipText);
+        }
+    }
+
+    disconnectAndEnd();
 }
 
 } // namespace app

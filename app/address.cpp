@@ -1,0 +1,63 @@
+#include "app/address.h"
+
+namespace app {
+
+std::string replaceAll(const std::string& text, const std::string& what, const std::string& with)
+{
+    if (what.empty())
+        return text;
+    std::string out;
+    out.reserve(text.size());
+    std::size_t from = 0;
+    for (std::size_t at; (at = text.find(what, from)) != std::string::npos; from = at + what.size()) {
+        out.append(text, from, at - from);
+        out += with;
+    }
+    out.append(text, from, std::string::npos);
+    return out;
+}
+
+namespace {
+
+bool keptInPath(unsigned char c)
+{
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))
+        return true;
+    switch (c) {
+    case '-': case '.': case '_': case '~':                       // unreserved
+    case '!': case '$': case '&': case '\'': case '(': case ')':  // sub-delims
+    case '*': case '+': case ',': case ';': case '=':
+    case ':': case '@':
+    case '/':  // folder separator of the stored name
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+std::string encodeFileName(const std::string& remoteName)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(remoteName.size());
+    for (unsigned char c : remoteName) {
+        if (keptInPath(c)) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 0xF];
+        }
+    }
+    return out;
+}
+
+std::string fileAddress(const std::string& wwwName, const std::string& directory,
+                        const std::string& remoteName)
+{
+    return "http://" + replaceAll(wwwName + "/" + directory + "/" + encodeFileName(remoteName), "//", "/");
+}
+
+} // namespace app

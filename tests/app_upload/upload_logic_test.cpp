@@ -1,0 +1,189 @@
+// Tables for the pure parts of the upload run: remote names, the address
+// text with its percent-encoding and "//" reduction, and the history step.
+#include <gtest/gtest.h>
+
+#include "app/address.h"
+#include "app/history_logic.h"
+#include "app/upload_run.h"
+
+namespace {
+
+TEST(RemoteName, BlanksThenLastBackslash)
+{
+    struct Row { const char* path; const char* remote; };
+    const Row rows[] = {
+        {"C:\\My Files\\a b.txt", "a_b.txt"},
+        {"C:\\x\\Mein Bild.jpg", "Mein_Bild.jpg"},
+        {"plain.txt", "plain.txt"},
+        {"two  blanks .txt", "two__blanks_.txt"},
+        {"C:\\dir\\", ""},
+        {"C:\\a\\b\\M\xFC" "ller Bild.png", "M\xFC" "ller_Bild.png"},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(app::remoteNameOf(r.path), r.remote) << r.path;
+}
+
+TEST(ReplaceAll, OnePassLeftToRight)
+{
+    struct Row { const char* text; const char* what; const char* with; const char* result; };
+    const Row rows[] = {
+        {"a//b", "//", "/", "a/b"},
+        {"a///b", "//", "/", "a//b"},
+        {"a////b", "//", "/", "a//b"},
+        {"//", "//", "/", "/"},
+        {"no slashes", "//", "/", "no slashes"},
+        {"a b  c", " ", "_", "a_b__c"},
+        {"", " ", "_", ""},
+        {"abc", "", "x", "abc"},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(app::replaceAll(r.text, r.what, r.with), r.result) << r.text;
+}
+
+TEST(EncodeFileName, KeepsPathCharactersEncodesTheRest)
+{
+    struct Row { const char* name; const char* encoded; };
+    const Row rows[] = {
+        {"Mein_Bild.jpg", "Mein_Bild.jpg"},
+        {"AZaz09-._~!$&'()*+,;=:@", "AZaz09-._~!$&'()*+,;=:@"},
+        {"a#b.jpg", "a%23b.jpg"},
+        {"100%.png", "100%25.png"},
+        {"M\xFC" "ller.txt", "M%FCller.txt"},
+        {"\xC4\xD6\xDC\xDF", "%C4%D6%DC%DF"},
+        {"q?x=1", "q%3Fx=1"},
+        {"a b", "a%20b"},
+        {"[x]{y}<z>|\"^`\\", "%5Bx%5D%7By%7D%3Cz%3E%7C%22%5E%60%5C"},
+        {"\x7F\x01", "%7F%01"},
+        {"sub/file.txt", "sub/file.txt"},
+        {"", ""},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(app::encodeFileName(r.name), r.encoded) << r.name;
+}
+
+TEST(FileAddress, JoinsReducesAndEncodesOnlyTheName)
+{
+    struct Row { const char* www; const char* dir; const char* remote; const char* address; };
+    const Row rows[] = {
+        {"www.example.com", "/files/", "Mein_Bild.jpg", "http://www.example.com/files/Mein_Bild.jpg"},
+        {"www.example.com", "", "a.txt", "http://www.example.com/a.txt"},
+        {"www.example.com/", "/", "a.txt", "http://www.example.com//a.txt"},  // one pass only
+        {"h", "pub/files", "a.txt", "http://h/pub/files/a.txt"},
+        {"h", "//deep///", "a.txt", "http://h//deep//a.txt"},
+        {"h", "d", "a#b.jpg", "http://h/d/a%23b.jpg"},
+        {"h", "d", "100%.png", "http://h/d/100%25.png"},
+        {"h", "d", "\xE4rger.txt", "http://h/d/%E4rger.txt"},
+        {"h", "my dir", "x.txt", "http://h/my dir/x.txt"},
+        {"", "", "x.txt", "http:///x.txt"},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(app::fileAddress(r.www, r.dir, r.remote), r.address) << r.www << "|" << r.dir;
+}
+
+TEST(KeepCount, TableOfTheKeepList)
+{
+    const int expected[] = {0, 1, 2, 3, 5, 10, 20};
+    for (int d = 0; d <= 6; ++d)
+        EXPECT_EQ(app::keepCount(d), expected[d]) << d;
+    EXPECT_EQ(app::keepCount(7), 0);
+    EXPECT_EQ(app::keepCount(-1), 0);
+}
+
+app::HistorySlots slotsOf(std::initializer_list<const char*> names)
+{
+    app::HistorySlots s;
+    int i = 1;
+    for (const char* n : names)
+        s[i++] = n;
+    return s;
+}
+
+std::vector<std::string> firstSlots(const app::HistorySlots& s, int n)
+{
+    return std::vector<std::string>(s.begin() + 1, s.begin() + 1 + n);
+}
+
+using Names = std::vector<std::string>;
+
+struct HistoryRow {
+    const char* what;
+    app::HistorySlots before;
+    const char* remote;
+    int protect, delClick, delOld;
+    bool recorded;
+    Names deletions;
+    Names after;  // History1.. (the rest must be empty)
+    bool resetProtect;
+};
+
+TEST(DecideHistory, Table)
+{
+    const HistoryRow rows[] = {
+        {"keep 1 deletes all three", slotsOf({"a", "b", "c"}), "R", 0, 0, 1,
+         true, {"a", "b", "c"}, {"R"}, false},
+        {"keep 3 deletes from slot 3", slotsOf({"a", "b", "c", "d", "e"}), "R", 0, 0, 3,
+         true, {"c", "d", "e"}, {"R", "a", "b"}, false},
+        {"keep 5 with room left deletes nothing", slotsOf({"a", "b", "c"}), "R", 0, 0, 4,
+         true, {}, {"R", "a", "b", "c"}, false},
+        {"keep 5 with six recorded", slotsOf({"a", "b", "c", "d", "e", "f"}), "R", 0, 0, 4,
+         true, {"e", "f"}, {"R", "a", "b", "c", "d"}, false},
+        // The gap left by the same name closes before deleting, so K files stay.
+        {"same name in slot 2 is neither deleted nor kept twice", slotsOf({"a", "R", "c", "d"}), "R", 0, 0, 3,
+         true, {"d"}, {"R", "a", "c"}, false},
+        {"same name in slot 1 with keep 1", slotsOf({"R", "a"}), "R", 0, 0, 1,
+         true, {"a"}, {"R"}, false},
+        {"same name differing in case is another file", slotsOf({"r"}), "R", 0, 0, 1,
+         true, {"r"}, {"R"}, false},
+        {"marked upload protected with DelClick 0", slotsOf({"a", "", "b", "c"}), "R", 1, 0, 1,
+         false, {}, {"a", "b", "c"}, true},
+        {"unmarked upload protected with DelClick 1", slotsOf({"a", "b"}), "R", 0, 1, 1,
+         false, {}, {"a", "b"}, true},
+        {"marked upload recorded with DelClick 1", slotsOf({"a", "b"}), "R", 1, 1, 1,
+         true, {"a", "b"}, {"R"}, false},
+        {"protected drops only the same name", slotsOf({"R", "a"}), "R", 1, 0, 2,
+         false, {}, {"a"}, true},
+        {"gaps close in order", slotsOf({"", "a", "", "", "b", "", "c"}), "R", 0, 0, 6,
+         true, {}, {"R", "a", "b", "c"}, false},
+        {"unknown keep index deletes nothing", slotsOf({"a", "b"}), "R", 0, 0, 9,
+         true, {}, {"R", "a", "b"}, false},
+        {"empty history", slotsOf({}), "R", 0, 0, 2, true, {}, {"R"}, false},
+    };
+    for (const HistoryRow& r : rows) {
+        const app::HistoryOutcome out = app::decideHistory(r.before, r.remote, r.protect, r.delClick, r.delOld);
+        EXPECT_EQ(out.recorded, r.recorded) << r.what;
+        EXPECT_EQ(out.deletions, r.deletions) << r.what;
+        const int n = static_cast<int>(r.after.size());
+        EXPECT_EQ(firstSlots(out.history, n), r.after) << r.what;
+        for (int i = n + 1; i <= 20; ++i)
+            EXPECT_EQ(out.history[i], "") << r.what << " slot " << i;
+        EXPECT_EQ(out.resetProtect, r.resetProtect) << r.what;
+    }
+}
+
+TEST(DecideHistory, FullListKeepTwentyDropsTheOldest)
+{
+    app::HistorySlots s;
+    for (int i = 1; i <= 20; ++i)
+        s[i] = "f" + std::to_string(i);
+    const app::HistoryOutcome out = app::decideHistory(s, "new", 0, 0, 6);
+    EXPECT_EQ(out.deletions, Names{"f20"});
+    EXPECT_EQ(out.history[1], "new");
+    for (int j = 2; j <= 20; ++j)
+        EXPECT_EQ(out.history[j], "f" + std::to_string(j - 1));
+}
+
+TEST(DecideHistory, SuccessiveFilesOfOneRunKeepFive)
+{
+    // Each file reads what the one before wrote.
+    app::HistorySlots s = slotsOf({"a", "b", "c", "d", "e", "f"});
+    Names deleted;
+    for (const char* r : {"x", "y", "z"}) {
+        const app::HistoryOutcome out = app::decideHistory(s, r, 0, 0, 4);
+        deleted.insert(deleted.end(), out.deletions.begin(), out.deletions.end());
+        s = out.history;
+    }
+    EXPECT_EQ(deleted, (Names{"e", "f", "d", "c"}));
+    EXPECT_EQ(firstSlots(s, 6), (Names{"z", "y", "x", "a", "b", ""}));
+}
+
+} // namespace

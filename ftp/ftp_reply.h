@@ -1,0 +1,60 @@
+// Texts of the control connection, free of sockets: cutting received bytes
+// into reply lines, reading a reply line's code, the values carried in
+// replies, and building command texts.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace ftp {
+
+// Input buffer of the control connection: 4096 bytes, 4095 usable. Bytes go
+// in at the free end; complete lines (cut at LF, trailing CR and LF removed)
+// come out at the front. A line that does not fit the buffer is cut at 4095
+// bytes and given out as it stands; the rest of it, up to its LF, is dropped
+// so that it is never read as a reply of its own.
+class ReplyBuffer {
+public:
+    static constexpr std::size_t kSize = 4096;
+
+    char* freeSpace() { return buf_ + fill_; }
+    int freeSize() const { return int(kSize - 1 - fill_); }
+    // Records n bytes written at freeSpace().
+    void commit(int n);
+    // Takes the next complete line; false when none is complete.
+    bool nextLine(std::string& line);
+    void clear() { fill_ = 0; skipping_ = false; }
+    std::size_t fill() const { return fill_; }
+
+private:
+    char buf_[kSize];
+    std::size_t fill_ = 0;
+    bool skipping_ = false;  // inside the dropped rest of an over-long line
+};
+
+struct ReplyLineInfo {
+    bool isReply = false;       // starts with a digit
+    int code = 0;               // leading number
+    bool continuation = false;  // "-" right after the number
+};
+
+// Classifies a reply line: lines not starting with a digit are no reply.
+ReplyLineInfo parseReplyLine(const std::string& line);
+
+// The text between the first pair of double quotes after the code, with a
+// doubled quote read as one; empty when there is none.
+std::string quotedDirectory(const std::string& line);
+
+// The second number of the line (the first is the code); -1 when absent.
+std::int64_t replySize(const std::string& line);
+
+// "USER name", or through a proxy "USER name@host" with ":port" appended
+// when the port is neither "ftp" nor "21".
+std::string userCommand(const std::string& user, bool viaProxy, const std::string& host,
+                        const std::string& port);
+
+// True when the text holds CR, LF or NUL and so must never go onto the
+// control connection.
+bool hasLineBreakOrNul(const std::string& text);
+
+} // namespace ftp

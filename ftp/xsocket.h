@@ -1,0 +1,197 @@
+// XSocket: one Windows Sockets handle in non-blocking, event-driven form.
+//
+// Every object owns a hidden notification window of class
+// "XSocketWindowClass" (window long 0 holds the object). WSAAsyncSelect and
+// WSAAsyncGetHostByName post their results to that window; the window
+// procedure turns them into the event hooks below. Nothing here blocks: an
+// owner that needs to wait pumps messages.
+//
+// Thread rule: an object, its window and all its events belong to the thread
+// that constructed it; only that thread may call its operations. The one
+// exception is PumpMessages, which pumps the *calling* thread's queue.
+//
+// Failures of Windows Sockets calls and refusals are thrown as FtpFailure
+// with the text "Error N in function OP: \r\n" + WinsockErrorText(N), or the
+// refusal's own text, unless an error hook (OnError) is installed.
+#pragma once
+#include <winsock2.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ftp/ftp_error.h"
+
+namespace ftp {
+
+enum class SocketState {
+    Invalid = 0,
+    Opened = 1,
+    Bound = 2,
+    Connecting = 3,
+    Connected = 4,
+    Accepting = 5,  // never entered
+    Listening = 6,
+    Closed = 7,
+};
+const char* socketStateName(SocketState s);
+
+// Window messages of the notification window.
+constexpr UINT kMsgSocketEvent = WM_USER + 1;    // 1025 WSAAsyncSelect event
+constexpr UINT kMsgLookupDone = WM_USER + 2;     // 1026 forward host lookup finished
+constexpr UINT kMsgReverseDone = WM_USER + 3;    // 1027 reverse lookup finished
+constexpr UINT kMsgCloseLater = WM_USER + 4;     // 1028 delayed close
+constexpr UINT kMsgReleaseLater = WM_USER + 5;   // 1029 delayed release
+
+// Creates a hidden window of class "XSocketWindowClass" on the calling
+// thread (registering the class on first use). Window long 0 starts at 0,
+// so the class procedure passes everything to DefWindowProcA until an owner
+// stores itself there. Throws "Unable to create window." on failure.
+HWND createNotificationWindow();
+
+class XSocket {
+public:
+    XSocket();
+    ~XSocket();
+    XSocket(const XSocket&) = delete;
+    XSocket& operator=(const XSocket&) = delete;
+
+    // ---- settings ------------------------------------------------------
+    // Addr, Port and Proto may only change while the state is Closed.
+    void SetAddr(const std::string& text);
+    void SetPort(const std::string& text);
+    void SetProto(const std::string& text);
+    void SetBindAddr(const std::string& text);
+    void SetBindPort(const std::string& text);
+    const std::string& Addr() const { return addr_; }
+    const std::string& Port() const { return port_; }
+    const std::string& Proto() const { return proto_; }
+    const std::string& BindAddr() const { return bindAddr_; }
+    const std::string& BindPort() const { return bindPort_; }
+
+    // linger mode: 0 off, 1 on, 2 leave the system default.
+    void SetLinger(int mode, int seconds) { lingerMode_ = mode; lingerSeconds_ = seconds; }
+    int LingerMode() const { return lingerMode_; }
+    int LingerSeconds() const { return lingerSeconds_; }
+
+    // ---- operations ----------------------------------------------------
+    void Connect();
+    void Listen();
+    SOCKET Accept();
+    void Dup(SOCKET accepted);
+    int Send(const char* data, int count);
+    int Read(char* buffer, int size);
+    void HalfClose(int how);
+    void Close(bool shutdownFirst = false);
+    void CloseLater();
+    void HoldEvents();
+    void ReleaseEvents();
+    void LookupHost(const std::string& name);
+    void CancelLookup();
+    // Peer address as dotted text and its port in host order.
+    void GetPeerName(std::string& address, unsigned& port);
+    std::string LocalAddress();   // "error" when getsockname fails
+    int LocalPortNumber();         // host order; -1 when getsockname fails
+    int LocalSockaddr(sockaddr* addr, int* len);
+    void ApplyLinger();
+    long PendingBytes();
+    void PumpMessages();
+
+    // ---- read-only state -----------------------------------------------
+    SocketState State() const { return state_.load(); }
+    SOCKET Handle() const { return handle_; }
+    HWND Window() const { return window_; }
+    int LastError() const { return lastError_; }
+    bool MorePending() const { return morePending_; }
+    const std::string& LookupResult() const { return lookupResult_; }
+    const std::vector<std::string>& AddressList() const { return addressList_; }
+    std::int64_t BytesReceived() const { return bytesReceived_; }
+    std::int64_t BytesSent() const { return bytesSent_; }
+    bool AllSent() const { return allSent_; }
+    bool Paused() const { return paused_; }
+    // The remote address filled by Connect (network order); the loopback
+    // check of the active data port reads it.
+    const sockaddr_in& RemoteSockaddr() const { return remote_; }
+    // Set when a pump through this object took WM_QUIT. Read across threads.
+    bool Terminated() const { return terminated_.load(); }
+
+    // ---- events --------------------------------------------------------
+    // Each hook gets the 16-bit Windows Sockets error code (0 = success).
+    std::function<void(int)> OnConnectDone;
+    std::function<void(int)> OnDataReady;
+    std::function<void(int)> OnSendDone;
+    std::function<void(int)> OnIncomingConnection;
+    std::function<void(int)> OnClosed;
+    std::function<void(int)> OnLookupDone;
+    std::function<void(SocketState oldState, SocketState newState)> OnStateChanged;
+    // When set, failures are told here instead of being thrown.
+    std::function<void(int code, const std::string& text)> OnError;
+    // When set, PumpMessages calls it instead of pumping itself.
+    std::function<void()> PumpReplacement;
+
+    // Clears the event hooks (not the error hook or pump replacement).
+    void ClearHooks();
+
+    // Message handling of the notification window (window procedure only).
+    LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
+
+private:
+    struct SendBlock {
+        std::vector<char> bytes;  // up to blockSize_
+        std::size_t readPos = 0;
+    };
+
+    void setState(SocketState s);
+    void resetSettings();
+    void resolveForConnection();
+    void fail(const std::string& text, int code = 0);
+    void reportWsaError(int code, const std::string& operation);
+    void socketEvent(WPARAM wParam, LPARAM lParam);
+    void deliverData(int error);
+    bool flushSendQueue();
+    void lookupFinished(HANDLE request, LPARAM lParam);
+
+    SOCKET handle_ = INVALID_SOCKET;
+    std::atomic<SocketState> state_{SocketState::Closed};
+    HWND window_ = nullptr;
+
+    std::string addr_, port_, proto_ = "tcp", bindAddr_ = "0.0.0.0", bindPort_ = "0";
+    bool addrSet_ = false, portSet_ = false, protoSet_ = true;
+    bool addrResolved_ = false, portResolved_ = false, bindPortResolved_ = false,
+         protoResolved_ = false;
+    int family_ = AF_INET;
+    int sockType_ = SOCK_STREAM;
+    int protoNumber_ = 0;
+    sockaddr_in remote_{};
+    std::uint16_t bindPortNet_ = 0;
+    int lingerMode_ = 1;
+    int lingerSeconds_ = 0;
+
+    std::deque<SendBlock> sendQueue_;
+    std::size_t blockSize_ = 1514;
+    bool allSent_ = true;
+    long eventMask_ = 0;
+    bool paused_ = false;
+    bool closedReported_ = false;
+    bool morePending_ = false;
+    int lastError_ = 0;
+
+    HANDLE lookup_ = nullptr;
+    // A completion that arrived before WSAAsyncGetHostByName returned.
+    bool earlyLookupSaved_ = false;
+    HANDLE earlyLookupRequest_ = nullptr;
+    LPARAM earlyLookupParam_ = 0;
+    std::vector<char> lookupBuffer_;
+    std::string lookupResult_;
+    std::vector<std::string> addressList_;
+
+    std::int64_t bytesReceived_ = 0;
+    std::int64_t bytesSent_ = 0;
+    std::atomic<bool> terminated_{false};
+};
+
+} // namespace ftp

@@ -19,8 +19,12 @@
 //   selection HWND                current selection of a list box or combo box
 //   clip                          clipboard CF_TEXT, bytes exactly as stored
 //   exists HWND                   exit 0 when the window exists
+//   lnk PATH                      target, arguments and working folder of a shortcut
 // Exit code 0 on success, 1 when nothing was found or a wait ran out.
 #include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <shobjidl.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -246,6 +250,31 @@ int main(int argc, char** argv)
         GlobalUnlock(data);
         CloseClipboard();
         return 0;
+    }
+    if (cmd == "lnk") {
+        need(1);
+        if (FAILED(CoInitialize(nullptr))) return 1;
+        IShellLinkA* link = nullptr;
+        IPersistFile* file = nullptr;
+        int rc = 1;
+        if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                       reinterpret_cast<void**>(&link))) &&
+            SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+            wchar_t wide[MAX_PATH * 2] = {};
+            MultiByteToWideChar(CP_ACP, 0, argv[2], -1, wide, MAX_PATH * 2);
+            if (SUCCEEDED(file->Load(wide, STGM_READ))) {
+                char target[MAX_PATH] = {}, args[MAX_PATH] = {}, dir[MAX_PATH] = {};
+                link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH);
+                link->GetArguments(args, MAX_PATH);
+                link->GetWorkingDirectory(dir, MAX_PATH);
+                std::printf("target=%s\nargs=%s\nworkdir=%s\n", target, args, dir);
+                rc = 0;
+            }
+        }
+        if (file) file->Release();
+        if (link) link->Release();
+        CoUninitialize();
+        return rc;
     }
     std::fprintf(stderr, "winctl: unknown command %s\n", cmd.c_str());
     return 2;

@@ -1,0 +1,12 @@
+// Help texts of the configuration window: one box per "?" button.
+#pragma once
+
+namespace app {
+
+constexpr int kHelpCount = 14;
+
+// Text of help box k (1 to 14), CR LF line breaks, code page 1252; "" for
+// any other k.
+const char* helpText(int k);
+
+} // namespace app

@@ -282,9 +282,39 @@ private:
     void startSending();
     void closeLocalFile();
 
+    using DataEvent = void (FtpComponent::*)(int error);
+    // A socket hook that runs `handler` and turns a thrown failure into the
+    // end of the transfer (an exception must never leave a window procedure).
+    std::function<void(int)> dataHook(DataEvent handler);
+    void beginReceive(const char* command, FtpRequest kind);
+    void beginSend(const char* command, FtpRequest kind);
+    bool openLocalFile(bool receiving);
+    bool connectPassive(DataEvent onConnected);
+    void acceptForReceiving(int error);
+    void connectedForReceiving(int error);
+    void receiveData(int error);
+    void acceptForSending(int error);
+    void connectedForSending(int error);
+    void sendNextBlock(int error);
+    void discardData(int error);
+    void dataClosed(int error);
+    void firstReplyReceiving(int code, const std::string& line);
+    void finalReplyReceiving(int code, const std::string& line);
+    void firstReplySending(int code, const std::string& line);
+    void finalReplySending(int code, const std::string& line);
+    bool progressAsksStop();
+    void tryFinishTransfer();
+    void failTransfer(int code, const std::string& text);
+    void noteTransferFault(int code, const std::string& text);
+
+    static constexpr int kSendBlock = 1514;
+    static constexpr int kReceiveBlock = 4096;
+
     std::string savedPasvReply_;
     std::string dataCommand_;
+    std::string sendCommandText_;  // STOR/APPE line, sent once a passive connection stands
     std::FILE* localStream_ = nullptr;
+    std::vector<char> streamBuffer_;  // stdio buffer of the local stream
     std::int64_t bytesMoved_ = 0;
     bool replySeen_ = false;
     bool dataClosed_ = false;
@@ -292,6 +322,10 @@ private:
     bool replyReady_ = false;
     bool dataConnected_ = false;
     bool endOfFile_ = false;
+    // A local-file or data-connection fault seen during the transfer; the
+    // transfer then fails with it even when the server reports success.
+    int faultCode_ = 0;
+    std::string faultText_;
     DWORD startTick_ = 0;
     DWORD endTick_ = 0;
     // ==== end of the transfer side ====

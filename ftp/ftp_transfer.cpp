@@ -1,0 +1,477 @@
+// The data side of FtpComponent: the DataPort step (PORT or PASV), the
+// receiving steps (RETR, LIST, NLST into LocalFileName) and the sending steps
+// (STOR, APPE from LocalFileName), with the progress check and the summary
+// line. Everything here runs on the component's owner thread.
+//
+// A transfer ends only when both the server's final reply and the end of the
+// data connection have come in, in whichever order. Files move in blocks
+// (4096 bytes in, 1514 out); a file is never held in memory as a whole.
+#include <winsock2.h>
+
+#include <cstring>
+
+#include "ftp/ftp_component.h"
+#include "ftp/ftp_dataport.h"
+
+namespace ftp {
+namespace {
+
+constexpr std::size_t kStreamBuffer = 64 * 1024;
+
+std::string failureText(const std::exception& e)
+{
+    return *e.what() ? std::string(e.what()) : std::string("Unknown error.");
+}
+
+} // namespace
+
+// ---- local file --------------------------------------------------------
+
+bool FtpComponent::openLocalFile(bool receiving)
+{
+    closeLocalFile();
+    // A restarted download continues the file it has; a plain one replaces it.
+    if (receiving)
+        localStream_ = std::fopen(LocalFileName.c_str(), restartOffset_ > 0 ? "r+b" : "wb");
+    else
+        localStream_ = std::fopen(LocalFileName.c_str(), "rb");
+    if (!localStream_ && receiving && restartOffset_ > 0)
+        localStream_ = std::fopen(LocalFileName.c_str(), "wb");
+    if (!localStream_) return false;
+    streamBuffer_.resize(kStreamBuffer);
+    std::setvbuf(localStream_, streamBuffer_.data(), _IOFBF, streamBuffer_.size());
+    if (restartOffset_ > 0 && _fseeki64(localStream_, restartOffset_, SEEK_SET) != 0) {
+        closeLocalFile();
+        return false;
+    }
+    return true;
+}
+
+void FtpComponent::closeLocalFile()
+{
+    if (!localStream_) return;
+    // The last buffered bytes of a download are written here; losing them
+    // must not pass as success.
+    const bool failed = std::fclose(localStream_) != 0;
+    localStream_ = nullptr;
+    const bool receiving = dataCommand_ == "RETR" || dataCommand_ == "LIST" || dataCommand_ == "NLST";
+    if (failed && receiving) {
+        display("! Error writing local file");
+        noteTransferFault(550, "550 Error writing local file " + LocalFileName);
+    }
+}
+
+// ---- DataPort step -------------------------------------------------------
+
+void FtpComponent::stepDataPort()
+{
+    checkRequest(FtpRequest::DataPort);
+    data_.ClearHooks();
+    if (data_.State() != SocketState::Closed) data_.Close();
+    data_.SetProto("tcp");
+    data_.SetAddr("0.0.0.0");
+    data_.SetPort("0");
+    savedPasvReply_.clear();
+
+    unsigned port = 0;
+    if (!PassiveTransfers) {
+        data_.SetLinger(1, 10);
+        data_.Listen();
+        port = unsigned(data_.LocalPortNumber());
+    }
+    sockaddr_in local{};
+    int len = sizeof local;
+    ctrl_.LocalSockaddr(reinterpret_cast<sockaddr*>(&local), &len);
+
+    std::string command = "PASV";
+    if (!PassiveTransfers)
+        command = portCommand(ctrl_.RemoteSockaddr().sin_addr.s_addr, local.sin_addr.s_addr, port);
+    bytesMoved_ = 0;
+    setRequest(FtpRequest::DataPort, {200, 227});
+    sendRequest(command);
+}
+
+// Points the data socket at the control connection's peer (the proxy, when
+// one is used) and the port of the 227 reply, and starts connecting. The
+// reply's address is never used: it may name a host the client cannot or
+// must not reach. False when the request has been finished with a failure.
+bool FtpComponent::connectPassive(DataEvent onConnected)
+{
+    const auto port = passivePort(savedPasvReply_);
+    if (!port) {
+        setReply(550, "550 No data port in the passive reply.");
+        fillFailText();
+        data_.Close();
+        finishRequest(550);
+        return false;
+    }
+    try {
+        data_.SetAddr(ctrl_.Addr());
+        data_.SetPort(std::to_string(*port));
+        data_.SetProto("tcp");
+        data_.OnConnectDone = dataHook(onConnected);
+        data_.SetLinger(0, 0);
+        data_.Connect();
+    } catch (const std::exception& e) {
+        setReply(550, "550 " + failureText(e));
+        fillFailText();
+        data_.Close();
+        finishRequest(550);
+        return false;
+    }
+    return true;
+}
+
+std::function<void(int)> FtpComponent::dataHook(DataEvent handler)
+{
+    return [this, handler](int error) {
+        try {
+            (this->*handler)(error);
+        } catch (const std::exception& e) {
+            failTransfer(426, "426 " + failureText(e));
+        }
+    };
+}
+
+// Ends the transfer at once with a made-up reply.
+void FtpComponent::failTransfer(int code, const std::string& text)
+{
+    setReply(code, text);
+    fillFailText();
+    closeLocalFile();
+    data_.ClearHooks();
+    data_.Close();
+    restartOffset_ = 0;
+    finishRequest(code);
+}
+
+void FtpComponent::noteTransferFault(int code, const std::string& text)
+{
+    if (faultCode_ != 0) return;
+    faultCode_ = code;
+    faultText_ = text;
+}
+
+// ---- progress and finishing ---------------------------------------------
+
+bool FtpComponent::progressAsksStop()
+{
+    moveDeadline();
+    if (!OnProgress || !OnProgress(bytesMoved_ + restartOffset_)) return false;
+    display("! Abort requested");
+    noteTransferFault(426, "426 Transfer aborted by application");
+    data_.Close();
+    return true;
+}
+
+void FtpComponent::dataClosed(int error)
+{
+    closeLocalFile();
+    dataClosed_ = true;
+    dataCloseError_ = error;
+    tryFinishTransfer();
+}
+
+void FtpComponent::tryFinishTransfer()
+{
+    if (!replySeen_ || !dataClosed_) return;
+    endTick_ = GetTickCount();
+    display(summaryLine(bytesMoved_, endTick_ - startTick_));
+    restartOffset_ = 0;
+    if (faultCode_ != 0) {
+        setReply(faultCode_, faultText_);
+        fillFailText();
+        finishRequest(faultCode_);
+        return;
+    }
+    finishRequest(dataCloseError_);
+}
+
+// ---- receiving: RETR, LIST, NLST ----------------------------------------
+
+void FtpComponent::stepRetr() { beginReceive("RETR", FtpRequest::Retr); }
+void FtpComponent::stepList() { beginReceive("LIST", FtpRequest::List); }
+void FtpComponent::stepNlst() { beginReceive("NLST", FtpRequest::Nlst); }
+
+void FtpComponent::beginReceive(const char* command, FtpRequest kind)
+{
+    if (!Connected()) throw FtpFailure(std::string(command) + ": not connected");
+    checkRequest(kind);
+    if (LocalFileName.empty()) throw FtpFailure("LocalFileName empty");
+
+    setRequest(kind, {150, 125}, &FtpComponent::firstReplyReceiving);
+    dataCommand_ = command;
+    replySeen_ = dataClosed_ = false;
+    bytesMoved_ = 0;
+    dataCloseError_ = 0;
+    faultCode_ = 0;
+    faultText_.clear();
+    startTick_ = GetTickCount();
+    data_.OnIncomingConnection = dataHook(&FtpComponent::acceptForReceiving);
+
+    if (!openLocalFile(true)) {
+        setReply(550, "Unable to open local file " + LocalFileName);
+        fillFailText();
+        data_.ClearHooks();
+        data_.Close();
+        finishRequest(550);
+        return;
+    }
+    if (PassiveTransfers && !connectPassive(&FtpComponent::connectedForReceiving)) {
+        closeLocalFile();
+        return;
+    }
+    // In passive mode the command goes out without waiting for the data
+    // connection.
+    sendRequest(RemotePath.empty() ? dataCommand_ : dataCommand_ + " " + RemotePath);
+}
+
+void FtpComponent::acceptForReceiving(int)
+{
+    const SOCKET accepted = data_.Accept();
+    data_.Close();  // the listening socket
+    data_.OnClosed = dataHook(&FtpComponent::dataClosed);
+    data_.OnDataReady = dataHook(&FtpComponent::receiveData);
+    data_.Dup(accepted);
+    startTick_ = GetTickCount();
+}
+
+void FtpComponent::connectedForReceiving(int error)
+{
+    if (error != 0) {
+        failTransfer(550, "Unable to establish data connection, error #" + std::to_string(error));
+        return;
+    }
+    data_.OnClosed = dataHook(&FtpComponent::dataClosed);
+    data_.OnDataReady = dataHook(&FtpComponent::receiveData);
+    startTick_ = GetTickCount();
+}
+
+void FtpComponent::receiveData(int)
+{
+    if (progressAsksStop()) return;
+    char buffer[kReceiveBlock];
+    const int n = data_.Read(buffer, sizeof buffer);
+    if (n < 0) {
+        const int code = data_.LastError();
+        if (data_.State() == SocketState::Connected && code != WSAEWOULDBLOCK) {
+            display("! Data: Receive error " + std::to_string(code));
+            noteTransferFault(426, "426 Data: Receive error " + std::to_string(code));
+            data_.HalfClose(SD_BOTH);
+        }
+        return;
+    }
+    if (n == 0) return;
+    bytesMoved_ += n;
+    if (!localStream_ || std::fwrite(buffer, 1, std::size_t(n), localStream_) != std::size_t(n)) {
+        display("! Error writing local file");
+        noteTransferFault(550, "550 Error writing local file " + LocalFileName);
+        data_.HalfClose(SD_BOTH);
+    }
+}
+
+void FtpComponent::firstReplyReceiving(int code, const std::string&)
+{
+    if (code == 150 || code == 125) {
+        replyHandler_ = &FtpComponent::finalReplyReceiving;
+        return;
+    }
+    fillFailText();
+    data_.ClearHooks();
+    data_.Close();
+    closeLocalFile();
+    restartOffset_ = 0;
+    finishRequest(code);
+}
+
+void FtpComponent::finalReplyReceiving(int code, const std::string&)
+{
+    if (code == 125 || code == 226 || code == 250) {
+        replySeen_ = true;
+        tryFinishTransfer();
+        return;
+    }
+    fillFailText();
+    closeLocalFile();
+    data_.ClearHooks();
+    data_.Close();
+    display("! RETR/LIST/NLST Failed");
+    restartOffset_ = 0;
+    finishRequest(code);
+}
+
+// ---- sending: STOR, APPE -------------------------------------------------
+
+void FtpComponent::stepStor() { beginSend("STOR", FtpRequest::Stor); }
+void FtpComponent::stepAppe() { beginSend("APPE", FtpRequest::Appe); }
+
+void FtpComponent::beginSend(const char* command, FtpRequest kind)
+{
+    if (!Connected()) throw FtpFailure("STOR/APPE: not connected");
+    checkRequest(kind);
+    if (LocalFileName.empty()) throw FtpFailure("LocalFileName empty");
+
+    setRequest(kind, {150, 125}, &FtpComponent::firstReplySending);
+    dataCommand_ = command;
+    sendCommandText_ = dataCommand_ + " " + RemotePath;
+    replySeen_ = dataClosed_ = dataConnected_ = replyReady_ = false;
+    startTick_ = 0;
+    bytesMoved_ = 0;
+    dataCloseError_ = 0;
+    faultCode_ = 0;
+    faultText_.clear();
+
+    if (OnReadyToSend && OnReadyToSend()) {
+        const std::string text = "426 Transmit cancelled by application";
+        setFailText(text);
+        setReply(426, text);
+        display("! " + text);
+        data_.ClearHooks();
+        data_.Close();
+        finishRequest(426);
+        return;
+    }
+    data_.OnIncomingConnection = dataHook(&FtpComponent::acceptForSending);
+    if (!openLocalFile(false)) {
+        setReply(550, "Unable to open local file " + LocalFileName);
+        fillFailText();
+        data_.ClearHooks();
+        data_.Close();
+        finishRequest(550);
+        return;
+    }
+    endOfFile_ = false;
+
+    if (PassiveTransfers) {
+        // STOR goes out once the data connection stands (connectedForSending).
+        if (connectPassive(&FtpComponent::connectedForSending))
+            setState(FtpState::AwaitReply);
+        else
+            closeLocalFile();
+        return;
+    }
+    sendRequest(sendCommandText_);
+}
+
+void FtpComponent::connectedForSending(int error)
+{
+    if (error != 0) {
+        failTransfer(550, "Unable to establish data connection, error #" + std::to_string(error));
+        return;
+    }
+    dataConnected_ = true;
+    startTick_ = GetTickCount();
+    data_.OnClosed = dataHook(&FtpComponent::dataClosed);
+    replyHandler_ = &FtpComponent::firstReplySending;
+    sendRequest(sendCommandText_);
+}
+
+void FtpComponent::acceptForSending(int)
+{
+    const SOCKET accepted = data_.Accept();
+    data_.Close();  // the listening socket
+    data_.OnClosed = dataHook(&FtpComponent::dataClosed);
+    data_.OnDataReady = dataHook(&FtpComponent::discardData);
+    data_.OnSendDone = dataHook(&FtpComponent::sendNextBlock);
+    data_.Dup(accepted);
+    int sendBuffer = 0;
+    int len = sizeof sendBuffer;
+    if (getsockopt(data_.Handle(), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char*>(&sendBuffer),
+                   &len) != 0)
+        throw FtpFailure("getsockopt(SO_SNDBUF) failed");
+    data_.SetLinger(0, 10);
+    data_.ApplyLinger();
+    dataConnected_ = true;
+    // The first reply may have come before the connection: start from the
+    // message loop, never inside this event.
+    if (replyReady_ && startTick_ == 0) PostMessageA(window_, kMsgStartSending, 0, 0);
+}
+
+void FtpComponent::discardData(int)
+{
+    char sink[2048];
+    data_.Read(sink, sizeof sink);
+}
+
+void FtpComponent::firstReplySending(int code, const std::string&)
+{
+    if (code == 150 || code == 125) {
+        replyReady_ = true;
+        replyHandler_ = &FtpComponent::finalReplySending;
+        if (PassiveTransfers) {
+            data_.OnSendDone = dataHook(&FtpComponent::sendNextBlock);
+            sendNextBlock(0);
+        } else if (dataConnected_ && startTick_ == 0) {
+            PostMessageA(window_, kMsgStartSending, 0, 0);
+        }
+        return;
+    }
+    fillFailText();
+    data_.ClearHooks();
+    data_.Close();
+    closeLocalFile();
+    restartOffset_ = 0;
+    finishRequest(code);
+}
+
+// Message 1026: the active data connection and the first reply are both in.
+void FtpComponent::startSending()
+{
+    if (startTick_ != 0) return;
+    startTick_ = GetTickCount();
+    try {
+        sendNextBlock(0);
+    } catch (const std::exception& e) {
+        failTransfer(426, "426 " + failureText(e));
+    }
+}
+
+// One block per call; the socket's SendDone brings the next call once the
+// block has gone out, so a slow server slows the reading of the file.
+void FtpComponent::sendNextBlock(int error)
+{
+    if (!localStream_) return;
+    if (progressAsksStop()) return;
+    if (error != 0) {
+        display("! Error #" + std::to_string(error) + " sending data");
+        noteTransferFault(426, "426 Error #" + std::to_string(error) + " sending data");
+        data_.Close();
+        return;
+    }
+    if (endOfFile_ || !replyReady_ || !dataConnected_) return;
+    char block[kSendBlock];
+    const std::size_t n = std::fread(block, 1, sizeof block, localStream_);
+    if (n > 0) {
+        bytesMoved_ += std::int64_t(n);
+        data_.Send(block, int(n));
+        return;
+    }
+    if (std::ferror(localStream_)) {
+        display("! Error reading file");
+        noteTransferFault(550, "550 Error reading local file " + LocalFileName);
+        data_.Close();
+        return;
+    }
+    // The server sees the end of the file as the end of the connection.
+    Sleep(100);
+    data_.CloseLater();
+    endOfFile_ = true;
+}
+
+void FtpComponent::finalReplySending(int code, const std::string&)
+{
+    if (code == 226 || code == 250) {
+        replySeen_ = true;
+        tryFinishTransfer();
+        return;
+    }
+    fillFailText();
+    closeLocalFile();
+    data_.ClearHooks();
+    data_.Close();
+    display("! STOR Failed");
+    restartOffset_ = 0;
+    finishRequest(code);
+}
+
+} // namespace ftp

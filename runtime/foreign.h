@@ -24,12 +24,17 @@ struct Arg {
 
 constexpr int kMaxForeignArgs = 32;
 
-// Returns the function's result (32-bit on the product build), or -1 when the library or function cannot
-// be found (errors 247, 248). More than 32 arguments: error 212, -1.
+// Returns the function's 32-bit result (sign-extended on 64-bit builds, so
+// int results and handles read right), or -1 when the library or function
+// cannot be found (errors 247, 248). More than 32 arguments: error 207 with
+// the function name, -1, no call. The library's file name (after the last
+// "\" or "/") finds a module already loaded; otherwise the full name is
+// loaded for the call and released afterwards. Runs on the GUI thread.
 std::intptr_t callByName(const std::string& library, const std::string& function,
                         std::initializer_list<Arg> args = {});
 // Address of a function in an already loaded module, or 0 (error 248).
 void* functionAddress(const std::string& library, const std::string& function);
+// An address of 0 returns -1 without a call.
 std::intptr_t callByAddress(void* address, std::initializer_list<Arg> args = {});
 
 // MessageBoxA owned by the main window; result stored as last button.

@@ -1,18 +1,25 @@
-// System helpers: program path, directories, version, clipboard, shell,
-// sleep on the GUI thread.
+// System helpers: program path, parameters, directories, version, clipboard,
+// shell, sleep on the GUI thread.
 #pragma once
 #include <cstdint>
 #include <string>
 
 namespace rt {
 
-std::string programPath();        // param(0) made absolute
+std::string programPath();        // module file name made absolute
 std::string programDirectory();   // ends with "\"
-std::string currentDirectory(const std::string& path = "");  // of the path's drive; "" = current
+// Parameter n: 0 the program path, 1..paramCount() the command-line
+// parameters; beyond the count error 208 and "".
+std::string parameter(int n);
+// Current directory of the drive named by the path's first letter (without
+// changing the process's current directory); "" = the current directory.
+std::string currentDirectory(const std::string& path = "");
 std::string osVersion();          // "major.minor"
-// Copies the text to the clipboard as CF_TEXT, owner the main window; the
-// clipboard is not emptied first.
+// Replaces the clipboard's contents by the text as CF_TEXT, owner the main
+// window (the request window before there is one).
 void setClipboardText(const std::string& text);
+// ShellExecuteA without owner, parameters or directory ("" verb: the default
+// verb); returns its result.
 std::intptr_t shellExecute(const std::string& file, const std::string& verb, int showMode);
 // Sleeps on the GUI thread (request 40977), then yields the caller.
 void sleepMs(int ms);

@@ -1,0 +1,104 @@
+// INI access: private-profile files, or registry keys named like files.
+#include "runtime/ini.h"
+
+#include <windows.h>
+#include "runtime/errors.h"
+#include "runtime/value.h"
+
+namespace rt {
+
+namespace {
+
+// 258 bytes with 256 offered: values are cut to 255 characters.
+constexpr DWORD kValueBuffer = 258;
+constexpr DWORD kValueOffered = 256;
+
+bool isRegistryName(const std::string& file)
+{
+    return file.size() >= 5 && _strnicmp(file.c_str(), "HKEY_", 5) == 0;
+}
+
+// "HKEY_CURRENT_USER\Software\X" + section: the root and the subkey path.
+bool registryPath(const std::string& file, const std::string& section, HKEY& root, std::string& path)
+{
+    static const struct { const char* name; HKEY key; } roots[] = {
+        {"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT}, {"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
+        {"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE}, {"HKEY_USERS", HKEY_USERS},
+        {"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
+    };
+    const std::size_t slash = file.find('\\');
+    const std::string rootName = file.substr(0, slash);
+    for (const auto& r : roots) {
+        if (_stricmp(rootName.c_str(), r.name) != 0) continue;
+        root = r.key;
+        path = slash == std::string::npos ? std::string() : file.substr(slash + 1);
+        if (!section.empty()) path += (path.empty() ? "" : "\\") + section;
+        return true;
+    }
+    return false;
+}
+
+std::string registryRead(const std::string& file, const std::string& section, const std::string& key)
+{
+    HKEY root, h;
+    std::string path;
+    if (!registryPath(file, section, root, path)) return {};
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE, &h) != ERROR_SUCCESS) return {};
+    char buf[kValueBuffer] = {};
+    DWORD type = 0, size = kValueOffered;
+    const LONG rc = RegQueryValueExA(h, key.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buf), &size);
+    RegCloseKey(h);
+    if (rc != ERROR_SUCCESS) return {};
+    if (type == REG_DWORD) return std::to_string(*reinterpret_cast<const DWORD*>(buf));
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return {};
+    buf[kValueOffered - 1] = '\0';
+    return buf;
+}
+
+void registryWrite(const std::string& file, const std::string& section, const std::string& key,
+                   const std::string& value)
+{
+    HKEY root, h;
+    std::string path;
+    if (!registryPath(file, section, root, path)) {
+        raiseWarning(305, file);
+        return;
+    }
+    if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &h, nullptr) != ERROR_SUCCESS) {
+        raiseWarning(303, file);
+        return;
+    }
+    const LONG rc = RegSetValueExA(h, key.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                                   static_cast<DWORD>(value.size() + 1));
+    RegCloseKey(h);
+    if (rc != ERROR_SUCCESS) raiseWarning(303, file);
+}
+
+} // namespace
+
+std::string iniRead(const std::string& file, const std::string& section, const std::string& key)
+{
+    if (isRegistryName(file)) return registryRead(file, section, key);
+    char buf[kValueBuffer] = {};
+    GetPrivateProfileStringA(section.c_str(), key.c_str(), "", buf, kValueOffered, file.c_str());
+    return buf;
+}
+
+void iniWrite(const std::string& file, const std::string& section, const std::string& key,
+              const std::string& value)
+{
+    if (isRegistryName(file)) {
+        registryWrite(file, section, key, value);
+        return;
+    }
+    if (!WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), file.c_str()))
+        raiseWarning(303, file);
+}
+
+void iniWrite(const std::string& file, const std::string& section, const std::string& key,
+              std::int32_t value)
+{
+    iniWrite(file, section, key, intToText(value));
+}
+
+} // namespace rt

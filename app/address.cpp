@@ -1,4 +1,6 @@
+// Pure text of the upload run: remote names and addresses.
 #include "app/address.h"
+#include "app/upload_run.h"
 
 namespace app {
 
@@ -52,6 +54,13 @@ std::string encodeFileName(const std::string& remoteName)
         }
     }
     return out;
+}
+
+std::string remoteNameOf(const std::string& localPath)
+{
+    const std::string name = replaceAll(localPath, " ", "_");
+    const std::size_t slash = name.rfind('\\');
+    return slash == std::string::npos ? name : name.substr(slash + 1);
 }
 
 std::string fileAddress(const std::string& wwwName, const std::string& directory,

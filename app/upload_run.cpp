@@ -23,13 +23,6 @@
 
 namespace app {
 
-std::string remoteNameOf(const std::string& localPath)
-{
-    const std::string name = replaceAll(localPath, " ", "_");
-    const std::size_t slash = name.rfind('\\');
-    return slash == std::string::npos ? name : name.substr(slash + 1);
-}
-
 namespace {
 
 constexpr unsigned kStopBox = 16;      // stop icon, OK

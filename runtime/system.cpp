@@ -5,7 +5,6 @@
 #include <vector>
 #include <windows.h>
 #include <shellapi.h>
-#include "runtime/errors.h"
 #include "runtime/process.h"
 #include "runtime/windows.h"
 
@@ -45,12 +44,7 @@ std::string programDirectory()
 
 std::string parameter(int n)
 {
-    if (n == 0) return programPath();
-    if (n < 0 || n > paramCount()) {
-        raiseError(208);
-        return {};
-    }
-    return param(n);
+    return n == 0 ? programPath() : param(n);  // param raises 208 beyond the count
 }
 
 std::string currentDirectory(const std::string& path)
@@ -62,7 +56,9 @@ std::string currentDirectory(const std::string& path)
         return dir;
     }
     // "X:" alone names the current directory of drive X.
-    return fullPath(std::string(1, path[0]) + ":");
+    std::string dir = fullPath(std::string(1, path[0]) + ":");
+    if (dir.size() > 3 && dir.back() == '\\') dir.pop_back();
+    return dir;
 }
 
 std::string osVersion()

@@ -1,0 +1,163 @@
+// The message box and the input box, answered from a second thread that
+// finds them by caption among this process's windows.
+#include <gtest/gtest.h>
+#include <atomic>
+#include <thread>
+#include "live.h"
+#include "runtime/errors.h"
+#include "runtime/foreign.h"
+#include "runtime/process.h"
+#include "runtime/system.h"
+#include "runtime/windows.h"
+
+namespace {
+
+using live::postClick;
+using live::waitDialog;
+
+const DWORD kSelf = GetCurrentProcessId();
+
+// Runs the driver on its own thread while the program thread blocks in the box.
+struct Driver {
+    std::thread thread;
+    template <class F> explicit Driver(F f) : thread(f) {}
+    ~Driver() { thread.join(); }
+};
+
+TEST(Boxes, MessageBoxBlocksOnlyTheProgramThreadAndRecordsTheButton)
+{
+    std::atomic<bool> found{false}, guiAnswered{false}, ownedByMain{false};
+    std::string text;
+    HWND main = nullptr;
+    {
+        rt::setWindowPosition(10, 10, 320, 200);
+        main = static_cast<HWND>(rt::hwndOf(rt::mainWindow()));
+        ASSERT_TRUE(main);
+        Driver d([&] {
+            const HWND box = waitDialog(kSelf, "rtdata Frage", 20000);
+            if (!box) return;
+            found = true;
+            text = live::boxText(box);
+            ownedByMain = GetWindow(box, GW_OWNER) == main;
+            // The GUI thread keeps handling messages while the box is open.
+            DWORD_PTR r = 0;
+            guiAnswered = SendMessageTimeoutA(rt::requestWindow(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 3000, &r) != 0;
+            postClick(box, IDCANCEL);
+        });
+        EXPECT_EQ(rt::msgBox("Weiter mit Ä?", "rtdata Frage", MB_OKCANCEL | MB_ICONQUESTION), IDCANCEL);
+    }
+    EXPECT_TRUE(found);
+    EXPECT_EQ(text, "Weiter mit Ä?");
+    EXPECT_TRUE(ownedByMain);
+    EXPECT_TRUE(guiAnswered);
+    EXPECT_EQ(rt::lastButton(), IDCANCEL);
+}
+
+struct InputSeen {
+    bool found = false;
+    std::string prompt, defaultText;
+};
+
+// Finds the input box, records what it shows, and answers it with `answer`.
+template <class Answer>
+InputSeen driveInput(const std::string& caption, Answer answer, rt::Value& result, const std::string& prompt,
+                     const std::string& defaultText)
+{
+    InputSeen seen;
+    {
+        Driver d([&] {
+            const HWND dialog = waitDialog(kSelf, caption, 20000);
+            if (!dialog) return;
+            seen.found = true;
+            seen.prompt = live::windowText(GetDlgItem(dialog, 100));
+            seen.defaultText = live::windowText(GetDlgItem(dialog, 101));
+            answer(dialog);
+            if (!live::waitGone(dialog, 10000)) postClick(dialog, IDCANCEL);  // never leave it hanging
+        });
+        result = rt::inputBox(prompt, caption, defaultText);
+    }
+    return seen;
+}
+
+TEST(Boxes, InputBoxReturnsTheTypedText)
+{
+    rt::Value result;
+    const InputSeen seen = driveInput("rtdata Eingabe", [](HWND dialog) {
+        const HWND edit = GetDlgItem(dialog, 101);
+        SendMessageA(edit, EM_SETSEL, 0, -1);
+        for (unsigned char c : std::string("42 Grüße")) PostMessageA(edit, WM_CHAR, c, 1);
+        postClick(dialog, IDOK);
+    }, result, "Wie viele?", "7");
+    ASSERT_TRUE(seen.found);
+    EXPECT_EQ(seen.prompt, "Wie viele?");
+    EXPECT_EQ(seen.defaultText, "7");
+    EXPECT_EQ(result.s, "42 Grüße");
+    EXPECT_EQ(result.i, 42);
+    EXPECT_EQ(rt::lastButton(), IDOK);
+}
+
+TEST(Boxes, InputBoxCancelGivesEmptyTextAndButtonTwo)
+{
+    rt::Value result;
+    const InputSeen seen = driveInput("rtdata Abbruch", [](HWND dialog) { postClick(dialog, IDCANCEL); },
+                                      result, "Zahl:", "77");
+    ASSERT_TRUE(seen.found);
+    EXPECT_EQ(seen.defaultText, "77");
+    EXPECT_EQ(result.s, "");
+    EXPECT_EQ(result.i, 0);
+    EXPECT_EQ(rt::lastButton(), IDCANCEL);
+}
+
+TEST(Boxes, EscapeInTheInputBoxActsAsCancel)
+{
+    rt::Value result;
+    // A first box left with OK, so that the button really changes.
+    driveInput("rtdata Erst", [](HWND dialog) { postClick(dialog, IDOK); }, result, "a", "5");
+    ASSERT_EQ(rt::lastButton(), IDOK);
+    ASSERT_EQ(result.i, 5);
+    const InputSeen seen = driveInput("rtdata Escape", [](HWND dialog) {
+        const HWND edit = GetDlgItem(dialog, 101);
+        PostMessageA(edit, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+        PostMessageA(edit, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+    }, result, "b", "88");
+    ASSERT_TRUE(seen.found);
+    EXPECT_EQ(result.s, "");
+    EXPECT_EQ(result.i, 0);
+    EXPECT_EQ(rt::lastButton(), IDCANCEL);
+}
+
+TEST(Boxes, ClipboardTextReplacesEveryEarlierFormat)
+{
+    // An earlier owner's Unicode text must not survive beside the new text.
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    EmptyClipboard();
+    const wchar_t old[] = L"alter Text";
+    HGLOBAL m = GlobalAlloc(GMEM_MOVEABLE, sizeof old);
+    memcpy(GlobalLock(m), old, sizeof old);
+    GlobalUnlock(m);
+    SetClipboardData(CF_UNICODETEXT, m);
+    CloseClipboard();
+
+    const std::string text = "http://host/a_b.txt\r\nhttp://host/ä.txt";
+    rt::setClipboardText(text);
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    const HANDLE ansi = GetClipboardData(CF_TEXT);
+    ASSERT_TRUE(ansi);
+    const std::string got = static_cast<const char*>(GlobalLock(ansi));
+    GlobalUnlock(ansi);
+    const HANDLE wide = GetClipboardData(CF_UNICODETEXT);
+    std::wstring gotWide = wide ? static_cast<const wchar_t*>(GlobalLock(wide)) : L"";
+    if (wide) GlobalUnlock(wide);
+    CloseClipboard();
+    EXPECT_EQ(got, text);
+    EXPECT_EQ(gotWide, L"http://host/a_b.txt\r\nhttp://host/\u00e4.txt");
+}
+
+TEST(Boxes, SleepWaitsOnTheGuiThread)
+{
+    const DWORD start = GetTickCount();
+    rt::sleepMs(120);
+    EXPECT_GE(GetTickCount() - start, 100u);
+}
+
+} // namespace

@@ -18,22 +18,37 @@ std::string windowText(HWND w)
     return buf;
 }
 
+namespace {
+
+struct DialogSearch {
+    DWORD pid;
+    const std::string* caption;
+    HWND found;
+};
+
+// A named callback: the standard calling convention of 32-bit builds does
+// not take lambdas.
+BOOL CALLBACK matchDialog(HWND w, LPARAM p)
+{
+    auto* s = reinterpret_cast<DialogSearch*>(p);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(w, &owner);
+    char cls[64] = {};
+    GetClassNameA(w, cls, sizeof cls);
+    if (owner == s->pid && std::strcmp(cls, "#32770") == 0 && IsWindowVisible(w) &&
+        windowText(w) == *s->caption) {
+        s->found = w;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
 HWND findDialog(DWORD pid, const std::string& caption)
 {
-    struct Search { DWORD pid; const std::string* caption; HWND found; } s{pid, &caption, nullptr};
-    EnumWindows([](HWND w, LPARAM p) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(p);
-        DWORD owner = 0;
-        GetWindowThreadProcessId(w, &owner);
-        char cls[64] = {};
-        GetClassNameA(w, cls, sizeof cls);
-        if (owner == s->pid && std::strcmp(cls, "#32770") == 0 && IsWindowVisible(w) &&
-            windowText(w) == *s->caption) {
-            s->found = w;
-            return FALSE;
-        }
-        return TRUE;
-    }, reinterpret_cast<LPARAM>(&s));
+    DialogSearch s{pid, &caption, nullptr};
+    EnumWindows(matchDialog, reinterpret_cast<LPARAM>(&s));
     return s.found;
 }
 

@@ -136,7 +136,9 @@ void createWindow(detail::CreateWindowBlock& b)
     INT_PTR id = b.idOrMenu;
     HINSTANCE inst = b.instance;
     if (!b.explicitId) {
-        id = g_nextControlId.fetch_add(1);
+        // The running identifier is for child windows; for a top-level
+        // window the same argument would be read as a menu handle.
+        id = (b.style & WS_CHILD) ? g_nextControlId.fetch_add(1) : 0;
         inst = instance();
     } else if (!inst) {
         inst = instance();

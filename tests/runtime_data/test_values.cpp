@@ -223,3 +223,36 @@ TEST_F(ValuesTest, MemoryAreasResizeAndKnowTheirSize)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ValuesTest, ErrorProcedureRunsForSilencedReportsWhenSwitchedOn)
+{
+    int calls = 0, nested = 0;
+    rt::registerErrorProc([&] {
+        ++calls;
+        rt::raiseWarning(209, "inner");  // a report inside the procedure does not call it again
+        nested = rt::lastReportNumber();
+    });
+    rt::raiseError(210);
+    EXPECT_EQ(calls, 0);  // "onerror" is off
+    rt::setSwitch("OnError", rt::Value(1));
+    rt::raiseError(210);
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(nested, 209);
+    rt::setErrorLevel(0);
+    rt::raiseWarning(303, "x.ini");  // warnings below level 1 call it as well
+    EXPECT_EQ(calls, 2);
+    rt::setSwitch("onerror", rt::Value(0));
+    rt::registerErrorProc(nullptr);
+}
+
+TEST_F(ValuesTest, UnwritableLogFileIsSkipped)
+{
+    rt::setSwitch("logfile", rt::Value("C:\\no\\such\\folder\\run.log"));
+    rt::raiseWarning(209, "a");
+    EXPECT_EQ(rt::lastReportNumber(), 209);
+    EXPECT_EQ(rt::setSwitch("logfile", rt::Value("")).s, "C:\\no\\such\\folder\\run.log");
+}
+
+} // namespace

@@ -25,6 +25,7 @@ namespace {
 
 constexpr int kWindowStyle = 536;  // system menu, no menu, close goes to the program
 constexpr int kColorBtnFace = 15;
+constexpr int kDefaultGuiFont = 17;
 constexpr int kControlIdBase = 1000;
 constexpr unsigned kSsIcon = 0x03;
 constexpr unsigned kSsNotify = 0x100;  // lets the icon's tooltip see the mouse
@@ -179,7 +180,10 @@ ConfigWindow build()
 
     w.boldFont = makeFont(true, false);
     w.italicFont = makeFont(false, true);
-    rt::setCurrentFont(1);
+    // Every control gets the standard control font. The runtime's drawing
+    // font (font setting 1) is not set here, and the system font it falls
+    // back to is too wide for the captions of this layout.
+    rt::setCurrentFont(static_cast<std::int32_t>(rt::callByName("GDI32", "GetStockObject", {kDefaultGuiFont})));
 
     for (int i = 0; i < kConfigControlCount; ++i) {
         const ControlSpec& c = kConfigControls[i];
@@ -197,6 +201,8 @@ ConfigWindow build()
         rt::listAdd(w.fields.DelOld, entry);
     return w;
 }
+
+bool keepsNothing(const ConfigWindow& w) { return rt::listSelection(w.fields.DelOld) == 0; }
 
 // What the last event was, taken before any step runs: the steps that wait
 // once more overwrite the runtime's event variables.
@@ -237,7 +243,11 @@ void runConfigWindow()
 
     int handledIndex = 0;
     bool folderSelectionSeen = false;  // box "&Ordnerwahl ..." last seen checked
-    bool keepNothingSeen = false;      // keep list last seen on "Keine Dateien löschen"
+    // Keep list last seen on "Keine Dateien löschen". Loading sets the
+    // right-click box to match the list, so the flag follows each load:
+    // otherwise a first event that picks another entry would leave the box
+    // disabled.
+    bool keepNothingSeen = keepsNothing(w);
     for (;;) {
         rt::waitNextEvent();
         const Event event = readEvent(w);
@@ -257,7 +267,7 @@ void runConfigWindow()
         }
 
         // 2. The right-click deletion list only matters when files are deleted.
-        const bool keepNothing = rt::listSelection(w.fields.DelOld) == 0;
+        const bool keepNothing = keepsNothing(w);
         if (keepNothing && !keepNothingSeen) {
             rt::enable(w.fields.DelClick, false);
             keepNothingSeen = true;
@@ -273,6 +283,7 @@ void runConfigWindow()
             handledIndex = index;
             configNumber = index + 1;
             loadIntoWindow(configNumber, w.fields);
+            keepNothingSeen = keepsNothing(w);
         }
 
         // 4. Save and leave. A close request while the info window has the

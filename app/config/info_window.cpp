@@ -15,8 +15,8 @@
 
 namespace app {
 
-const char* const kProjectPageUrl = "https://quillpost.example.org/";
-const char* const kDownloadPageUrl = "https://quillpost.example.org/download";
+const char* const kProjectPageUrl = "https://quillpost.example/";
+const char* const kDownloadPageUrl = "https://example.org/quillpost/";
 
 namespace {
 
@@ -34,7 +34,7 @@ const char* const kInfoLines[] = {
     " :: Informationen",
     "¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯",
     "Quillpost 1.2",
-    "Projektseite: https://quillpost.example.org/",
+    "Projektseite: https://quillpost.example/",
     "Fehlerberichte und Anregungen bitte über die Projektseite.",
     "Dank an alle, die Fehler gemeldet und Vorschläge gemacht haben.",
     "___________________________________________",

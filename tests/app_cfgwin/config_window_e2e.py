@@ -1,0 +1,596 @@
+"""The configuration window and the info window of the real Quillpost.exe
+under Wine, driven from outside as a user would (button clicks, list
+selections with their notification, typing, the close box, Escape), with the
+INI file and the shortcut files checked afterwards.
+
+Each test has its own session (display, Wine prefix, wineserver), so the
+tests can run in parallel: `config_window_e2e.py ConfigWindow.test_name`.
+QP_SHOTS=folder keeps screenshots of both windows there."""
+import collections
+import os
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import qptest  # noqa: E402
+
+WM_COMMAND, WM_CLOSE, WM_SYSCOMMAND, SC_CLOSE = 0x111, 0x10, 0x112, 0xF060
+CB_SETCURSEL, CBN_SELCHANGE, BM_CLICK = 0x14E, 1, 0xF5
+EM_GETLIMITTEXT = 0xD5
+ES_PASSWORD, ES_NUMBER, ES_AUTOHSCROLL, ES_READONLY = 0x20, 0x2000, 0x80, 0x800
+WS_EX_STATICEDGE = 0x20000
+
+Ctl = collections.namedtuple("Ctl", "hwnd id cls style exstyle x y w h enabled checked text")
+
+# Controls by their number in the window's table (1-based creation order).
+GROUP, SELECTOR, NAME, ACTIVE = 1, 2, 4, 5
+SERVER, PORT, DIRECTORY, USER, PASSWORD, PROXY, PROXYPORT, WWW, WWWDIR = range(17, 26)
+KEEP, DELCLICK, PASSIVE, CLIPBOARD, ASK, DIRSEL = range(26, 32)
+SAVE, CANCEL, ABOUT = 35, 36, 37
+HELP_FIRST, ICON = 39, 54
+
+# Expected layout: class, caption, x, y, w, h (client pixels; the four group
+# members relative to the group box at 7, 67), font (B bold, I italic; seen
+# on the screenshots only, see layout_probe.cpp).
+GX, GY = 7, 67
+LAYOUT = [
+    ("Button", "Konfigurationen / Verknüpfungen", 7, 67, 383, 52, ""),
+    ("ComboBox", "Konfiguration 1", GX + 11, GY + 20, 120, None, "B"),
+    ("Static", "Bezeichnung:", GX + 145, GY + 23, 64, 20, ""),
+    ("Edit", None, GX + 213, GY + 22, 80, 18, ""),
+    ("Button", "aktiviert", GX + 314, GY + 20, 60, 20, ""),
+    ("Static", "FTP-Server", 7, 130, 110, 20, ""),
+    ("Static", "FTP-Port", 7, 153, 110, 20, ""),
+    ("Static", "(Standard ist Port 21)", 190, 154, 110, 18, "I"),
+    ("Static", "FTP-Verzeichnis*", 7, 176, 110, 20, ""),
+    ("Static", "FTP-Benutzer", 7, 199, 110, 20, ""),
+    ("Static", "FTP-Passwort", 7, 222, 110, 20, ""),
+    ("Static", "Proxyserver*", 7, 245, 110, 20, ""),
+    ("Static", "Proxyport*", 253, 245, 53, 20, ""),
+    ("Static", "HTTP-Server*", 7, 288, 110, 20, ""),
+    ("Static", "HTTP-Verzeichnis*", 7, 311, 110, 20, ""),
+    ("Static", "Alte Dateien bei Upload löschen", 7, 355, 160, 20, ""),
+    ("Edit", None, 130, 129, 230, 18, ""),
+    ("Edit", None, 130, 152, 50, 18, ""),
+    ("Edit", None, 130, 175, 230, 18, ""),
+    ("Edit", None, 130, 198, 230, 18, ""),
+    ("Edit", None, 130, 221, 230, 18, ""),
+    ("Edit", None, 130, 244, 115, 18, ""),
+    ("Edit", None, 310, 244, 50, 18, ""),
+    ("Edit", None, 130, 287, 230, 18, ""),
+    ("Edit", None, 130, 310, 230, 18, ""),
+    ("ComboBox", "Keine Dateien löschen", 170, 351, 192, None, ""),
+    ("Button", "Rechtsklick auf Uploadfenster setzt Datei in Löschliste", 7, 377, 350, 20, ""),
+    ("Button", "&Passiven Modus verwenden", 7, 400, 200, 20, ""),
+    ("Button", "&URL nach Upload in die Zwischenablage kopieren", 7, 423, 300, 20, ""),
+    ("Button", "&Vor dem Überschreiben fragen", 7, 446, 300, 20, ""),
+    ("Button", "&Ordnerwahl vor Upload anbieten", 7, 469, 300, 20, ""),
+    ("Static", "", 7, 274, 383, 4, ""),
+    ("Static", "", 7, 339, 383, 4, ""),
+    ("Static", "", 7, 521, 383, 4, ""),
+    ("Button", "Beenden und Einstellungen speichern", 10, 536, 200, 20, ""),
+    ("Button", "Abbrechen", 215, 536, 80, 20, ""),
+    ("Button", "Über...", 315, 536, 70, 20, "B"),
+    ("Static", "*Optionale Angaben", 5, 498, 110, 18, "I"),
+] + [("Button", "?", 370, y, 20, 19, "") for y in (129, 152, 175, 198, 221, 244, 287, 310, 353, 379, 402,
+                                                 425, 448, 471)] + [
+    ("Static", "Hier können Sie Quillpost konfigurieren. Zum Dateiupload nutzen Sie die Funktion "
+               "\"Senden an\" beim Rechtsklick auf eine beliebige Datei.", 7, 12, 310, 40, ""),
+    ("Static", "", 337, 9, 48, 48, ""),
+]
+
+# Help boxes in the order of the "?" buttons from top to bottom.
+HELP = [
+    "Diese Option legt fest, auf welchem FTP-Server zugegriffen werden soll. Es kann\r\n"
+    "die Domain oder die IP-Adresse verwendet werden. Das verwendete Protokoll\r\n"
+    "(ftp://) darf nicht in den Servernamen integriert werden.",
+    "Diese Option legt den Port des Servers fest. Normalerweise sollte hier der Port 21\r\n"
+    "stehen. Ändern Sie diese Angabe nur, wenn der Server einen anderen Port\r\nverwendet!",
+    "Hier legen Sie fest, in welches Verzeichnis auf dem Server die Datei geladen werden\r\n"
+    "soll. Ein Beispiel hierfür ist /home/meinordner.",
+    "Geben Sie hier den Benutzernamen an, den Sie für den Server benötigen. Wenn der Server\r\n"
+    "eine anonyme Anmeldung zulässt, wählen Sie den Benutzernamen anonymous.",
+    "Geben Sie hier das Passwort ein, das Sie für den Zugriff auf den Server benötigen. Wenn\r\n"
+    "Sie sich anonym anmelden können, sollte das Passwort Ihrer Emailadresse entsprechen.",
+    "Falls Sie über einen Proxy-Server online sind, geben Sie diesen hier an.",
+    "Diese Einstellung legt fest, unter welchem Namen der Server über das HTTP-Protokoll\r\n"
+    "erreichbar ist. Der Webservername muss nicht mit dem FTP-Servername überein-\r\n"
+    "stimmen, geben Sie ihn in diesem Fall hier an.",
+    "Diese Einstellung legt das Serververzeichnis fest. In der Regel geben Sie hier\r\n"
+    "das Gleiche wie bei \"FTP-Verzeichnis\" an. Es ist jedoch auch möglich, hier einen\r\n"
+    "abweichenden Pfad anzugeben.",
+    "Um nicht zu viele Dateien auf dem Server anzuhäufen, wird mit dieser Funktion bei jedem\r\n"
+    "Upload die jeweils letzte, vorletzte oder drittletzte usw. Datei gelöscht.\r\n\r\n"
+    "Dies bezieht sich nur auf mit Quillpost hochgeladene Dateien, schon auf dem Server\r\n"
+    "befindliche Dateien werden nicht gelöscht. In der INI-Datei werden zu löschende Dateien\r\n"
+    "erfasst.",
+    "Bei gewählter Löschfunktion werden dennoch nur Dateien auf die Löschliste\r\n"
+    "gesetzt, die Sie mit Rechtsklick auf das Upload-Fenster bestimmen.\r\n\r\n"
+    "Die Farbe des Fortschrittbalkens färbt sich zur Signalisierung.",
+    "Manche Server arbeitet nur im passiven Modus, in dem Fall ist diese Option zu wählen.",
+    "Hier legen Sie fest, ob die Zwischenablagefunktion benutzt werden soll. In diesem Fall\r\n"
+    "wird der Serverdateiname in die Zwischenablage kopiert, damit Sie diesen zum Beispiel\r\n"
+    "im ICQ-Nachrichtenfenster einfügen können.",
+    "Existiert eine Datei schon auf dem Server, so wird vorher gefragt, ob diese\r\n"
+    "überschrieben werden soll. Ist die Option nicht gewählt so werden Dateien\r\n"
+    "immer ohne Rückfrage überschrieben.",
+    "Zeigt vor jedem Upload einen Dialog an, in dem Sie das Zielverzeichnis auf\r\n"
+    "dem Server auswählen können. Startverzeichnis ist das oben gewählte.",
+]
+
+KEEP_ENTRIES = ["Keine Dateien löschen", "Eine Datei beibehalten", "2 Dateien beibehalten",
+                "3 Dateien beibehalten", "5 Dateien beibehalten", "10 Dateien beibehalten",
+                "20 Dateien beibehalten"]
+
+SAVED_KEYS = {"Active", "UseClipboardFunction", "DelOld", "PassiveMode", "ServerName", "ServerPort",
+              "Username", "Password", "ServerDirectory", "ServerWWWName", "ServerWWWDirectory",
+              "ProxyServer", "ProxyPort", "Ask", "DirSel", "DelClick"}
+
+RULE_TOP, RULE_BOTTOM = "_" * 43, "\u00af" * 43
+
+
+def etched(row):
+    """An etched line, which Wine shapes itself: two pixels high, two wider."""
+    return row.cls.lower() == "static" and row.style & 0x1F == 0x10
+
+
+def unescape(s):
+    out, i = [], 0
+    while i < len(s):
+        if s[i] == "\\" and i + 1 < len(s):
+            out.append({"t": "\t", "r": "\r", "n": "\n"}.get(s[i + 1], s[i + 1]))
+            i += 2
+        else:
+            out.append(s[i])
+            i += 1
+    return "".join(out)
+
+
+def escape(s):
+    return s.replace("\\", "\\\\").replace("\t", "\\t").replace("\r", "\\r").replace("\n", "\\n")
+
+
+class Driver:
+    """window_driver.exe running in the session: one process answers all
+    questions about windows (see window_driver.cpp)."""
+
+    def __init__(self, session):
+        self.proc = subprocess.Popen([qptest.WINE_RUN, qptest.exe("cfgwin_driver.exe")], env=session.env,
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                     cwd=session.dir)
+        session.procs.append(self.proc)
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.stdin.close()
+            try:
+                self.proc.wait(10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait(5)
+
+    def ask(self, *fields):
+        self.proc.stdin.write(("\t".join(escape(str(f)) for f in fields) + "\n").encode("cp1252"))
+        self.proc.stdin.flush()
+        lines = []
+        while True:
+            raw = self.proc.stdout.readline()
+            if not raw:
+                raise AssertionError("window driver ended")
+            line = raw.decode("cp1252").rstrip("\n")
+            if line == ".":
+                break
+            lines.append(line)
+        if lines and lines[0].startswith("!"):
+            raise AssertionError("driver: " + lines[0])
+        return lines
+
+    def children(self, hwnd):
+        rows = []
+        for line in self.ask("children", hwnd):
+            f = line.split("\t", 11)
+            rows.append(Ctl(int(f[0]), int(f[1]), f[2], int(f[3], 16), int(f[4], 16), int(f[5]), int(f[6]),
+                            int(f[7]), int(f[8]), f[9] == "1", int(f[10]), unescape(f[11])))
+        return rows
+
+    def text(self, hwnd):
+        return unescape(self.ask("text", hwnd)[0])
+
+    def wait_box(self, caption, timeout=15):
+        return qptest.wait_until(lambda: int(self.ask("box", caption)[0]), timeout, "box %r" % caption)
+
+    def answer(self, caption, button_id=qptest.IDOK, timeout=15):
+        """Waits for a message box with its text in place, presses a button,
+        waits until the box is gone; returns the text."""
+        box = self.wait_box(caption, timeout)
+        text = self.text(self._box_static(box))
+        self.ask("post", box, WM_COMMAND, button_id, 0)
+        qptest.wait_until(lambda: self.ask("exists", box)[0] == "0", timeout, "box %r gone" % caption)
+        return text
+
+    def _box_static(self, box):
+        for row in self.children(box):
+            if row.id == 0xFFFF:
+                return row.hwnd
+        raise AssertionError("message box without text")
+
+    def titles(self):
+        return [unescape(l.split("\t", 3)[3]) for l in self.ask("list")]
+
+
+class Window:
+    """A running Quillpost window (configuration or info window) seen from outside."""
+
+    def __init__(self, session, driver, hwnd):
+        self.s, self.d, self.hwnd = session, driver, hwnd
+
+    def controls(self):
+        return self.d.children(self.hwnd)
+
+    def items(self, number):
+        return [unescape(l) for l in self.d.ask("items", self.ctl(number).hwnd)]
+
+    def ctl(self, number):
+        return self.controls()[number - 1]
+
+    def wait_for(self, pred, what, timeout=15):
+        """Polls the controls until pred(controls) holds; returns them."""
+        found = []
+
+        def check():
+            c = self.controls()
+            if pred(c):
+                found.append(c)
+                return True
+            return False
+        qptest.wait_until(check, timeout, what, interval=0.05)
+        return found[0]
+
+    def click(self, number):
+        self.d.ask("post", self.ctl(number).hwnd, BM_CLICK, 0, 0)
+
+    def select(self, number, index):
+        """Chooses a list entry the way the list reports a user's choice."""
+        c = self.ctl(number)
+        self.d.ask("send", c.hwnd, CB_SETCURSEL, index, 0)
+        self.d.ask("post", self.hwnd, WM_COMMAND, (CBN_SELCHANGE << 16) | c.id, c.hwnd)
+
+    def x_window(self, title):
+        out = self.s.xdotool("search", "--name", "^%s$" % title).split()
+        if not out:
+            raise AssertionError("no X window titled %r" % title)
+        return out[-1].decode()
+
+    def screen_rect(self, hwnd):
+        return tuple(map(int, self.d.ask("rect", hwnd)[0].split("\t")))
+
+    def click_into(self, hwnd, title):
+        """Gives the X window the focus, then clicks into the control."""
+        self.s.xdotool("windowfocus", "--sync", self.x_window(title))
+        l, t, r, b = self.screen_rect(hwnd)
+        self.s.xdotool("mousemove", "--sync", (l + r) // 2, (t + b) // 2)
+        self.s.xdotool("mousedown", 1)
+        time.sleep(0.1)
+        self.s.xdotool("mouseup", 1)
+
+    def type_into(self, number, text, title="Quillpost 1.2"):
+        c = self.ctl(number)
+        self.d.ask("settext", c.hwnd, "")
+        self.click_into(c.hwnd, title)
+        self.s.xdotool("type", "--delay", "30", text)
+        qptest.wait_until(lambda: self.d.text(c.hwnd) == text, 15, "typed text %r" % text)
+
+    def key(self, name):
+        self.s.xdotool("keydown", name)
+        time.sleep(0.1)
+        self.s.xdotool("keyup", name)
+
+
+class ConfigWindow(unittest.TestCase):
+    def session(self, name):
+        s = qptest.Session("cfgwin-" + name)
+        self.addCleanup(s.__exit__, None, None, None)
+        s.__enter__()
+        self.driver = Driver(s)
+        self.addCleanup(self.driver.close)
+        self.base = os.path.join(s.dir, "base")
+        os.makedirs(self.base)
+        self.ini_path = os.path.join(self.base, "Quillpost.ini")
+        return s
+
+    def wait_window(self, title, timeout=20):
+        def find():
+            for line in self.driver.ask("list"):
+                h, visible, _cls, text = line.split("\t", 3)
+                if visible == "1" and unescape(text) == title:
+                    return int(h)
+            return 0
+        return qptest.wait_until(find, timeout, "window %r" % title)
+
+    def open_window(self, s):
+        self.proc = s.start(qptest.exe("Quillpost.exe"), [], cwd=self.base)
+        w = Window(s, self.driver, self.wait_window("Quillpost 1.2", 30))
+        # Built and configuration 1 loaded.
+        w.wait_for(lambda c: len(c) == len(LAYOUT) and c[NAME - 1].text != "", "configuration 1 shown", 30)
+        return w
+
+    def ini(self):
+        return qptest.read_ini(self.ini_path)
+
+    def shot(self, s, hwnd, name):
+        folder = os.environ.get("QP_SHOTS")
+        if folder:
+            os.makedirs(folder, exist_ok=True)
+            full = os.path.join(s.dir, "screen.png")
+            subprocess.run(["import", "-window", "root", full], env=s.env, check=True, timeout=60,
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            l, t, r, b = Window(s, self.driver, hwnd).screen_rect(hwnd)
+            subprocess.run(["convert", full, "-crop", "%dx%d+%d+%d" % (r - l, b - t, l, t), "+repage",
+                            os.path.join(folder, name)], check=True, timeout=60)
+
+    def assert_exits(self, s):
+        self.assertEqual(s.wait_exit(self.proc, 20), 0)
+
+    # ------------------------------------------------------------------
+    def test_layout_defaults_and_save_button(self):
+        s = self.session("layout")
+        w = self.open_window(s)
+        c = w.controls()
+
+        l, t, r, b = w.screen_rect(w.hwnd)
+        self.assertEqual(r - l, 400)
+        self.assertGreaterEqual(b - t, 592)
+
+        self.assertEqual(len(c), len(LAYOUT))
+        for n, (row, exp) in enumerate(zip(c, LAYOUT), start=1):
+            cls, text, x, y, width, height, _font = exp
+            with self.subTest(control=n):
+                self.assertEqual(row.cls.lower(), cls.lower())
+                if text is not None:
+                    self.assertEqual(row.text, text)
+                self.assertEqual((row.x, row.y), (x, y))
+                if etched(row):
+                    self.assertIn((row.w, row.h), ((width, height), (width + 2, 2)))
+                else:
+                    self.assertEqual(row.w, width)
+                    if height is not None:
+                        self.assertEqual(row.h, height)
+        edits = [c[n - 1] for n in (NAME,) + tuple(range(SERVER, WWWDIR + 1))]
+        for e in edits:
+            self.assertTrue(e.exstyle & WS_EX_STATICEDGE)
+            self.assertTrue(e.style & ES_AUTOHSCROLL)
+        self.assertTrue(c[PASSWORD - 1].style & ES_PASSWORD)
+        self.assertEqual([bool(c[n - 1].style & ES_NUMBER) for n in range(SERVER, WWWDIR + 1)],
+                         [False, True, False, False, False, False, True, False, False])
+        limits = {n: int(self.driver.ask("send", c[n - 1].hwnd, EM_GETLIMITTEXT, 0, 0)[0]) for n in (NAME, DIRECTORY, WWWDIR)}
+        self.assertEqual(limits, {NAME: 20, DIRECTORY: 255, WWWDIR: 255})
+        for n in range(HELP_FIRST, HELP_FIRST + 14):
+            self.assertTrue(c[n - 1].exstyle & WS_EX_STATICEDGE)
+        self.assertEqual(c[ICON - 1].id, 31000)
+        self.assertEqual(w.items(SELECTOR), ["Konfiguration %d" % n for n in range(1, 11)])
+        self.assertEqual(w.items(KEEP), KEEP_ENTRIES)
+
+        # Defaults of an empty INI.
+        shown = {n: c[n - 1].text for n in (NAME, SERVER, PORT, DIRECTORY, USER, PASSWORD, PROXY, PROXYPORT,
+                                            WWW, WWWDIR)}
+        self.assertEqual(shown, {NAME: "Upload 1", SERVER: "ftp.example.com", PORT: "21", DIRECTORY: "",
+                                 USER: "Anonymous", PASSWORD: "tinsel", PROXY: "", PROXYPORT: "",
+                                 WWW: "www.example.com", WWWDIR: ""})
+        self.assertEqual([c[n - 1].checked for n in (ACTIVE, DELCLICK, PASSIVE, CLIPBOARD, ASK, DIRSEL)], [0] * 6)
+        self.assertEqual((c[SELECTOR - 1].checked, c[KEEP - 1].checked), (0, 0))
+        self.assertFalse(c[DELCLICK - 1].enabled)
+        self.assertTrue(c[KEEP - 1].enabled and c[WWWDIR - 1].enabled)
+        self.assertFalse(os.path.exists(self.ini_path))
+        self.shot(s, w.hwnd, "config-window.png")
+
+        w.click(SAVE)
+        self.assert_exits(s)
+        set1 = self.ini()["Set1"]
+        self.assertEqual(set(set1), SAVED_KEYS | {"ConfigName"})
+        self.assertEqual({k: set1[k] for k in ("ConfigName", "ServerName", "ServerPort", "Username",
+                                               "ServerWWWName", "DelOld", "Active", "DirSel", "DelClick")},
+                         {"ConfigName": "Upload 1", "ServerName": "ftp.example.com", "ServerPort": "21",
+                          "Username": "Anonymous", "ServerWWWName": "www.example.com", "DelOld": "0",
+                          "Active": "0", "DirSel": "0", "DelClick": "0"})
+        self.assertNotEqual(set1["Password"], "tinsel")
+
+    def test_switch_saves_shown_configuration_and_cancel_does_not(self):
+        s = self.session("switch")
+        qptest.write_ini(self.ini_path, {"Set3": {"ServerName": "host3.example", "DelOld": "4"}})
+        w = self.open_window(s)
+        w.type_into(SERVER, "FTP://Host.Example")
+        w.select(SELECTOR, 2)
+        c = w.wait_for(lambda c: c[NAME - 1].text == "Upload 3", "configuration 3 shown")
+        self.assertEqual(c[SERVER - 1].text, "host3.example")
+        self.assertEqual(c[KEEP - 1].checked, 4)
+        self.assertTrue(c[DELCLICK - 1].enabled)
+        set1 = self.ini()["Set1"]
+        self.assertEqual(set(set1), SAVED_KEYS | {"ConfigName"})
+        self.assertEqual(set1["ServerName"], "host.example")
+
+        # Name and password of configuration 3, stored when it is left.
+        w.type_into(NAME, "My:Files?")
+        w.type_into(PASSWORD, "abcdefghij" * 4)
+        w.select(SELECTOR, 0)
+        w.wait_for(lambda c: c[NAME - 1].text == "Upload 1", "configuration 1 shown")
+        set3 = self.ini()["Set3"]
+        self.assertEqual(set3["ConfigName"], "My_Files_")
+        self.assertEqual(len(set3["Password"]), 7)
+        w.select(SELECTOR, 2)
+        c = w.wait_for(lambda c: c[NAME - 1].text == "My_Files_", "configuration 3 shown again")
+        self.assertEqual(c[PASSWORD - 1].text, "toolong")
+
+        # "Abbrechen" leaves without storing the shown configuration.
+        before = open(self.ini_path, "rb").read()
+        w.type_into(SERVER, "changed.example")
+        w.click(CANCEL)
+        self.assert_exits(s)
+        self.assertEqual(open(self.ini_path, "rb").read(), before)
+
+    def test_couplings_and_close_box(self):
+        s = self.session("couplings")
+        w = self.open_window(s)
+        # Keep list: deleting old files enables the right-click box.
+        w.select(KEEP, 4)
+        w.wait_for(lambda c: c[DELCLICK - 1].enabled, "right-click box enabled")
+        w.click(DELCLICK)
+        w.wait_for(lambda c: c[DELCLICK - 1].checked == 1, "right-click box checked")
+        # Folder selection: keep list back to nothing, list and web directory
+        # disabled; the right-click box follows the list and keeps its check.
+        w.click(DIRSEL)
+        c = w.wait_for(lambda c: not c[KEEP - 1].enabled, "keep list disabled")
+        self.assertEqual(c[KEEP - 1].checked, 0)
+        self.assertFalse(c[WWWDIR - 1].enabled)
+        c = w.wait_for(lambda c: not c[DELCLICK - 1].enabled, "right-click box disabled")
+        self.assertEqual(c[DELCLICK - 1].checked, 1)
+        w.click(DIRSEL)
+        c = w.wait_for(lambda c: c[KEEP - 1].enabled and c[WWWDIR - 1].enabled, "keep list enabled again")
+        self.assertEqual(c[KEEP - 1].checked, 0)
+        self.assertFalse(c[DELCLICK - 1].enabled)
+        w.select(KEEP, 4)
+        w.wait_for(lambda c: c[DELCLICK - 1].enabled, "right-click box enabled again")
+        w.select(KEEP, 0)
+        c = w.wait_for(lambda c: not c[DELCLICK - 1].enabled, "right-click box disabled again")
+        self.assertEqual(c[DELCLICK - 1].checked, 1)
+        w.click(PASSIVE)
+        w.wait_for(lambda c: c[PASSIVE - 1].checked == 1, "passive mode checked")
+
+        # The close box saves like the save button. Without a window manager
+        # the frame is not drawn, so the close box's command is sent instead.
+        self.driver.ask("post", w.hwnd, WM_SYSCOMMAND, SC_CLOSE, 0)
+        self.assert_exits(s)
+        set1 = self.ini()["Set1"]
+        self.assertEqual({k: set1[k] for k in ("DelOld", "DelClick", "DirSel", "PassiveMode", "ConfigName")},
+                         {"DelOld": "0", "DelClick": "1", "DirSel": "0", "PassiveMode": "1",
+                          "ConfigName": "Upload 1"})
+        self.assertEqual(set(set1), SAVED_KEYS | {"ConfigName"})
+
+    def test_activation_and_rename_move_shortcuts(self):
+        s = self.session("shortcuts")
+        code, _ = s.run(qptest.exe("QuillpostSetup.exe"), [], cwd=self.base)
+        self.assertEqual(code, 0)
+        sendto = os.path.join(s.prefix, "drive_c", "users", os.environ.get("USER", "root"), "AppData",
+                              "Roaming", "Microsoft", "Windows", "SendTo")
+        self.assertTrue(os.path.exists(os.path.join(self.base, "FTP - Upload 2.lnk")))
+        w = self.open_window(s)
+
+        # Activation and rename in one save: moved under the old name, then renamed there.
+        w.select(SELECTOR, 1)
+        w.wait_for(lambda c: c[NAME - 1].text == "Upload 2", "configuration 2 shown")
+        w.click(ACTIVE)
+        w.wait_for(lambda c: c[ACTIVE - 1].checked == 1, "aktiviert checked")
+        w.type_into(NAME, "Bilder")
+        w.select(SELECTOR, 2)
+        w.wait_for(lambda c: c[NAME - 1].text == "Upload 3", "configuration 3 shown")
+        self.assertTrue(os.path.exists(os.path.join(sendto, "FTP - Bilder.lnk")))
+        self.assertFalse(os.path.exists(os.path.join(self.base, "FTP - Upload 2.lnk")))
+        self.assertEqual({k: self.ini()["Set2"][k] for k in ("Active", "ConfigName")},
+                         {"Active": "1", "ConfigName": "Bilder"})
+
+        # The same name for configuration 3: the warning, the old name kept,
+        # the rest saved (its activation moves it under the old name).
+        w.click(ACTIVE)
+        w.wait_for(lambda c: c[ACTIVE - 1].checked == 1, "aktiviert checked")
+        w.type_into(NAME, "Bilder")
+        w.type_into(PORT, "2121")
+        w.select(SELECTOR, 0)
+        text = self.driver.answer("Achtung:")
+        self.assertEqual(text, "Die Bezeichnung Bilder existiert schon!\r\n\r\n"
+                               "Die restlichen Daten werden aktualisiert und die alte Bezeichnung beibehalten.")
+        w.wait_for(lambda c: c[NAME - 1].text == "Upload 1", "configuration 1 shown")
+        set3 = self.ini()["Set3"]
+        self.assertEqual((set3["ConfigName"], set3["Active"], set3["ServerPort"]), ("Upload 3", "1", "2121"))
+        self.assertTrue(os.path.exists(os.path.join(sendto, "FTP - Upload 3.lnk")))
+        self.assertTrue(os.path.exists(os.path.join(sendto, "FTP - Bilder.lnk")))
+
+        # Deactivating configuration 2 parks its shortcut in the base folder.
+        w.select(SELECTOR, 1)
+        w.wait_for(lambda c: c[NAME - 1].text == "Bilder", "configuration 2 shown")
+        w.click(ACTIVE)
+        w.wait_for(lambda c: c[ACTIVE - 1].checked == 0, "aktiviert unchecked")
+        w.click(SAVE)
+        self.assert_exits(s)
+        self.assertTrue(os.path.exists(os.path.join(self.base, "FTP - Bilder.lnk")))
+        self.assertFalse(os.path.exists(os.path.join(sendto, "FTP - Bilder.lnk")))
+        self.assertEqual(self.ini()["Set2"]["Active"], "0")
+
+    def test_help_buttons(self):
+        s = self.session("help")
+        w = self.open_window(s)
+        c = w.controls()
+        for k, expected in enumerate(HELP):
+            with self.subTest(button=k + 1):
+                self.driver.ask("post", c[HELP_FIRST - 1 + k].hwnd, BM_CLICK, 0, 0)
+                self.assertEqual(self.driver.answer("Hilfe:"), expected)
+        w.click(CANCEL)
+        self.assert_exits(s)
+        self.assertFalse(os.path.exists(self.ini_path))
+
+    def test_info_window(self):
+        s = self.session("info")
+        w = self.open_window(s)
+        w.click(ABOUT)
+        info = Window(s, self.driver, self.wait_window("Über...", 15))
+        ic = info.wait_for(lambda c: len(c) == 13, "info window built")
+        self.assertEqual([(x.cls.lower(), x.x, x.y, x.w - 2 if etched(x) and x.h == 2 else x.w) for x in ic],
+                         [("static", 87, 17, 82), ("static", 340, 17, 170), ("static", 87, 38, 280),
+                          ("static", 87, 189, 50), ("static", 87, 222, 280), ("static", 10, 8, 70),
+                          ("static", 12, 10, 66), ("edit", 87, 71, 295), ("static", 88, 172, 303),
+                          ("static", 7, 245, 384), ("button", 144, 185, 115), ("button", 266, 185, 115),
+                          ("button", 301, 255, 80)])
+        self.assertEqual((ic[0].text, ic[1].text, ic[3].text, ic[12].text), ("Quillpost", "(v.1.2)", "Internet:", "OK"))
+        self.assertEqual(ic[6].id, 31000)
+        self.assertTrue(ic[7].style & ES_READONLY)
+        lines = ic[7].text.split("\r\n")
+        self.assertEqual(lines[:3], [RULE_TOP, " :: Informationen", RULE_BOTTOM])
+        self.assertEqual(lines[-4:], [RULE_BOTTOM,
+                                      "Für eventuelle Schäden oder bei Datenverlusten, die durch die Nutzung "
+                                      "dieser Software entstehen, wird keine Haftung übernommen.", " ",
+                                      "Alle genannten Markennamen und Bezeichnungen sind eingetragene "
+                                      "Warenzeichen ihrer Eigentümer."])
+        versions = lines.index(" :: Versionen")
+        self.assertEqual(lines[versions + 2:versions + 6], ["1.0 (03.02.2005)", "Erstes Release.", "",
+                                                            "1.1 (02.06.2006)"])
+        self.assertEqual(lines.count(RULE_TOP), 4)
+        self.assertIn(" - Bestätigung vor dem Überschreiben (optional)", lines)
+        self.assertFalse(ic[7].text.endswith("\r\n"))
+        self.shot(s, info.hwnd, "info-window.png")
+
+        # A second click opens no second window.
+        w.click(ABOUT)
+        time.sleep(0.5)
+        self.assertEqual(self.driver.titles().count("Über..."), 1)
+
+        # Escape with the focus in the configuration window's fields.
+        w.click_into(w.ctl(SERVER).hwnd, "Quillpost 1.2")
+        w.key("Escape")
+        time.sleep(0.5)
+        self.assertEqual(self.driver.ask("exists", info.hwnd), ["1"])
+
+        # The focus in the info text: the close request does not end the program.
+        text = ic[7].hwnd
+        info.click_into(text, "Über...")
+        self.driver.ask("post", w.hwnd, WM_CLOSE, 0, 0)
+        time.sleep(1)
+        self.assertIsNone(self.proc.poll())
+        self.assertFalse(os.path.exists(self.ini_path))
+
+        # Escape there closes the info window; the configuration window stays.
+        info.key("Escape")
+        qptest.wait_until(lambda: "Über..." not in self.driver.titles(), 10, "info window closed")
+        self.assertIsNone(self.proc.poll())
+
+        # Open again, close with OK.
+        w.click(ABOUT)
+        info = Window(s, self.driver, self.wait_window("Über...", 15))
+        ok = info.wait_for(lambda c: len(c) == 13, "info window built")[12]
+        self.driver.ask("post", ok.hwnd, BM_CLICK, 0, 0)
+        qptest.wait_until(lambda: "Über..." not in self.driver.titles(), 10, "info window closed by OK")
+        w.click(CANCEL)
+        self.assert_exits(s)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -19,6 +19,8 @@
 //   selection HWND                current selection of a list box or combo box
 //   clip                          clipboard CF_TEXT, bytes exactly as stored
 //   exists HWND                   exit 0 when the window exists
+//   witems HWND                   items as "items", read through the Unicode messages
+//   focus HWND                    the focus window of the thread that owns HWND
 //   lnk PATH                      target, arguments and working folder of a shortcut
 // Exit code 0 on success, 1 when nothing was found or a wait ran out.
 #include <windows.h>
@@ -58,13 +60,18 @@ bool startsWithNoCase(const std::string& s, const std::string& prefix)
     return s.size() >= prefix.size() && _strnicmp(s.c_str(), prefix.c_str(), prefix.size()) == 0;
 }
 
+// Named callbacks: on 32-bit builds enumeration callbacks are stdcall,
+// which a lambda does not convert to.
+BOOL CALLBACK collect(HWND h, LPARAM p)
+{
+    reinterpret_cast<std::vector<HWND>*>(p)->push_back(h);
+    return TRUE;
+}
+
 std::vector<HWND> topLevel()
 {
     std::vector<HWND> all;
-    EnumWindows([](HWND h, LPARAM p) -> BOOL {
-        reinterpret_cast<std::vector<HWND>*>(p)->push_back(h);
-        return TRUE;
-    }, reinterpret_cast<LPARAM>(&all));
+    EnumWindows(collect, reinterpret_cast<LPARAM>(&all));
     return all;
 }
 
@@ -100,6 +107,35 @@ int printHwnd(HWND h)
 }
 
 void out(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); }
+
+// Items of a list box or combo box read through the Unicode messages and
+// turned into the ANSI code page: Wine hands the ANSI item texts of another
+// process's list over cut after the first character.
+int listItemsWide(HWND h)
+{
+    const bool combo = _strnicmp(classOf(h).c_str(), "COMBOBOX", 8) == 0;
+    const LRESULT n = SendMessageW(h, combo ? CB_GETCOUNT : LB_GETCOUNT, 0, 0);
+    if (n < 0) return 1;
+    for (LRESULT i = 0; i < n; ++i) {
+        const LRESULT len = SendMessageW(h, combo ? CB_GETLBTEXTLEN : LB_GETTEXTLEN, i, 0);
+        std::wstring w(len > 0 ? len + 1 : 1, L'\0');
+        SendMessageW(h, combo ? CB_GETLBTEXT : LB_GETTEXT, i, reinterpret_cast<LPARAM>(w.data()));
+        char buf[1024] = {};
+        WideCharToMultiByte(CP_ACP, 0, w.c_str(), -1, buf, sizeof buf - 1, nullptr, nullptr);
+        out(buf);
+        std::printf("\n");
+    }
+    return 0;
+}
+
+// The window with the keyboard focus in the thread that owns `h`.
+HWND focusOfThread(HWND h)
+{
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(h, nullptr), &info)) return nullptr;
+    return info.hwndFocus;
+}
 
 } // namespace
 
@@ -150,10 +186,7 @@ int main(int argc, char** argv)
     if (cmd == "children") {
         need(1);
         std::vector<HWND> kids;
-        EnumChildWindows(hwndArg(argv[2]), [](HWND h, LPARAM p) -> BOOL {
-            reinterpret_cast<std::vector<HWND>*>(p)->push_back(h);
-            return TRUE;
-        }, reinterpret_cast<LPARAM>(&kids));
+        EnumChildWindows(hwndArg(argv[2]), collect, reinterpret_cast<LPARAM>(&kids));
         for (HWND h : kids) {
             std::printf("%lld %d %s 0x%08lx 0x%08lx \"", num(h), GetDlgCtrlID(h), classOf(h).c_str(),
                         static_cast<unsigned long>(GetWindowLongA(h, GWL_STYLE)),
@@ -276,6 +309,8 @@ int main(int argc, char** argv)
         CoUninitialize();
         return rc;
     }
+    if (cmd == "witems") { need(1); return listItemsWide(hwndArg(argv[2])); }
+    if (cmd == "focus") { need(1); return printHwnd(focusOfThread(hwndArg(argv[2]))); }
     std::fprintf(stderr, "winctl: unknown command %s\n", cmd.c_str());
     return 2;
 }

@@ -651,25 +651,31 @@ int destroy(Handle window)
     return b.result;
 }
 
+namespace {
+
+struct TitleSearch {
+    const std::string* prefix;
+    HWND found;
+};
+
+BOOL CALLBACK matchTitle(HWND w, LPARAM lp)
+{
+    auto* s = reinterpret_cast<TitleSearch*>(lp);
+    char title[512] = {};
+    GetWindowTextA(w, title, sizeof(title));
+    if (s->prefix->empty() || equalsNoCase(title, *s->prefix, s->prefix->size())) {
+        s->found = w;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
 Handle findWindow(const std::string& titlePrefix)
 {
-    struct Search {
-        const std::string* prefix;
-        HWND found;
-    } search{&titlePrefix, nullptr};
-    EnumWindows(
-        [](HWND w, LPARAM lp) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(lp);
-            char title[512] = {};
-            GetWindowTextA(w, title, sizeof(title));
-            const std::string t(title);
-            if (s->prefix->empty() || equalsNoCase(t, *s->prefix, s->prefix->size())) {
-                s->found = w;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    TitleSearch search{&titlePrefix, nullptr};
+    EnumWindows(matchTitle, reinterpret_cast<LPARAM>(&search));
     return handleOf(search.found);
 }
 

@@ -139,14 +139,15 @@ bool waitInputUntil(const std::function<bool()>& done, int rounds = 200)
 }
 
 // Runs `f` on a fresh thread and waits for it (input from "another thread").
+DWORD WINAPI runFunction(LPVOID p)
+{
+    (*static_cast<std::function<void()>*>(p))();
+    return 0;
+}
+
 void onOtherThread(std::function<void()> f)
 {
-    HANDLE t = CreateThread(
-        nullptr, 0, [](LPVOID p) -> DWORD {
-            (*static_cast<std::function<void()>*>(p))();
-            return 0;
-        },
-        &f, 0, nullptr);
+    HANDLE t = CreateThread(nullptr, 0, runFunction, &f, 0, nullptr);
     WaitForSingleObject(t, 10000);
     CloseHandle(t);
 }
@@ -567,20 +568,13 @@ void events()
     {
         std::atomic<bool> stop{false};
         HWND w = H(main);
-        struct Mover {
-            std::atomic<bool>* stop;
-            HWND w;
-        } mover{&stop, w};
-        HANDLE t = CreateThread(
-            nullptr, 0, [](LPVOID p) -> DWORD {
-                auto* m = static_cast<Mover*>(p);
-                for (int i = 0; i < 500 && !*m->stop; ++i) {
-                    PostMessageA(m->w, WM_MOUSEMOVE, 0, MAKELPARAM(5 + i % 7, 5));
-                    Sleep(20);
-                }
-                return 0;
-            },
-            &mover, 0, nullptr);
+        std::function<void()> move = [&stop, w] {
+            for (int i = 0; i < 500 && !stop; ++i) {
+                PostMessageA(w, WM_MOUSEMOVE, 0, MAKELPARAM(5 + i % 7, 5));
+                Sleep(20);
+            }
+        };
+        HANDLE t = CreateThread(nullptr, 0, runFunction, &move, 0, nullptr);
         rt::waitNextEvent();
         stop = true;
         WaitForSingleObject(t, 5000);
@@ -730,16 +724,17 @@ static void mainRoutine()
     }
 }
 
+DWORD WINAPI watchdog(LPVOID)
+{
+    Sleep(45000);
+    std::printf("FAIL scenario did not end within 45 s\n");
+    std::fflush(stdout);
+    ExitProcess(3);
+}
+
 int main()
 {
     // A hung scenario fails instead of blocking the suite.
-    CreateThread(
-        nullptr, 0, [](LPVOID) -> DWORD {
-            Sleep(45000);
-            std::printf("FAIL scenario did not end within 45 s\n");
-            std::fflush(stdout);
-            ExitProcess(3);
-        },
-        nullptr, 0, nullptr);
+    CreateThread(nullptr, 0, watchdog, nullptr, 0, nullptr);
     return rt::processEntry(GetModuleHandleA(nullptr), mainRoutine);
 }

@@ -50,27 +50,34 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The first message to a thread that has no queue yet is retried until the
 // queue exists, and arrives.
+struct LateQueue {
+    std::atomic<bool> got{false};
+    HANDLE started = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+};
+
+DWORD WINAPI lateQueue(LPVOID p)
+{
+    auto* s = static_cast<LateQueue*>(p);
+    SetEvent(s->started);
+    Sleep(300);  // no queue during this time
+    MSG msg;
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);  // now it has one
+    if (MsgWaitForMultipleObjects(0, nullptr, FALSE, 5000, QS_POSTMESSAGE) == WAIT_OBJECT_0 &&
+        PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE) && msg.message == WM_APP + 7 && msg.wParam == 42)
+        s->got = true;
+    return 0;
+}
+
+DWORD WINAPI endAtOnce(LPVOID)
+{
+    return 0;
+}
+
 TEST(PostUntilAccepted, WaitsForTheQueue)
 {
-    struct Shared {
-        std::atomic<bool> got{false};
-        HANDLE started = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    } shared;
+    LateQueue shared;
     DWORD id = 0;
-    HANDLE t = CreateThread(
-        nullptr, 0,
-        [](LPVOID p) -> DWORD {
-            auto* s = static_cast<Shared*>(p);
-            SetEvent(s->started);
-            Sleep(300);  // no queue during this time
-            MSG msg;
-            PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);  // now it has one
-            if (MsgWaitForMultipleObjects(0, nullptr, FALSE, 5000, QS_POSTMESSAGE) == WAIT_OBJECT_0 &&
-                PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE) && msg.message == WM_APP + 7 && msg.wParam == 42)
-                s->got = true;
-            return 0;
-        },
-        &shared, 0, &id);
+    HANDLE t = CreateThread(nullptr, 0, lateQueue, &shared, 0, &id);
     ASSERT_EQ(WaitForSingleObject(shared.started, 5000), WAIT_OBJECT_0);
     EXPECT_FALSE(PostThreadMessageA(id, WM_APP + 7, 42, 0));  // the plain post is lost
     EXPECT_TRUE(rt::detail::postUntilAccepted(id, WM_APP + 7, 42, 0));
@@ -83,7 +90,7 @@ TEST(PostUntilAccepted, WaitsForTheQueue)
 TEST(PostUntilAccepted, GivesUpOnAThreadThatIsGone)
 {
     DWORD id = 0;
-    HANDLE t = CreateThread(nullptr, 0, [](LPVOID) -> DWORD { return 0; }, nullptr, 0, &id);
+    HANDLE t = CreateThread(nullptr, 0, endAtOnce, nullptr, 0, &id);
     ASSERT_EQ(WaitForSingleObject(t, 5000), WAIT_OBJECT_0);
     EXPECT_FALSE(rt::detail::postUntilAccepted(id, WM_APP, 0, 0));
     CloseHandle(t);

@@ -385,6 +385,15 @@ class ConfigWindow(unittest.TestCase):
         self.assertFalse(os.path.exists(self.ini_path))
         self.shot(s, w.hwnd, "config-window.png")
 
+        # The icon has a tooltip: resting the mouse on it shows the tip.
+        def tip_shown():
+            return any(l.split("\t")[1:3] == ["1", "tooltips_class32"] for l in self.driver.ask("list"))
+        s.xdotool("windowfocus", "--sync", w.x_window("Quillpost 1.2"))
+        self.assertFalse(tip_shown())
+        il, it, ir, ib = w.screen_rect(c[ICON - 1].hwnd)
+        s.xdotool("mousemove", "--sync", (il + ir) // 2, (it + ib) // 2)
+        qptest.wait_until(tip_shown, 10, "the icon's tooltip")
+
         w.click(SAVE)
         self.assert_exits(s)
         set1 = self.ini()["Set1"]

@@ -124,6 +124,8 @@ KEEP_ENTRIES = ["Keine Dateien löschen", "Eine Datei beibehalten", "2 Dateien b
                 "3 Dateien beibehalten", "5 Dateien beibehalten", "10 Dateien beibehalten",
                 "20 Dateien beibehalten"]
 
+TOOLTIP = 'Quillpost 1.2 - Dateien per "Senden an" hochladen'
+
 SAVED_KEYS = {"Active", "UseClipboardFunction", "DelOld", "PassiveMode", "ServerName", "ServerPort",
               "Username", "Password", "ServerDirectory", "ServerWWWName", "ServerWWWDirectory",
               "ProxyServer", "ProxyPort", "Ask", "DirSel", "DelClick"}
@@ -387,7 +389,7 @@ class ConfigWindow(unittest.TestCase):
 
         # The icon has a tooltip: resting the mouse on it shows the tip.
         def tip_shown():
-            return any(l.split("\t")[1:3] == ["1", "tooltips_class32"] for l in self.driver.ask("list"))
+            return any(l.split("\t")[2:] == ["tooltips_class32", TOOLTIP] for l in self.driver.ask("list"))
         s.xdotool("windowfocus", "--sync", w.x_window("Quillpost 1.2"))
         self.assertFalse(tip_shown())
         il, it, ir, ib = w.screen_rect(c[ICON - 1].hwnd)

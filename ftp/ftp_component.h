@@ -144,7 +144,7 @@ public:
     bool Connected() const { return connected_.load(); }
     std::string QuotedDir() const;
     std::int64_t ReportedSize() const { return reportedSize_.load(); }
-    bool Terminated() const { return terminated_.load() || ctrl_.Terminated(); }
+    bool Terminated() const { return ctrl_.Terminated(); }
 
     // ---- hooks: optional observers, called on the owner thread ----------
     std::function<void(const std::string&)> OnDisplay;     // "> cmd", "< reply", "! ..."
@@ -174,7 +174,12 @@ private:
     void startSteps(FtpOperation op, std::uint32_t steps);
     void runNextStep();
     void runStep(std::uint32_t step);
-    void operationFinished();
+    void endOperation(int error);
+    // Runs an event handler of the control connection; a failure thrown
+    // inside it ends the current request with 500 and the failure's text.
+    void guarded(const std::function<void()>& handler);
+    void failInsideEvent(const std::string& text);
+    void pump();
     LRESULT handleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK windowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
@@ -247,7 +252,6 @@ private:
     std::string failText_;
     std::string quotedDir_;
     std::atomic<std::int64_t> reportedSize_{-1};
-    std::atomic<bool> terminated_{false};
     std::atomic<DWORD> deadline_{0};
     // Counts finished operations; a synchronous wait ends when it moves.
     std::atomic<unsigned> finishCount_{0};
@@ -255,14 +259,13 @@ private:
 
     std::vector<int> expectedCodes_;
     FtpRequest request_ = FtpRequest::None;
-    FtpRequest lastRequest_ = FtpRequest::None;
     FtpOperation operation_ = FtpOperation::None;
     std::uint32_t pendingSteps_ = 0;
     bool sequence_ = false;
     std::string savedReply_;
     int savedCode_ = -1;
     ReplyHandler replyHandler_ = nullptr;
-    bool done_ = false;
+    bool done_ = true;
     ReplyBuffer input_;
     std::int64_t restartOffset_ = 0;
     bool keepRestartOffset_ = false;  // inside the restart put operations

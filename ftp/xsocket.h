@@ -43,9 +43,7 @@ const char* socketStateName(SocketState s);
 // Window messages of the notification window.
 constexpr UINT kMsgSocketEvent = WM_USER + 1;    // 1025 WSAAsyncSelect event
 constexpr UINT kMsgLookupDone = WM_USER + 2;     // 1026 forward host lookup finished
-constexpr UINT kMsgReverseDone = WM_USER + 3;    // 1027 reverse lookup finished
 constexpr UINT kMsgCloseLater = WM_USER + 4;     // 1028 delayed close
-constexpr UINT kMsgReleaseLater = WM_USER + 5;   // 1029 delayed release
 
 // Creates a hidden window of class "XSocketWindowClass" on the calling
 // thread (registering the class on first use). Window long 0 starts at 0,
@@ -150,6 +148,9 @@ private:
     void resolveForConnection();
     void fail(const std::string& text, int code = 0);
     void reportWsaError(int code, const std::string& operation);
+    void failAfterOpen(int code, const std::string& operation);
+    void abandonHandle();
+    void purgeSocketEvents();
     void socketEvent(WPARAM wParam, LPARAM lParam);
     void deliverData(int error);
     bool flushSendQueue();

@@ -1,0 +1,119 @@
+#include "ftp/ftp_reply.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace ftp {
+namespace {
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+} // namespace
+
+void ReplyBuffer::commit(int n)
+{
+    if (n > 0) fill_ += std::size_t(n);
+}
+
+bool ReplyBuffer::nextLine(std::string& line)
+{
+    for (;;) {
+        char* lf = static_cast<char*>(std::memchr(buf_, '\n', fill_));
+        if (skipping_) {
+            // Still inside the rest of a line that was too long: drop it.
+            if (!lf) {
+                fill_ = 0;
+                return false;
+            }
+            skipping_ = false;
+            const std::size_t used = std::size_t(lf - buf_) + 1;
+            std::memmove(buf_, buf_ + used, fill_ - used);
+            fill_ -= used;
+            continue;
+        }
+        std::size_t used, len;
+        if (lf) {
+            len = std::size_t(lf - buf_);
+            used = len + 1;
+        } else if (fill_ >= kSize - 1) {
+            // No room left and no line end: give out what there is.
+            len = used = fill_;
+            skipping_ = true;
+        } else {
+            return false;
+        }
+        while (len > 0 && (buf_[len - 1] == '\r' || buf_[len - 1] == '\n')) --len;
+        line.assign(buf_, len);
+        std::memmove(buf_, buf_ + used, fill_ - used);
+        fill_ -= used;
+        return true;
+    }
+}
+
+ReplyLineInfo parseReplyLine(const std::string& line)
+{
+    ReplyLineInfo info;
+    if (line.empty() || !isDigit(line[0])) return info;
+    info.isReply = true;
+    std::size_t i = 0;
+    long code = 0;
+    while (i < line.size() && isDigit(line[i])) {
+        if (code < 100000000) code = code * 10 + (line[i] - '0');
+        ++i;
+    }
+    info.code = int(code);
+    info.continuation = i < line.size() && line[i] == '-';
+    return info;
+}
+
+std::string quotedDirectory(const std::string& line)
+{
+    std::size_t i = 0;
+    while (i < line.size() && isDigit(line[i])) ++i;
+    i = line.find('"', i);
+    if (i == std::string::npos) return {};
+    std::string dir;
+    for (++i; i < line.size(); ++i) {
+        if (line[i] != '"') {
+            dir += line[i];
+        } else if (i + 1 < line.size() && line[i + 1] == '"') {
+            dir += '"';
+            ++i;
+        } else {
+            return dir;
+        }
+    }
+    return {};  // no closing quote: not a pair
+}
+
+std::int64_t replySize(const std::string& line)
+{
+    std::size_t i = 0;
+    while (i < line.size() && isDigit(line[i])) ++i;
+    while (i < line.size() && !isDigit(line[i])) ++i;
+    if (i >= line.size()) return -1;
+    std::int64_t n = 0;
+    for (; i < line.size() && isDigit(line[i]); ++i) {
+        if (n > (INT64_MAX - 9) / 10) return -1;
+        n = n * 10 + (line[i] - '0');
+    }
+    return n;
+}
+
+std::string userCommand(const std::string& user, bool viaProxy, const std::string& host,
+                        const std::string& port)
+{
+    std::string cmd = "USER " + user;
+    if (viaProxy) {
+        cmd += "@" + host;
+        if (port != "ftp" && port != "21") cmd += ":" + port;
+    }
+    return cmd;
+}
+
+bool hasLineBreakOrNul(const std::string& text)
+{
+    return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+}
+
+} // namespace ftp

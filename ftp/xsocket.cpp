@@ -1,0 +1,778 @@
+#include "ftp/xsocket.h"
+
+#include <cstring>
+#include <mutex>
+
+#include "ftp/resolve.h"
+#include "ftp/winsock_errors.h"
+
+namespace ftp {
+namespace {
+
+constexpr char kWindowClass[] = "XSocketWindowClass";
+constexpr long kConnectMask = FD_READ | FD_WRITE | FD_ACCEPT | FD_CONNECT | FD_CLOSE;  // 59
+constexpr long kListenMask = FD_READ | FD_WRITE | FD_ACCEPT | FD_CLOSE;                // 43
+constexpr long kDupMask = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;                  // 51
+constexpr int kLookupBufferSize = 1024;
+
+// Windows Sockets start-up is counted over all live objects.
+std::mutex g_startupMutex;
+int g_liveSockets = 0;
+WSADATA g_wsaData;
+
+LRESULT CALLBACK socketWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    auto* self = reinterpret_cast<XSocket*>(GetWindowLongPtrA(hwnd, 0));
+    if (!self) return DefWindowProcA(hwnd, msg, wParam, lParam);
+    // Nothing may unwind through the system's dispatch code: a failure with
+    // no caller to take it ends here.
+    try {
+        return self->HandleMessage(msg, wParam, lParam);
+    } catch (const std::exception& e) {
+        OutputDebugStringA(e.what());
+    } catch (...) {
+    }
+    return 0;
+}
+
+std::string dotted(std::uint32_t netOrder)
+{
+    in_addr a;
+    a.s_addr = netOrder;
+    return inet_ntoa(a);
+}
+
+} // namespace
+
+const char* socketStateName(SocketState s)
+{
+    switch (s) {
+    case SocketState::Invalid: return "Invalid";
+    case SocketState::Opened: return "Opened";
+    case SocketState::Bound: return "Bound";
+    case SocketState::Connecting: return "Connecting";
+    case SocketState::Connected: return "Connected";
+    case SocketState::Accepting: return "Accepting";
+    case SocketState::Listening: return "Listening";
+    case SocketState::Closed: return "Closed";
+    }
+    return "?";
+}
+
+HWND createNotificationWindow()
+{
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    {
+        static std::mutex registerMutex;
+        std::lock_guard<std::mutex> lock(registerMutex);
+        WNDCLASSA wc{};
+        if (!GetClassInfoA(instance, kWindowClass, &wc)) {
+            wc = WNDCLASSA{};
+            wc.lpfnWndProc = socketWindowProc;
+            wc.cbWndExtra = sizeof(LONG_PTR);
+            wc.hInstance = instance;
+            wc.lpszClassName = kWindowClass;
+            RegisterClassA(&wc);
+        }
+    }
+    HWND hwnd = CreateWindowExA(WS_EX_TOOLWINDOW, kWindowClass, "", WS_POPUP, 0, 0, 0, 0,
+                                nullptr, nullptr, instance, nullptr);
+    if (!hwnd) throw FtpFailure("Unable to create window.");
+    return hwnd;
+}
+
+XSocket::XSocket()
+{
+    {
+        std::lock_guard<std::mutex> lock(g_startupMutex);
+        if (g_liveSockets < 1) WSAStartup(0x0101, &g_wsaData);
+        ++g_liveSockets;
+    }
+    try {
+        window_ = createNotificationWindow();
+    } catch (...) {
+        std::lock_guard<std::mutex> lock(g_startupMutex);
+        if (--g_liveSockets <= 0) {
+            g_liveSockets = 0;
+            WSACleanup();
+        }
+        throw;
+    }
+    SetWindowLongPtrA(window_, 0, reinterpret_cast<LONG_PTR>(this));
+    blockSize_ = 1514;
+    resetSettings();
+}
+
+XSocket::~XSocket()
+{
+    CancelLookup();
+    if (handle_ != INVALID_SOCKET) {
+        WSAAsyncSelect(handle_, window_, 0, 0);
+        closesocket(handle_);
+        handle_ = INVALID_SOCKET;
+    }
+    if (window_) {
+        SetWindowLongPtrA(window_, 0, 0);
+        DestroyWindow(window_);
+    }
+    std::lock_guard<std::mutex> lock(g_startupMutex);
+    if (--g_liveSockets <= 0) {
+        g_liveSockets = 0;
+        WSACleanup();
+    }
+}
+
+// ---- settings --------------------------------------------------------------
+
+void XSocket::SetAddr(const std::string& text)
+{
+    if (State() != SocketState::Closed) return fail("Cannot change Addr if not closed");
+    addr_ = text;
+    addrSet_ = true;
+    addrResolved_ = false;
+}
+
+void XSocket::SetPort(const std::string& text)
+{
+    if (State() != SocketState::Closed) return fail("Cannot change Port if not closed");
+    port_ = text;
+    portSet_ = true;
+    portResolved_ = false;
+}
+
+void XSocket::SetProto(const std::string& text)
+{
+    if (State() != SocketState::Closed) return fail("Cannot change Proto if not closed");
+    proto_ = text;
+    protoSet_ = true;
+    protoResolved_ = false;
+}
+
+void XSocket::SetBindAddr(const std::string& text) { bindAddr_ = text; }
+
+void XSocket::SetBindPort(const std::string& text)
+{
+    bindPort_ = text;
+    bindPortResolved_ = false;
+}
+
+void XSocket::resetSettings()
+{
+    addr_.clear();
+    port_.clear();
+    proto_ = "tcp";
+    bindAddr_ = "0.0.0.0";
+    bindPort_ = "0";
+    addrSet_ = portSet_ = protoSet_ = false;
+    addrResolved_ = portResolved_ = bindPortResolved_ = protoResolved_ = false;
+    lingerMode_ = 1;
+    lingerSeconds_ = 0;
+}
+
+void XSocket::ClearHooks()
+{
+    OnConnectDone = nullptr;
+    OnDataReady = nullptr;
+    OnSendDone = nullptr;
+    OnIncomingConnection = nullptr;
+    OnClosed = nullptr;
+    OnLookupDone = nullptr;
+    OnStateChanged = nullptr;
+}
+
+// ---- failures --------------------------------------------------------------
+
+void XSocket::fail(const std::string& text, int code)
+{
+    if (OnError) {
+        OnError(code, text);
+        return;
+    }
+    throw FtpFailure(text, code);
+}
+
+void XSocket::reportWsaError(int code, const std::string& operation)
+{
+    if ((code == WSAECONNRESET || code == WSAENOTCONN) && handle_ != INVALID_SOCKET) {
+        abandonHandle();
+    }
+    lastError_ = code;
+    fail(winsockErrorReport(code, operation), code);
+}
+
+void XSocket::failAfterOpen(int code, const std::string& operation)
+{
+    // A half-built socket is dropped so that the object stays reusable.
+    abandonHandle();
+    reportWsaError(code, operation);
+}
+
+void XSocket::abandonHandle()
+{
+    if (handle_ != INVALID_SOCKET) {
+        WSAAsyncSelect(handle_, window_, 0, 0);
+        closesocket(handle_);
+        handle_ = INVALID_SOCKET;
+        purgeSocketEvents();
+    }
+    setState(SocketState::Closed);
+}
+
+// Events already posted for a handle that is gone must not reach a later
+// socket that happens to get the same handle value.
+void XSocket::purgeSocketEvents()
+{
+    MSG m;
+    while (PeekMessageA(&m, window_, kMsgSocketEvent, kMsgSocketEvent, PM_REMOVE)) {
+    }
+}
+
+void XSocket::setState(SocketState s)
+{
+    const SocketState old = state_.exchange(s);
+    if (old != s && OnStateChanged) OnStateChanged(old, s);
+}
+
+// ---- connecting ------------------------------------------------------------
+
+void XSocket::resolveForConnection()
+{
+    if (!protoResolved_) {
+        protoNumber_ = SocketResolveProto(proto_);
+        sockType_ = protoNumber_ == IPPROTO_UDP ? SOCK_DGRAM : SOCK_STREAM;
+        protoResolved_ = true;
+    }
+    if (!portResolved_) {
+        remote_.sin_port = htons(u_short(SocketResolvePort(port_, proto_)));
+        portResolved_ = true;
+    }
+    if (!bindPortResolved_) {
+        bindPortNet_ = htons(u_short(SocketResolvePort(bindPort_, proto_)));
+        bindPortResolved_ = true;
+    }
+    if (!addrResolved_) {
+        remote_.sin_addr.s_addr = SocketResolveHost(addr_);
+        addrResolved_ = true;
+    }
+    remote_.sin_family = AF_INET;
+}
+
+void XSocket::Connect()
+{
+    if (handle_ != INVALID_SOCKET && State() != SocketState::Closed)
+        return fail("Connect: Socket already in use");
+    if (!portSet_) return fail("Connect: No Port Specified");
+    if (!addrSet_) return fail("Connect: No IP Address Specified");
+    if (!protoSet_) return fail("Connect: No Protocol Specified");
+    try {
+        resolveForConnection();
+    } catch (const std::exception& e) {
+        const std::string text = e.what();
+        return fail(text.empty() ? "Connect: Unknown Error" : "Connect:" + text);
+    } catch (...) {
+        return fail("Connect: Unknown Error");
+    }
+
+    SOCKET h = socket(family_, sockType_, protoNumber_);
+    if (h == INVALID_SOCKET) return reportWsaError(WSAGetLastError(), "Connect (socket)");
+    handle_ = h;
+    closedReported_ = false;
+    allSent_ = true;
+    sendQueue_.clear();
+    setState(SocketState::Opened);
+
+    if (sockType_ == SOCK_DGRAM) {
+        if (remote_.sin_addr.s_addr == INADDR_BROADCAST) {
+            BOOL on = TRUE;
+            if (setsockopt(h, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on),
+                           sizeof on) != 0)
+                return failAfterOpen(WSAGetLastError(), "setsockopt(SO_BROADCAST)");
+        }
+        setState(SocketState::Connected);
+        if (OnConnectDone) OnConnectDone(0);
+        return;
+    }
+
+    BOOL on = TRUE;
+    if (setsockopt(h, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on) != 0)
+        return failAfterOpen(WSAGetLastError(), "setsockopt(SO_REUSEADDR)");
+    ApplyLinger();
+    if (handle_ == INVALID_SOCKET) return;  // an error hook took a linger failure
+    if (setsockopt(h, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof on) != 0)
+        return failAfterOpen(WSAGetLastError(), "setsockopt(SO_KEEPALIVE)");
+    if (bindPortNet_ != 0 || bindAddr_ != "0.0.0.0") {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_port = bindPortNet_;
+        try {
+            local.sin_addr.s_addr = SocketResolveHost(bindAddr_);
+        } catch (const std::exception& e) {
+            abandonHandle();
+            return fail(std::string("Connect:") + e.what());
+        }
+        if (bind(h, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
+            return failAfterOpen(WSAGetLastError(), "Bind");
+    }
+    eventMask_ = kConnectMask;
+    if (WSAAsyncSelect(h, window_, kMsgSocketEvent, eventMask_) != 0)
+        return failAfterOpen(WSAGetLastError(), "WSAAsyncSelect");
+    if (connect(h, reinterpret_cast<sockaddr*>(&remote_), sizeof remote_) != 0) {
+        const int e = WSAGetLastError();
+        if (e != WSAEWOULDBLOCK) {
+            lastError_ = e;
+            return failAfterOpen(e, "Connect");
+        }
+    }
+    setState(SocketState::Connecting);
+}
+
+void XSocket::Listen()
+{
+    if (!portSet_) {
+        lastError_ = WSAEINVAL;
+        return fail("Listen: Port Not Assigned", WSAEINVAL);
+    }
+    if (!addrSet_) {
+        lastError_ = WSAEINVAL;
+        return fail("Listen: Address Not Assigned", WSAEINVAL);
+    }
+    if (!protoSet_) {
+        lastError_ = WSAEINVAL;
+        return fail("Listen: Protocol Not Assigned", WSAEINVAL);
+    }
+    if (handle_ != INVALID_SOCKET && State() != SocketState::Closed)
+        return fail("Listen: Socket already in use");
+    try {
+        resolveForConnection();
+    } catch (const std::exception& e) {
+        const std::string text = e.what();
+        return fail(text.empty() ? "Listen: Unknown Error" : "Listen:" + text);
+    }
+    SOCKET h = socket(family_, sockType_, protoNumber_);
+    if (h == INVALID_SOCKET) return reportWsaError(WSAGetLastError(), "Listen (socket)");
+    handle_ = h;
+    closedReported_ = false;
+    setState(SocketState::Opened);
+    if (bind(h, reinterpret_cast<sockaddr*>(&remote_), sizeof remote_) != 0)
+        return failAfterOpen(WSAGetLastError(), "Bind");
+    setState(SocketState::Bound);
+    if (sockType_ != SOCK_STREAM) return;
+    if (listen(h, 5) != 0) return failAfterOpen(WSAGetLastError(), "Listen");
+    setState(SocketState::Listening);
+    eventMask_ = kListenMask;
+    if (WSAAsyncSelect(h, window_, kMsgSocketEvent, eventMask_) != 0)
+        return failAfterOpen(WSAGetLastError(), "WSAAsyncSelect");
+}
+
+SOCKET XSocket::Accept()
+{
+    if (State() != SocketState::Listening) {
+        lastError_ = WSAEINVAL;
+        fail("not a listening socket", WSAEINVAL);
+        return INVALID_SOCKET;
+    }
+    SOCKET h = accept(handle_, nullptr, nullptr);
+    if (h == INVALID_SOCKET) {
+        reportWsaError(WSAGetLastError(), "Accept");
+        return INVALID_SOCKET;
+    }
+    return h;
+}
+
+void XSocket::Dup(SOCKET accepted)
+{
+    if (accepted == 0 || accepted == INVALID_SOCKET) return reportWsaError(WSAEINVAL, "Dup");
+    if (handle_ != INVALID_SOCKET) {
+        WSAAsyncSelect(handle_, window_, 0, 0);
+        const bool failed = closesocket(handle_) != 0;
+        const int e = failed ? WSAGetLastError() : 0;
+        handle_ = INVALID_SOCKET;
+        purgeSocketEvents();
+        setState(SocketState::Closed);
+        if (failed) {
+            closesocket(accepted);
+            return reportWsaError(e, "Dup (closesocket)");
+        }
+    }
+    handle_ = accepted;
+    closedReported_ = false;
+    allSent_ = true;
+    sendQueue_.clear();
+    ApplyLinger();
+    if (handle_ == INVALID_SOCKET) return;
+    eventMask_ = kDupMask;
+    if (WSAAsyncSelect(handle_, window_, kMsgSocketEvent, eventMask_) != 0)
+        return failAfterOpen(WSAGetLastError(), "WSAAsyncSelect");
+    setState(SocketState::Connected);
+}
+
+// ---- sending and reading ----------------------------------------------------
+
+int XSocket::Send(const char* data, int count)
+{
+    if (State() != SocketState::Connected) {
+        lastError_ = WSAENOTCONN;
+        reportWsaError(WSAENOTCONN, "Send");
+        return 0;
+    }
+    int left = count;
+    while (left > 0) {
+        if (sendQueue_.empty() || sendQueue_.back().bytes.size() >= blockSize_)
+            sendQueue_.emplace_back();
+        std::vector<char>& b = sendQueue_.back().bytes;
+        const int room = int(blockSize_ - b.size());
+        const int n = left < room ? left : room;
+        b.insert(b.end(), data, data + n);
+        data += n;
+        left -= n;
+    }
+    if (count > 0) allSent_ = false;
+    const SOCKET h = handle_;
+    // SendDone must come from the message loop, never from inside Send.
+    if (flushSendQueue() && handle_ == h && h != INVALID_SOCKET)
+        PostMessageA(window_, kMsgSocketEvent, WPARAM(h), FD_WRITE);
+    return count;
+}
+
+bool XSocket::flushSendQueue()
+{
+    while (!sendQueue_.empty()) {
+        SendBlock& b = sendQueue_.front();
+        if (b.readPos >= b.bytes.size()) {
+            sendQueue_.pop_front();
+            continue;
+        }
+        const int want = int(b.bytes.size() - b.readPos);
+        const int n = sockType_ == SOCK_DGRAM
+                          ? sendto(handle_, b.bytes.data() + b.readPos, want, 0,
+                                   reinterpret_cast<const sockaddr*>(&remote_), sizeof remote_)
+                          : send(handle_, b.bytes.data() + b.readPos, want, 0);
+        if (n == SOCKET_ERROR) {
+            const int e = WSAGetLastError();
+            switch (e) {
+            case WSAECONNRESET:
+            case WSAENOTSOCK:
+            case WSAENOTCONN:
+            case WSAEINVAL:
+            case WSAECONNABORTED:
+                // A lost connection is an event, not a failure of the sender.
+                lastError_ = e;
+                closedReported_ = true;
+                sendQueue_.clear();
+                Close();
+                if (OnClosed) OnClosed(e);
+                return false;
+            case WSAEWOULDBLOCK:
+                return false;
+            default:
+                reportWsaError(e, "TryToSend failed");
+                return false;
+            }
+        }
+        bytesSent_ += n;
+        b.readPos += std::size_t(n);
+        // After a partial send Winsock posts no FD_WRITE until a send has
+        // failed with WSAEWOULDBLOCK, so the rest is tried at once.
+    }
+    allSent_ = true;
+    return true;
+}
+
+int XSocket::Read(char* buffer, int size)
+{
+    const int n = recv(handle_, buffer, size, 0);
+    if (n == SOCKET_ERROR) {
+        lastError_ = WSAGetLastError();
+        return -1;
+    }
+    bytesReceived_ += n;
+    morePending_ = n == size;
+    return n;
+}
+
+void XSocket::HalfClose(int how)
+{
+    if (handle_ != INVALID_SOCKET) shutdown(handle_, how);
+}
+
+// ---- closing ----------------------------------------------------------------
+
+void XSocket::Close(bool shutdownFirst)
+{
+    if (handle_ == INVALID_SOCKET) {
+        setState(SocketState::Closed);
+        resetSettings();
+        return;
+    }
+    if (State() == SocketState::Closed) return;
+    if (shutdownFirst) shutdown(handle_, SD_SEND);
+    WSAAsyncSelect(handle_, window_, 0, 0);
+    int error = 0;
+    while (closesocket(handle_) != 0) {
+        const int e = WSAGetLastError();
+        if (e != WSAEWOULDBLOCK) {
+            error = e;
+            break;
+        }
+        PumpMessages();
+    }
+    handle_ = INVALID_SOCKET;
+    sendQueue_.clear();
+    purgeSocketEvents();
+    setState(SocketState::Closed);
+    if (!closedReported_) {
+        closedReported_ = true;
+        if (OnClosed) OnClosed(error);
+    }
+    resetSettings();
+    if (error) reportWsaError(error, "Disconnect (closesocket)");
+}
+
+void XSocket::CloseLater() { PostMessageA(window_, kMsgCloseLater, 0, 0); }
+
+void XSocket::HoldEvents()
+{
+    if (handle_ != INVALID_SOCKET) WSAAsyncSelect(handle_, window_, 0, 0);
+    paused_ = true;
+}
+
+void XSocket::ReleaseEvents()
+{
+    if (handle_ != INVALID_SOCKET) WSAAsyncSelect(handle_, window_, kMsgSocketEvent, eventMask_);
+    paused_ = false;
+}
+
+// ---- host lookup --------------------------------------------------------------
+
+void XSocket::LookupHost(const std::string& name)
+{
+    if (name.empty()) {
+        lastError_ = WSAEINVAL;
+        if (!OnError) throw FtpFailure("DNS lookup: invalid host name.", WSAEINVAL);
+        OnError(WSAEINVAL, "DNS lookup: invalid host name.");
+        if (OnLookupDone) OnLookupDone(WSAEINVAL);
+        return;
+    }
+    CancelLookup();
+    lookupResult_.clear();
+    addressList_.clear();
+    const unsigned long direct = inet_addr(name.c_str());
+    if (direct != INADDR_NONE || name == "255.255.255.255") {
+        lookupResult_ = dotted(std::uint32_t(direct));
+        addressList_.push_back(lookupResult_);
+        if (OnLookupDone) OnLookupDone(0);
+        return;
+    }
+    lookupBuffer_.assign(kLookupBufferSize, 0);
+    HANDLE request = WSAAsyncGetHostByName(window_, kMsgLookupDone, name.c_str(),
+                                           lookupBuffer_.data(), kLookupBufferSize);
+    if (!request) return reportWsaError(WSAGetLastError(), "Cannot start DNS lookup.");
+    lookup_ = request;
+    if (earlyLookupSaved_ && earlyLookupRequest_ == request) {
+        earlyLookupSaved_ = false;
+        lookupFinished(request, earlyLookupParam_);
+    }
+}
+
+void XSocket::CancelLookup()
+{
+    if (lookup_) {
+        WSACancelAsyncRequest(lookup_);
+        lookup_ = nullptr;
+    }
+    earlyLookupSaved_ = false;
+}
+
+void XSocket::lookupFinished(HANDLE request, LPARAM lParam)
+{
+    if (!lookup_ || request != lookup_) {
+        if (!lookup_) {
+            // The completion may overtake the storing of its request handle.
+            earlyLookupSaved_ = true;
+            earlyLookupRequest_ = request;
+            earlyLookupParam_ = lParam;
+        }
+        return;
+    }
+    lookup_ = nullptr;
+    const int error = WSAGETASYNCERROR(lParam);
+    if (error == 0) {
+        const auto* he = reinterpret_cast<const hostent*>(lookupBuffer_.data());
+        if (he->h_addrtype == AF_INET && he->h_addr_list) {
+            for (int i = 0; he->h_addr_list[i]; ++i) {
+                std::uint32_t a;
+                std::memcpy(&a, he->h_addr_list[i], sizeof a);
+                addressList_.push_back(dotted(a));
+            }
+        }
+        if (!addressList_.empty()) lookupResult_ = addressList_.front();
+    }
+    if (OnLookupDone) OnLookupDone(error);
+}
+
+// ---- addresses and options ------------------------------------------------------
+
+void XSocket::GetPeerName(std::string& address, unsigned& port)
+{
+    sockaddr_in a{};
+    int len = sizeof a;
+    if (getpeername(handle_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        return reportWsaError(WSAGetLastError(), "getpeername");
+    address = dotted(a.sin_addr.s_addr);
+    port = ntohs(a.sin_port);
+}
+
+std::string XSocket::LocalAddress()
+{
+    sockaddr_in a{};
+    int len = sizeof a;
+    if (getsockname(handle_, reinterpret_cast<sockaddr*>(&a), &len) != 0) return "error";
+    return dotted(a.sin_addr.s_addr);
+}
+
+int XSocket::LocalPortNumber()
+{
+    sockaddr_in a{};
+    int len = sizeof a;
+    if (getsockname(handle_, reinterpret_cast<sockaddr*>(&a), &len) != 0) return -1;
+    return ntohs(a.sin_port);
+}
+
+int XSocket::LocalSockaddr(sockaddr* addr, int* len) { return getsockname(handle_, addr, len); }
+
+void XSocket::ApplyLinger()
+{
+    if (lingerMode_ == 2) return;
+    if (handle_ == INVALID_SOCKET) return fail("Cannot set linger option at this time");
+    linger l;
+    l.l_onoff = u_short(lingerMode_);
+    l.l_linger = u_short(lingerSeconds_);
+    if (setsockopt(handle_, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l) != 0)
+        reportWsaError(WSAGetLastError(), "setsockopt(SO_LINGER)");
+}
+
+long XSocket::PendingBytes()
+{
+    u_long n = 0;
+    if (ioctlsocket(handle_, FIONREAD, &n) != 0) {
+        reportWsaError(WSAGetLastError(), "ioctlSocket");
+        return -1;
+    }
+    return long(n);
+}
+
+void XSocket::PumpMessages()
+{
+    if (PumpReplacement) {
+        PumpReplacement();
+        return;
+    }
+    MSG m;
+    while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
+        if (m.message == WM_QUIT) {
+            terminated_ = true;
+            // Put it back so that the thread's own loop still ends.
+            PostQuitMessage(int(m.wParam));
+            return;
+        }
+        TranslateMessage(&m);
+        DispatchMessageA(&m);
+    }
+}
+
+// ---- events ---------------------------------------------------------------------
+
+LRESULT XSocket::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    switch (msg) {
+    case kMsgSocketEvent:
+        socketEvent(wParam, lParam);
+        return 0;
+    case kMsgLookupDone:
+        lookupFinished(reinterpret_cast<HANDLE>(wParam), lParam);
+        return 0;
+    case kMsgCloseLater:
+        Close();
+        return 0;
+    default:
+        return DefWindowProcA(window_, msg, wParam, lParam);
+    }
+}
+
+void XSocket::socketEvent(WPARAM wParam, LPARAM lParam)
+{
+    const SOCKET h = SOCKET(wParam);
+    if (h != handle_ || h == INVALID_SOCKET || paused_) return;
+    const int events = WSAGETSELECTEVENT(lParam);
+    const int error = WSAGETSELECTERROR(lParam);
+    // A hook may close the socket; later bits then belong to a gone handle.
+    auto gone = [&] { return handle_ != h; };
+
+    if (events & FD_CONNECT) {
+        setState(SocketState::Connected);
+        if (OnConnectDone) OnConnectDone(error);
+        if (gone()) return;
+        if (error != 0 && State() != SocketState::Closed) {
+            Close();
+            return;
+        }
+    }
+    if (events & FD_READ) {
+        deliverData(error);
+        if (gone()) return;
+    }
+    if (events & FD_WRITE) {
+        if (flushSendQueue() && !gone() && OnSendDone) OnSendDone(error);
+        if (gone()) return;
+    }
+    if (events & FD_ACCEPT) {
+        if (OnIncomingConnection) OnIncomingConnection(error);
+        if (gone()) return;
+    }
+    if (events & FD_CLOSE) {
+        if (State() == SocketState::Connecting) return;
+        deliverData(0);
+        if (gone()) return;
+        if (!closedReported_) {
+            closedReported_ = true;
+            if (OnClosed) OnClosed(error);
+        }
+        if (!gone() && State() != SocketState::Closed) Close();
+    }
+}
+
+void XSocket::deliverData(int error)
+{
+    const SOCKET h = handle_;
+    for (;;) {
+        lastError_ = 0;
+        const std::int64_t before = bytesReceived_;
+        if (OnDataReady) {
+            OnDataReady(error);
+        } else {
+            char discard[1024];
+            const int n = recv(h, discard, sizeof discard, 0);
+            if (n == SOCKET_ERROR) {
+                const int e = WSAGetLastError();
+                if (e == WSAEWOULDBLOCK) {
+                    lastError_ = 0;
+                    return;
+                }
+                lastError_ = e;
+            } else {
+                bytesReceived_ += n;
+            }
+        }
+        if (lastError_ != 0 || handle_ != h) return;
+        // An owner that read nothing will not read on another pass either.
+        if (bytesReceived_ == before) return;
+        u_long pending = 0;
+        if (ioctlsocket(h, FIONREAD, &pending) != 0) {
+            lastError_ = WSAGetLastError();
+            return;
+        }
+        if (pending == 0) return;
+    }
+}
+
+} // namespace ftp

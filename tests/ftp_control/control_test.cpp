@@ -1,0 +1,423 @@
+// The control connection against a scripted server: replies in, commands
+// and result out. The component lives on an owner thread with its own
+// message loop and is driven synchronously from the test thread, as the
+// program thread drives it.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "component_owner.h"
+#include "scripted_server.h"
+
+using namespace ftp;
+
+namespace {
+
+// One scripted server and one component set up to sign on to it.
+struct Rig {
+    ScriptedServer server;
+    ComponentOwner owner;
+
+    explicit Rig(ServerScript script, int waitSeconds = 5) : server(std::move(script))
+    {
+        owner->Host = "127.0.0.1";
+        owner->Port = std::to_string(server.port());
+        owner->UserName = "user";
+        owner->Password = "secret";
+        owner->WaitSeconds = waitSeconds;
+        // FTPCTL_TRACE=1 shows the dialogue and the state changes.
+        if (std::getenv("FTPCTL_TRACE")) {
+            owner->OnDisplay = [](const std::string& t) { std::fprintf(stderr, "%s\n", t.c_str()); };
+            owner->OnStateChange = [](FtpState a, FtpState b) {
+                std::fprintf(stderr, "[%s -> %s]\n", ftpStateName(a), ftpStateName(b));
+            };
+        }
+    }
+    FtpComponent& c() { return *owner; }
+};
+
+std::string thrownBy(FtpComponent& c, FtpOperation op)
+{
+    try {
+        c.Start(op);
+    } catch (const FtpFailure& e) {
+        return e.what();
+    }
+    return "<started>";
+}
+
+unsigned closedPort()
+{
+    WSADATA wsa;
+    WSAStartup(0x0202, &wsa);
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    int len = sizeof a;
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    closesocket(s);
+    WSACleanup();
+    return ntohs(a.sin_port);
+}
+
+} // namespace
+
+TEST(SignOn, RepliesInCommandsOut)
+{
+    struct Row {
+        const char* name;
+        Lines greeting;
+        Lines replies;
+        Lines commands;
+        bool ok;
+        int code;
+        std::string lastReply;
+    };
+    const std::string overlong = "230-" + std::string(4091, 'a');  // fills the buffer exactly
+    const Row rows[] = {
+        {"331 sends PASS", {"220 ready\r\n"}, {"331 pw\r\n", "230 in\r\n"},
+         {"USER user", "PASS secret"}, true, 230, "230 in"},
+        {"230 skips PASS", {"220 ready\r\n"}, {"230 in\r\n"}, {"USER user"}, true, 230, "230 in"},
+        {"PASS refused", {"220 ready\r\n"}, {"331 pw\r\n", "530 Login incorrect.\r\n"},
+         {"USER user", "PASS secret"}, false, 530, "530 Login incorrect."},
+        {"USER refused", {"220 ready\r\n"}, {"530 Not allowed\r\n"}, {"USER user"}, false, 530,
+         "530 Not allowed"},
+        {"digit-less lines ignored", {"220 ready\r\n"},
+         {"Please wait\r\n331 pw\r\n", "230-Welcome\r\n  to the server\r\nno digits\r\n230 in\r\n"},
+         {"USER user", "PASS secret"}, true, 230, "230 in"},
+        {"multi-line greeting ends at its last line",
+         {"220-Welcome\r\n", "220-second line\r\n", "220 ready\r\n"}, {"331 pw\r\n", "230 in\r\n"},
+         {"USER user", "PASS secret"}, true, 230, "230 in"},
+        {"several replies in one segment", {"220 ready\r\n331 pw\r\n"}, {kSilent, "230 in\r\n"},
+         {"USER user", "PASS secret"}, true, 230, "230 in"},
+        {"reply lines longer than the buffer", {"220 " + std::string(5000, 'g') + "\r\n"},
+         {"331 pw\r\n", overlong + "530 not a reply\r\n230 in\r\n"}, {"USER user", "PASS secret"},
+         true, 230, "230 in"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        Rig rig({r.greeting, r.replies});
+        const bool ok = rig.c().Run(FtpOperation::SignOn);
+        EXPECT_EQ(ok, r.ok);
+        EXPECT_EQ(rig.server.commands(), r.commands);
+        EXPECT_EQ(rig.c().ReplyCode(), r.code);
+        EXPECT_EQ(rig.c().LastReply(), r.lastReply);
+        EXPECT_EQ(rig.c().Error(), r.ok ? 0 : r.code);
+        EXPECT_EQ(rig.c().FailText(), r.ok ? "" : r.lastReply);
+        // A failed login leaves the control connection open.
+        EXPECT_TRUE(rig.c().Connected());
+        EXPECT_EQ(rig.c().State(), FtpState::Idle);
+    }
+}
+
+TEST(SignOn, GreetingWithErrorCodeFailsAndCloses)
+{
+    Rig rig({{"421 Too many users\r\n"}, {}});
+    EXPECT_FALSE(rig.c().Run(FtpOperation::SignOn));
+    EXPECT_EQ(rig.c().Error(), 421);
+    EXPECT_EQ(rig.c().ReplyCode(), 421);
+    EXPECT_EQ(rig.c().LastReply(), "421 Too many users");
+    EXPECT_EQ(rig.c().FailText(), "421 Too many users");
+    EXPECT_FALSE(rig.c().Connected());
+    EXPECT_EQ(rig.c().ControlSocket().State(), SocketState::Closed);
+    EXPECT_TRUE(rig.server.finished());
+    EXPECT_TRUE(rig.server.commands().empty());
+}
+
+TEST(SignOn, RepliesSplitAcrossSegmentsAtEveryPosition)
+{
+    ComponentOwner owner;
+    owner->WaitSeconds = 5;
+    const std::string longest = "230-Welcome\r\n230 Logged in\r\n";
+    for (int cut = 1; cut < int(longest.size()); ++cut) {
+        SCOPED_TRACE(cut);
+        ServerScript script{{"220-Hello\r\n220 ready\r\n"},
+                            {"331 Password required\r\n", longest, "221 Bye\r\n"}};
+        script.splitAt = cut;
+        ScriptedServer server(script);
+        owner->Host = "127.0.0.1";
+        owner->Port = std::to_string(server.port());
+        owner->UserName = "user";
+        owner->Password = "secret";
+        ASSERT_TRUE(owner->Run(FtpOperation::SignOn)) << owner->LastReply();
+        EXPECT_EQ(owner->LastReply(), "230 Logged in");
+        ASSERT_TRUE(owner->Run(FtpOperation::SignOff)) << owner->LastReply();
+        EXPECT_EQ(owner->LastReply(), "221 Bye");
+        EXPECT_FALSE(owner->Connected());
+        EXPECT_EQ(server.commands(), (Lines{"USER user", "PASS secret", "QUIT"}));
+    }
+}
+
+TEST(SignOn, ProxyLoginNamesTheTargetHost)
+{
+    const std::pair<const char*, const char*> rows[] = {
+        {"21", "USER user@127.0.0.2"},
+        {"ftp", "USER user@127.0.0.2"},
+        {"2121", "USER user@127.0.0.2:2121"},
+    };
+    for (const auto& [port, command] : rows) {
+        SCOPED_TRACE(port);
+        Rig rig({{"220 proxy ready\r\n"}, {"331 pw\r\n", "230 in\r\n"}});
+        // The connection goes to the proxy; the target only appears in USER.
+        rig.c().UseProxy = 1;
+        rig.c().ProxyHost = "127.0.0.1";
+        rig.c().ProxyPort = std::to_string(rig.server.port());
+        rig.c().Host = "127.0.0.2";
+        rig.c().Port = port;
+        EXPECT_TRUE(rig.c().Run(FtpOperation::SignOn));
+        EXPECT_EQ(rig.server.commands(), (Lines{command, "PASS secret"}));
+    }
+}
+
+TEST(SignOn, RefusedConnectionIsReply500AndTheComponentStaysUsable)
+{
+    ComponentOwner owner;
+    owner->Host = "127.0.0.1";
+    owner->Port = std::to_string(closedPort());
+    owner->UserName = "user";
+    owner->Password = "secret";
+    EXPECT_FALSE(owner->Run(FtpOperation::SignOn));
+    EXPECT_EQ(owner->ReplyCode(), 500);
+    EXPECT_EQ(owner->LastReply(), "500 Connection refused (Winsock error #10061)");
+    EXPECT_FALSE(owner->Connected());
+    EXPECT_EQ(owner->State(), FtpState::Idle);
+
+    ScriptedServer server({{"220 ready\r\n"}, {"230 in\r\n"}});
+    owner->Port = std::to_string(server.port());
+    EXPECT_TRUE(owner->Run(FtpOperation::SignOn)) << owner->LastReply();
+}
+
+TEST(FullOperation, FailedCwdDropsAllButQuitAndShowsTheCwdReply)
+{
+    Rig rig({{"220 ready\r\n"},
+             {"331 pw\r\n", "230 in\r\n", "550 missing: No such directory\r\n", "221 Bye\r\n"}});
+    rig.c().HostDirName = "missing";
+    rig.c().RemotePath = "new";
+    EXPECT_FALSE(rig.c().Run(FtpOperation::FullMakeDir));
+    EXPECT_EQ(rig.server.commands(), (Lines{"USER user", "PASS secret", "CWD missing", "QUIT"}));
+    EXPECT_EQ(rig.c().ReplyCode(), 550);
+    EXPECT_EQ(rig.c().LastReply(), "550 missing: No such directory");
+    EXPECT_EQ(rig.c().FailText(), "550 missing: No such directory");
+    EXPECT_EQ(rig.c().Error(), 550);
+    EXPECT_FALSE(rig.c().Connected());
+}
+
+TEST(FullOperation, SucceedsWithTheReplyBeforeQuit)
+{
+    Rig rig({{"220 ready\r\n"},
+             {"331 pw\r\n", "230 in\r\n", "250 ok\r\n", "257 \"/pub/new \"\"one\"\"\" created\r\n",
+              "221 Bye\r\n"}});
+    rig.c().HostDirName = "/pub";
+    rig.c().RemotePath = "new \"one\"";
+    EXPECT_TRUE(rig.c().Run(FtpOperation::FullMakeDir));
+    EXPECT_EQ(rig.server.commands(),
+              (Lines{"USER user", "PASS secret", "CWD /pub", "MKD new \"one\"", "QUIT"}));
+    EXPECT_EQ(rig.c().ReplyCode(), 257);
+    EXPECT_EQ(rig.c().LastReply(), "257 \"/pub/new \"\"one\"\"\" created");
+    EXPECT_EQ(rig.c().QuotedDir(), "/pub/new \"one\"");
+    EXPECT_FALSE(rig.c().Connected());
+    EXPECT_EQ(rig.c().State(), FtpState::Idle);
+}
+
+TEST(SingleRequests, WireTextsAndResults)
+{
+    Rig rig({{"220 ready\r\n"},
+             {"230 in\r\n", "250 CWD ok\r\n", "257 \"/a\" is current\r\n", "213 12345\r\n",
+              "550 nope\r\n", "250 deleted\r\n", "257 \"/a/d\" created\r\n", "250 removed\r\n",
+              "200 Type set\r\n", "221 Bye\r\n"}});
+    FtpComponent& c = rig.c();
+    ASSERT_TRUE(c.Run(FtpOperation::SignOn));
+    c.HostDirName = "/a";
+    EXPECT_TRUE(c.Run(FtpOperation::ChangeDir));
+    EXPECT_TRUE(c.Run(FtpOperation::PrintDir));
+    EXPECT_EQ(c.QuotedDir(), "/a");
+    c.RemotePath = "f.txt";
+    EXPECT_TRUE(c.Run(FtpOperation::Size));
+    EXPECT_EQ(c.ReportedSize(), 12345);
+    EXPECT_FALSE(c.Run(FtpOperation::Size));
+    EXPECT_EQ(c.ReplyCode(), 550);
+    EXPECT_EQ(c.FailText(), "550 nope");
+    EXPECT_TRUE(c.Run(FtpOperation::Delete));
+    EXPECT_EQ(c.FailText(), "");
+    c.RemotePath = "d";
+    EXPECT_TRUE(c.Run(FtpOperation::MakeDir));
+    EXPECT_TRUE(c.Run(FtpOperation::RemoveDir));
+    c.TransferType = 'A';
+    EXPECT_TRUE(c.Run(FtpOperation::TransferType));
+    EXPECT_TRUE(c.Run(FtpOperation::SignOff));
+    EXPECT_EQ(rig.server.commands(),
+              (Lines{"USER user", "CWD /a", "PWD", "SIZE f.txt", "SIZE f.txt", "DELE f.txt", "MKD d",
+                     "RMD d", "TYPE A", "QUIT"}));
+    EXPECT_FALSE(c.Connected());
+}
+
+TEST(SingleRequests, RefusedWhenNotConnected)
+{
+    ComponentOwner owner;
+    owner->HostDirName = "/a";
+    EXPECT_EQ(thrownBy(*owner, FtpOperation::ChangeDir), "FTP component not connected");
+    EXPECT_FALSE(owner->Run(FtpOperation::PrintDir));
+    owner->HostDirName = "";
+    EXPECT_EQ(thrownBy(*owner, FtpOperation::ChangeDir), "FTP component not connected");
+    EXPECT_EQ(owner->LastReply(), "");
+}
+
+TEST(Waiting, SilentServerEndsAfterWaitSecondsWith426)
+{
+    Rig rig({{"220 ready\r\n"}, {kSilent}}, 1);
+    const DWORD start = GetTickCount();
+    EXPECT_FALSE(rig.c().Run(FtpOperation::SignOn));
+    const DWORD elapsed = GetTickCount() - start;
+    EXPECT_GE(elapsed, 900u);
+    EXPECT_LT(elapsed, 5000u);
+    EXPECT_EQ(rig.c().FailText(), "426 Timeout");
+    EXPECT_EQ(rig.c().ReplyCode(), 426);
+    EXPECT_EQ(rig.c().LastReply(), "426 Timeout");
+    EXPECT_EQ(rig.c().ControlSocket().State(), SocketState::Closed);
+    EXPECT_EQ(rig.c().DataSocket().State(), SocketState::Closed);
+    EXPECT_FALSE(rig.c().Connected());
+    EXPECT_EQ(rig.c().State(), FtpState::Idle);
+    EXPECT_TRUE(rig.server.finished());
+    EXPECT_EQ(rig.server.commands(), Lines{"USER user"});
+}
+
+TEST(Waiting, ServerWithoutGreetingEndsAfterWaitSeconds)
+{
+    Rig rig({{}, {}}, 1);
+    EXPECT_FALSE(rig.c().Run(FtpOperation::SignOn));
+    EXPECT_EQ(rig.c().ReplyCode(), 426);
+    EXPECT_EQ(rig.c().ControlSocket().State(), SocketState::Closed);
+}
+
+TEST(Waiting, QuitWithoutConnectionWritesNothingAndEndsByTheLimit)
+{
+    ComponentOwner owner;
+    owner->WaitSeconds = 1;
+    EXPECT_FALSE(owner->Run(FtpOperation::SignOff));
+    EXPECT_EQ(owner->ReplyCode(), 426);
+    EXPECT_EQ(owner->State(), FtpState::Idle);
+}
+
+TEST(ConnectionClosed, WhileAReplyIsAwaitedIsAFailure)
+{
+    struct Row {
+        const char* name;
+        Lines greeting;
+        Lines replies;
+    };
+    const Row rows[] = {
+        {"before the greeting", {kCloseConnection}, {}},
+        {"after part of the greeting", {"220-Hello\r\n", kCloseConnection}, {}},
+        {"instead of the USER reply", {"220 ready\r\n"}, {kCloseConnection}},
+        {"inside a multi-line reply", {"220 ready\r\n"}, {"331 pw\r\n", "230-Welcome\r\n" + kCloseConnection}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        Rig rig({r.greeting, r.replies});
+        EXPECT_FALSE(rig.c().Run(FtpOperation::SignOn));
+        EXPECT_EQ(rig.c().ReplyCode(), 426);
+        EXPECT_EQ(rig.c().LastReply(), "426 Connection closed by server.");
+        EXPECT_EQ(rig.c().FailText(), "426 Connection closed by server.");
+        EXPECT_FALSE(rig.c().Connected());
+        EXPECT_EQ(rig.c().State(), FtpState::Idle);
+    }
+}
+
+TEST(ConnectionClosed, DuringASingleRequestFailsAndQuitAnsweredByCloseSucceeds)
+{
+    Rig rig({{"220 ready\r\n"}, {"230 in\r\n", kCloseConnection}});
+    ASSERT_TRUE(rig.c().Run(FtpOperation::SignOn));
+    rig.c().HostDirName = "/a";
+    EXPECT_FALSE(rig.c().Run(FtpOperation::ChangeDir));
+    EXPECT_EQ(rig.c().ReplyCode(), 426);
+    EXPECT_EQ(rig.c().LastReply(), "426 Connection closed by server.");
+
+    Rig quit({{"220 ready\r\n"}, {"230 in\r\n", kCloseConnection}});
+    ASSERT_TRUE(quit.c().Run(FtpOperation::SignOn));
+    EXPECT_TRUE(quit.c().Run(FtpOperation::SignOff));
+    EXPECT_EQ(quit.server.commands(), (Lines{"USER user", "QUIT"}));
+    EXPECT_FALSE(quit.c().Connected());
+}
+
+TEST(CommandText, LineBreaksAndNulAreRefusedBeforeAnythingIsWritten)
+{
+    Rig rig({{"220 ready\r\n"}, {"230 in\r\n", "250 ok\r\n"}});
+    FtpComponent& c = rig.c();
+    ASSERT_TRUE(c.Run(FtpOperation::SignOn));
+    for (const std::string& bad : {std::string("x\r\nDELE y"), std::string("x\nDELE y"),
+                                  std::string("x\rDELE y"), std::string("x\0DELE y", 8)}) {
+        c.HostDirName = bad;
+        EXPECT_EQ(thrownBy(c, FtpOperation::ChangeDir),
+                  "Command refused: it contains a line break or NUL character.");
+        EXPECT_FALSE(c.Run(FtpOperation::ChangeDir));
+        EXPECT_EQ(c.LastReply(), "230 in");  // a refusal is no reply
+        EXPECT_EQ(c.State(), FtpState::Idle);
+    }
+    c.RemotePath = "a\nb";
+    EXPECT_FALSE(c.Run(FtpOperation::Delete));
+    c.HostDirName = "fine";
+    EXPECT_TRUE(c.Run(FtpOperation::ChangeDir));
+    EXPECT_EQ(rig.server.commands(), (Lines{"USER user", "CWD fine"}));
+}
+
+TEST(CommandText, RefusalInsideASignOnEndsItWithoutWriting)
+{
+    {
+        Rig rig({{"220 ready\r\n"}, {"331 pw\r\n", "230 in\r\n"}});
+        rig.c().UserName = "user\r\nDELE x";
+        EXPECT_FALSE(rig.c().Run(FtpOperation::SignOn));
+        EXPECT_EQ(rig.c().ReplyCode(), 500);
+        EXPECT_EQ(rig.c().LastReply(), "500 Command refused: it contains a line break or NUL character.");
+        EXPECT_TRUE(rig.server.commands().empty());
+    }
+    {
+        Rig rig({{"220 ready\r\n"}, {"331 pw\r\n", "230 in\r\n", "221 Bye\r\n"}});
+        rig.c().Password = std::string("se\0cret", 7);
+        rig.c().HostDirName = "/";
+        rig.c().RemotePath = "x";
+        EXPECT_FALSE(rig.c().Run(FtpOperation::FullDelete));
+        EXPECT_EQ(rig.c().ReplyCode(), 500);
+        // The sign-off still runs; nothing else follows USER.
+        EXPECT_EQ(rig.server.commands(), (Lines{"USER user", "QUIT"}));
+    }
+}
+
+TEST(Threads, ConstructedAndDrivenOnOneThread)
+{
+    ScriptedServer server({{"220 ready\r\n"}, {"331 pw\r\n", "230 in\r\n", "257 \"/\"\r\n", "221 Bye\r\n"}});
+    FtpComponent c;
+    c.Host = "127.0.0.1";
+    c.Port = std::to_string(server.port());
+    c.UserName = "user";
+    c.Password = "secret";
+    c.WaitSeconds = 5;
+    std::vector<std::string> trace;
+    c.OnStateChange = [&](FtpState a, FtpState b) {
+        trace.push_back(std::string(ftpStateName(a)) + "->" + ftpStateName(b));
+    };
+    EXPECT_TRUE(c.Run(FtpOperation::SignOn));
+    EXPECT_TRUE(c.Run(FtpOperation::PrintDir));
+    EXPECT_EQ(c.QuotedDir(), "/");
+    EXPECT_TRUE(c.Run(FtpOperation::SignOff));
+    ASSERT_FALSE(trace.empty());
+    EXPECT_EQ(trace.front(), "Idle->Resolving");
+    EXPECT_EQ(trace.back(), "Stepping->Idle");
+}
+
+TEST(Threads, CancelFromTheDrivingThreadClosesBoth)
+{
+    Rig rig({{"220 ready\r\n"}, {kSilent}});
+    rig.c().Start(FtpOperation::SignOn);
+    // Poll (bounded) until USER went out, then cancel from this thread.
+    for (int i = 0; i < 200 && rig.server.commands().empty(); ++i) Sleep(10);
+    ASSERT_EQ(rig.server.commands(), Lines{"USER user"});
+    rig.c().Cancel();
+    EXPECT_EQ(rig.c().State(), FtpState::Idle);
+    EXPECT_EQ(rig.c().Error(), 426);
+    EXPECT_FALSE(rig.c().Connected());
+    EXPECT_EQ(rig.c().ControlSocket().State(), SocketState::Closed);
+    EXPECT_TRUE(rig.server.finished());
+}

@@ -1,0 +1,277 @@
+// Texts of the control connection and of the socket layer, as tables:
+// reply-line splitting and parsing, command building, address forms,
+// resolution failures and Winsock error texts.
+#include <winsock2.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+
+#include "ftp/ftp_error.h"
+#include "ftp/ftp_reply.h"
+#include "ftp/resolve.h"
+#include "ftp/winsock_errors.h"
+
+using namespace ftp;
+
+namespace {
+
+class WinsockEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        WSADATA wsa;
+        WSAStartup(0x0101, &wsa);
+    }
+    void TearDown() override { WSACleanup(); }
+};
+const auto* const kWinsock = ::testing::AddGlobalTestEnvironment(new WinsockEnvironment);
+
+std::vector<std::string> feed(ReplyBuffer& b, const std::string& bytes)
+{
+    std::vector<std::string> lines;
+    std::size_t pos = 0;
+    std::string line;
+    while (pos < bytes.size()) {
+        const int n = std::min<int>(b.freeSize(), int(bytes.size() - pos));
+        std::memcpy(b.freeSpace(), bytes.data() + pos, std::size_t(n));
+        b.commit(n);
+        pos += std::size_t(n);
+        while (b.nextLine(line)) lines.push_back(line);
+    }
+    return lines;
+}
+
+std::string failureOf(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const FtpFailure& e) {
+        return e.what();
+    }
+    return "<no failure>";
+}
+
+} // namespace
+
+TEST(ReplyBuffer, CutsLinesAtEveryPositionOfTheInput)
+{
+    const std::string input = "220-Hello\r\n220 ready\r\n\r\n331 pw\n230-x\r\r\n";
+    const std::vector<std::string> want = {"220-Hello", "220 ready", "", "331 pw", "230-x"};
+    for (std::size_t cut = 0; cut <= input.size(); ++cut) {
+        SCOPED_TRACE(cut);
+        ReplyBuffer b;
+        auto lines = feed(b, input.substr(0, cut));
+        auto rest = feed(b, input.substr(cut));
+        lines.insert(lines.end(), rest.begin(), rest.end());
+        EXPECT_EQ(lines, want);
+        EXPECT_EQ(b.fill(), 0u);
+    }
+}
+
+TEST(ReplyBuffer, KeepsAnUnfinishedLine)
+{
+    ReplyBuffer b;
+    EXPECT_TRUE(feed(b, "220 rea").empty());
+    EXPECT_EQ(b.fill(), 7u);
+    EXPECT_EQ(feed(b, "dy\r\n"), std::vector<std::string>{"220 ready"});
+}
+
+TEST(ReplyBuffer, CutsAnOverlongLineAndDropsItsRest)
+{
+    // The rest of the long line starts with digits: it must never count as
+    // a reply of its own.
+    const std::string longLine = "230-" + std::string(ReplyBuffer::kSize - 5, 'a');
+    ASSERT_EQ(longLine.size(), ReplyBuffer::kSize - 1);
+    ReplyBuffer b;
+    const auto lines = feed(b, longLine + "530 not a reply\r\n230 in\r\n");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], longLine);
+    EXPECT_EQ(lines[1], "230 in");
+
+    ReplyBuffer c;
+    const auto more = feed(c, "220 " + std::string(10000, 'x') + "\r\n221 bye\r\n");
+    ASSERT_EQ(more.size(), 2u);
+    EXPECT_EQ(more[0].size(), ReplyBuffer::kSize - 1);
+    EXPECT_EQ(more[1], "221 bye");
+}
+
+TEST(ReplyLine, Classification)
+{
+    struct Row {
+        const char* line;
+        bool isReply;
+        int code;
+        bool continuation;
+    };
+    const Row rows[] = {
+        {"220 ready", true, 220, false},
+        {"220-Welcome", true, 220, true},
+        {"230", true, 230, false},
+        {"  230 indented", false, 0, false},
+        {"Welcome text", false, 0, false},
+        {"", false, 0, false},
+        {"-220", false, 0, false},
+        {"550-", true, 550, true},
+        {"12345 odd", true, 12345, false},
+        {"226Transfer", true, 226, false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.line);
+        const ReplyLineInfo info = parseReplyLine(r.line);
+        EXPECT_EQ(info.isReply, r.isReply);
+        EXPECT_EQ(info.code, r.code);
+        EXPECT_EQ(info.continuation, r.continuation);
+    }
+}
+
+TEST(ReplyLine, QuotedDirectory)
+{
+    const std::pair<const char*, const char*> rows[] = {
+        {"257 \"/pub\" is current directory.", "/pub"},
+        {"257 \"/a \"\"q\"\" dir\" created", "/a \"q\" dir"},
+        {"257 \"\" empty", ""},
+        {"250 CWD command successful.", ""},
+        {"257 \"/unterminated", ""},
+        {"257 \"/x\" and \"/y\"", "/x"},
+    };
+    for (const auto& [line, dir] : rows) {
+        SCOPED_TRACE(line);
+        EXPECT_EQ(quotedDirectory(line), dir);
+    }
+}
+
+TEST(ReplyLine, SizeIsTheSecondNumber)
+{
+    const std::pair<const char*, std::int64_t> rows[] = {
+        {"213 12345", 12345},
+        {"213 0", 0},
+        {"213  5000000000", 5000000000LL},
+        {"213", -1},
+        {"213 size unknown", -1},
+    };
+    for (const auto& [line, size] : rows) {
+        SCOPED_TRACE(line);
+        EXPECT_EQ(replySize(line), size);
+    }
+}
+
+TEST(Commands, LoginNameDirectAndThroughProxy)
+{
+    struct Row {
+        bool proxy;
+        const char* port;
+        const char* want;
+    };
+    const Row rows[] = {
+        {false, "2121", "USER anna"},
+        {true, "21", "USER anna@ftp.example.net"},
+        {true, "ftp", "USER anna@ftp.example.net"},
+        {true, "2121", "USER anna@ftp.example.net:2121"},
+        {true, "ftp-alt", "USER anna@ftp.example.net:ftp-alt"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.want);
+        EXPECT_EQ(userCommand("anna", r.proxy, "ftp.example.net", r.port), r.want);
+    }
+}
+
+TEST(Commands, LineBreaksAndNulAreFound)
+{
+    EXPECT_FALSE(hasLineBreakOrNul("CWD /a b/c"));
+    EXPECT_FALSE(hasLineBreakOrNul("STOR \xE4rger.txt"));
+    EXPECT_TRUE(hasLineBreakOrNul("CWD x\r\nDELE y"));
+    EXPECT_TRUE(hasLineBreakOrNul("CWD x\nDELE y"));
+    EXPECT_TRUE(hasLineBreakOrNul("CWD x\r"));
+    EXPECT_TRUE(hasLineBreakOrNul(std::string("PASS a\0b", 8)));
+}
+
+TEST(Resolve, DottedAddressForm)
+{
+    const std::pair<const char*, bool> rows[] = {
+        {"127.0.0.1", true},
+        {"  10.1.2.3  ", true},
+        {"255.255.255.255", true},
+        {"1.2.3", false},       // two points: a name
+        {"1.2.3.4.5", false},
+        {"1.2.3.256", false},   // part above 255: a name
+        {".1.2.3", false},
+        {"1.2.3.x", false},
+        {"host.example.org", false},
+        {"", false},
+    };
+    for (const auto& [text, dotted] : rows) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(isDottedAddress(text), dotted);
+    }
+}
+
+TEST(Resolve, HostTexts)
+{
+    EXPECT_EQ(SocketResolveHost("127.0.0.1"), htonl(0x7F000001));
+    EXPECT_EQ(SocketResolveHost(" \t127.0.0.2\r\n"), htonl(0x7F000002));
+    EXPECT_EQ(SocketResolveHost("\xA0" "10.0.0.1"), htonl(0x0A000001));
+    EXPECT_EQ(SocketResolveHost("255.255.255.255"), INADDR_BROADCAST);
+    EXPECT_EQ(failureOf([] { SocketResolveHost(""); }),
+              "SocketResolveHost: \"\" Invalid Hostname.");
+    const std::string tooLong(257, 'a');
+    EXPECT_EQ(failureOf([&] { SocketResolveHost(tooLong); }),
+              "SocketResolveHost: \"" + tooLong + "\" Invalid Hostname.");
+}
+
+TEST(Resolve, PortTexts)
+{
+    EXPECT_EQ(SocketResolvePort("21", "tcp"), 21u);
+    EXPECT_EQ(SocketResolvePort("2121x", "tcp"), 2121u);
+    EXPECT_EQ(SocketResolvePort("ftp", "tcp"), 21u);
+    EXPECT_EQ(SocketResolvePort(" ftp ", " tcp "), 21u);
+    EXPECT_EQ(failureOf([] { SocketResolvePort("", "tcp"); }), "SocketResolvePort: Invalid Port.");
+    EXPECT_EQ(failureOf([] { SocketResolvePort(std::string(32, '2'), "tcp"); }),
+              "SocketResolvePort: Invalid Port.");
+    EXPECT_EQ(SocketResolvePort(std::string(30, '0') + "7", "tcp"), 7u);  // 31 characters
+    EXPECT_EQ(failureOf([] { SocketResolvePort("21", ""); }),
+              "SocketResolvePort: Invalid Protocol.");
+    EXPECT_EQ(failureOf([] { SocketResolvePort("no-such-service-here", "tcp"); }),
+              "SocketResolvePort: Cannot convert port.");
+}
+
+TEST(Resolve, ProtocolTexts)
+{
+    EXPECT_EQ(SocketResolveProto("tcp"), 6);
+    EXPECT_EQ(SocketResolveProto("17"), 17);
+    EXPECT_EQ(SocketResolveProto(" 6 "), 6);
+    EXPECT_EQ(failureOf([] { SocketResolveProto(""); }), "SocketResolvePort: Invalid Protocol.");
+    EXPECT_EQ(failureOf([] { SocketResolveProto(std::string(32, 't')); }),
+              "SocketResolvePort: Invalid Protocol.");
+    EXPECT_EQ(failureOf([] { SocketResolveProto("no-such-protocol"); }),
+              "SocketResolveProto: Cannot convert protocol.");
+}
+
+TEST(WinsockErrors, Texts)
+{
+    const std::pair<int, const char*> rows[] = {
+        {0, "No Error"},
+        {10004, "Interrupted system call"},
+        {10035, "Operation would block"},
+        {10047, "Address family not supported by protocol family"},
+        {10054, "Connection reset by peer"},
+        {10058, "Cant send after socket shutdown"},
+        {10059, "Too many references: cant splice"},
+        {10061, "Connection refused"},
+        {10071, "Too many levels of remote in path"},
+        {10093, "WinSock not initialized"},
+        {11001, "Host not found"},
+        {11004, "No Data"},
+        {10072, "Not a WinSock error"},
+        {-1, "Not a WinSock error"},
+        {5, "Not a WinSock error"},
+    };
+    for (const auto& [code, text] : rows) {
+        SCOPED_TRACE(code);
+        EXPECT_STREQ(WinsockErrorText(code), text);
+    }
+    EXPECT_EQ(winsockErrorReport(10061, "Connect"),
+              "Error 10061 in function Connect: \r\nConnection refused");
+}

@@ -1,0 +1,241 @@
+// XSocket on the test thread, which pumps its own messages: settings and
+// their refusals, events in their order, listen/accept/dup.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "ftp/xsocket.h"
+#include "scripted_server.h"
+
+using namespace ftp;
+
+namespace {
+
+// Pumps this thread's messages until pred holds or ms pass.
+bool pumpUntil(XSocket& s, const std::function<bool()>& pred, int ms = 3000)
+{
+    const DWORD end = GetTickCount() + DWORD(ms);
+    while (!pred()) {
+        if (LONG(end - GetTickCount()) <= 0) return false;
+        s.PumpMessages();
+        MsgWaitForMultipleObjectsEx(0, nullptr, 20, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    }
+    return true;
+}
+
+std::string failureOf(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const FtpFailure& e) {
+        return e.what();
+    }
+    return "<no failure>";
+}
+
+void aim(XSocket& s, unsigned port)
+{
+    s.SetProto("tcp");
+    s.SetPort(std::to_string(port));
+    s.SetAddr("127.0.0.1");
+}
+
+} // namespace
+
+TEST(XSocket, SettingsAndTheirRefusals)
+{
+    ScriptedServer server({{"220 hi\r\n"}, {}});
+    XSocket s;
+    EXPECT_EQ(s.State(), SocketState::Closed);
+    EXPECT_EQ(failureOf([&] { s.Connect(); }), "Connect: No Port Specified");
+    s.SetPort(std::to_string(server.port()));
+    EXPECT_EQ(failureOf([&] { s.Connect(); }), "Connect: No IP Address Specified");
+    s.SetAddr("127.0.0.1");
+    EXPECT_EQ(s.Addr(), "127.0.0.1");
+    EXPECT_EQ(failureOf([&] { s.Connect(); }), "Connect: No Protocol Specified");
+    s.SetProto("tcp");
+    int connectError = -1;
+    s.OnConnectDone = [&](int e) { connectError = e; };
+    s.Connect();
+    ASSERT_TRUE(pumpUntil(s, [&] { return connectError >= 0; }));
+    EXPECT_EQ(connectError, 0);
+    EXPECT_EQ(s.State(), SocketState::Connected);
+    EXPECT_EQ(failureOf([&] { s.Connect(); }), "Connect: Socket already in use");
+    EXPECT_EQ(failureOf([&] { s.SetAddr("127.0.0.2"); }), "Cannot change Addr if not closed");
+    EXPECT_EQ(failureOf([&] { s.SetPort("21"); }), "Cannot change Port if not closed");
+    EXPECT_EQ(failureOf([&] { s.SetProto("udp"); }), "Cannot change Proto if not closed");
+    s.Close();
+    EXPECT_EQ(s.State(), SocketState::Closed);
+    // Close returns every setting to its default.
+    EXPECT_EQ(s.Addr(), "");
+    EXPECT_EQ(s.Proto(), "tcp");
+    EXPECT_EQ(s.BindAddr(), "0.0.0.0");
+    EXPECT_EQ(failureOf([&] { s.Connect(); }), "Connect: No Port Specified");
+    s.SetPort("21");
+    EXPECT_EQ(failureOf([&] { s.Connect(); }), "Connect: No IP Address Specified");
+    s.SetAddr("127.0.0.1");
+    s.SetPort("32768000000000000000000000000000");
+    s.SetProto("tcp");
+    EXPECT_EQ(failureOf([&] { s.Connect(); }), "Connect:SocketResolvePort: Invalid Port.");
+    EXPECT_EQ(s.State(), SocketState::Closed);
+}
+
+TEST(XSocket, SendDoneComesFromTheMessageLoopOnly)
+{
+    ScriptedServer server({{}, {"200 ok\r\n"}});
+    XSocket s;
+    aim(s, server.port());
+    int sendDone = 0;
+    bool connected = false;
+    s.OnConnectDone = [&](int) { connected = true; };
+    s.OnSendDone = [&](int) { ++sendDone; };
+    s.Connect();
+    ASSERT_TRUE(pumpUntil(s, [&] { return connected && sendDone > 0; }));
+    sendDone = 0;
+    EXPECT_EQ(s.Send("NOOP\r\n", 6), 6);
+    EXPECT_EQ(sendDone, 0);
+    ASSERT_TRUE(pumpUntil(s, [&] { return sendDone > 0; }));
+    EXPECT_EQ(sendDone, 1);
+    EXPECT_TRUE(s.AllSent());
+    EXPECT_EQ(s.BytesSent(), 6);
+    s.Close();
+    EXPECT_TRUE(server.finished());
+    EXPECT_EQ(server.commands(), Lines{"NOOP"});
+}
+
+TEST(XSocket, CloseDeliversUnreadDataFirst)
+{
+    // 20000 bytes, then the server closes; the owner reads only 100 bytes
+    // per DataReady, so delivery has to pass again and again.
+    ServerScript script{{std::string(20000, 'd'), kCloseConnection}, {}};
+    script.pauseMs = 0;
+    ScriptedServer server(script);
+    XSocket s;
+    aim(s, server.port());
+    std::size_t got = 0, gotAtClose = 0;
+    int closedEvents = 0;
+    s.OnDataReady = [&](int) {
+        char buf[100];
+        const int n = s.Read(buf, sizeof buf);
+        if (n > 0) got += std::size_t(n);
+    };
+    s.OnClosed = [&](int) {
+        ++closedEvents;
+        gotAtClose = got;
+    };
+    s.Connect();
+    ASSERT_TRUE(pumpUntil(s, [&] { return closedEvents > 0; }));
+    EXPECT_EQ(gotAtClose, 20000u);
+    EXPECT_EQ(s.BytesReceived(), 20000);
+    EXPECT_EQ(s.State(), SocketState::Closed);
+    s.PumpMessages();
+    EXPECT_EQ(closedEvents, 1);
+}
+
+TEST(XSocket, RefusedConnectReportsTheError)
+{
+    XSocket probe;
+    probe.SetProto("tcp");
+    probe.SetAddr("127.0.0.1");
+    probe.SetPort("0");
+    probe.Listen();
+    const int port = probe.LocalPortNumber();
+    ASSERT_GT(port, 0);
+    probe.Close();
+
+    XSocket s;
+    aim(s, unsigned(port));
+    int error = -1;
+    s.OnConnectDone = [&](int e) { error = e; };
+    s.Connect();
+    ASSERT_TRUE(pumpUntil(s, [&] { return error >= 0 && s.State() == SocketState::Closed; }));
+    EXPECT_EQ(error, WSAECONNREFUSED);
+}
+
+TEST(XSocket, ListenAcceptDupCarryDataBothWays)
+{
+    XSocket listener, client, accepted;
+    listener.SetProto("tcp");
+    listener.SetAddr("0.0.0.0");
+    listener.SetPort("0");
+    std::vector<SocketState> states;
+    listener.OnStateChanged = [&](SocketState, SocketState now) { states.push_back(now); };
+    listener.Listen();
+    EXPECT_EQ(states, (std::vector<SocketState>{SocketState::Opened, SocketState::Bound,
+                                                SocketState::Listening}));
+    EXPECT_EQ(failureOf([&] { client.Accept(); }), "not a listening socket");
+
+    bool incoming = false;
+    listener.OnIncomingConnection = [&](int) { incoming = true; };
+    aim(client, unsigned(listener.LocalPortNumber()));
+    client.Connect();
+    ASSERT_TRUE(pumpUntil(client, [&] { return incoming; }));
+    SOCKET h = listener.Accept();
+    ASSERT_NE(h, INVALID_SOCKET);
+    listener.Close();
+    accepted.Dup(h);
+    EXPECT_EQ(accepted.State(), SocketState::Connected);
+
+    std::string atAccepted, atClient;
+    accepted.OnDataReady = [&](int) {
+        char buf[64];
+        const int n = accepted.Read(buf, sizeof buf);
+        if (n > 0) atAccepted.append(buf, std::size_t(n));
+    };
+    client.OnDataReady = [&](int) {
+        char buf[64];
+        const int n = client.Read(buf, sizeof buf);
+        if (n > 0) atClient.append(buf, std::size_t(n));
+    };
+    ASSERT_TRUE(pumpUntil(client, [&] { return client.State() == SocketState::Connected; }));
+    client.Send("ping", 4);
+    accepted.Send("pong", 4);
+    ASSERT_TRUE(pumpUntil(client, [&] { return atAccepted == "ping" && atClient == "pong"; }));
+    std::string peer;
+    unsigned peerPort = 0;
+    accepted.GetPeerName(peer, peerPort);
+    EXPECT_EQ(peer, "127.0.0.1");
+    EXPECT_EQ(int(peerPort), client.LocalPortNumber());
+    EXPECT_EQ(accepted.LocalAddress(), "127.0.0.1");
+
+    bool clientClosed = false;
+    client.OnClosed = [&](int) { clientClosed = true; };
+    accepted.Close(true);
+    ASSERT_TRUE(pumpUntil(client, [&] { return clientClosed; }));
+    EXPECT_EQ(client.State(), SocketState::Closed);
+}
+
+TEST(XSocket, LookupOfADottedNameAnswersAtOnce)
+{
+    XSocket s;
+    int done = -1;
+    s.OnLookupDone = [&](int e) { done = e; };
+    s.LookupHost("127.0.0.1");
+    EXPECT_EQ(done, 0);
+    EXPECT_EQ(s.LookupResult(), "127.0.0.1");
+    EXPECT_EQ(failureOf([&] { s.LookupHost(""); }), "DNS lookup: invalid host name.");
+}
+
+TEST(XSocket, LookupOfANameGoesThroughTheMessageLoop)
+{
+    XSocket s;
+    int done = -1;
+    s.OnLookupDone = [&](int e) { done = e; };
+    s.LookupHost("localhost");
+    EXPECT_EQ(done, -1);
+    ASSERT_TRUE(pumpUntil(s, [&] { return done >= 0; }, 5000));
+    EXPECT_EQ(done, 0);
+    EXPECT_FALSE(s.AddressList().empty());
+    EXPECT_EQ(s.LookupResult(), s.AddressList().front());
+}
+
+TEST(XSocket, PumpTakesQuitAndPutsItBack)
+{
+    XSocket s;
+    PostQuitMessage(3);
+    s.PumpMessages();
+    EXPECT_TRUE(s.Terminated());
+    MSG m;
+    ASSERT_TRUE(PeekMessageA(&m, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(m.wParam, 3u);
+}

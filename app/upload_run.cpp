@@ -137,6 +137,11 @@ void runUpload()
         pauseWithEvents(300);
     rt::setWindowTitle("FTPUPLOAD");
 
+    // Many servers refuse SIZE in ASCII mode; the overwrite question must not
+    // silently pass over the first file because of that.
+    if (set.Ask == 1)
+        ftp::FtpCommand("SetBinary", {rt::Value(1)});
+
     std::string clipText;
     for (st.currentFile = 1; st.currentFile <= st.fileCount; ++st.currentFile) {
         const std::string& path = st.fileList[st.currentFile];

@@ -3,7 +3,8 @@
 // the channel control, in "getsize.log" next to this executable, until the
 // run's main window is gone (then "end"), for at most two minutes.
 //
-// Log lines: "cmd <command line>", "text <channel text>", "end".
+// Log lines: "cmd <command line>", "ready" (after the first look at the
+// channel), "text <channel text>" for each new text, "end".
 #include <windows.h>
 #include <cstdio>
 #include <cstdlib>
@@ -68,15 +69,23 @@ int main()
     HWND channel = handleOf(w[w.size() - 2]);
 
     std::string last;
+    bool ready = false;
     const DWORD start = GetTickCount();
     while (IsWindow(mainWindow) && GetTickCount() - start < 120000) {
         if (IsWindow(channel)) {
+            // The run never sets an empty text; an empty read is a window
+            // on its way out.
             const std::string t = textOf(channel);
-            if (t != last) {
+            if (!t.empty() && t != last) {
                 std::fprintf(f, "text %s\n", t.c_str());
                 std::fflush(f);
                 last = t;
             }
+        }
+        if (!ready) {
+            std::fprintf(f, "ready\n");
+            std::fflush(f);
+            ready = true;
         }
         Sleep(1);
     }

@@ -699,7 +699,9 @@ void showcase()
     control("hscroll", main, "", 210, 120, 180, 16);
     control("defbutton", main, "Speichern", 210, 190, 90, 26);
     control("button", main, "Abbrechen", 306, 190, 84, 26);
-    std::printf("READY %d\n", static_cast<int>(main));
+    const COLORREF face = GetSysColor(COLOR_BTNFACE);
+    std::printf("READY %d face %d %d %d\n", static_cast<int>(main), GetRValue(face), GetGValue(face),
+                GetBValue(face));
     std::fflush(stdout);
     for (;;) rt::waitInputEvent();
 }

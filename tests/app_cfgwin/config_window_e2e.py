@@ -18,7 +18,7 @@ import qptest  # noqa: E402
 
 WM_COMMAND, WM_CLOSE, WM_SYSCOMMAND, SC_CLOSE = 0x111, 0x10, 0x112, 0xF060
 CB_SETCURSEL, CBN_SELCHANGE, BM_CLICK = 0x14E, 1, 0xF5
-EM_GETLIMITTEXT = 0xD5
+EM_GETLIMITTEXT, EM_SETSEL, WM_COPY = 0xD5, 0xB1, 0x301
 ES_PASSWORD, ES_NUMBER, ES_AUTOHSCROLL, ES_READONLY = 0x20, 0x2000, 0x80, 0x800
 WS_EX_STATICEDGE = 0x20000
 
@@ -587,6 +587,14 @@ class ConfigWindow(unittest.TestCase):
         time.sleep(1)
         self.assertIsNone(self.proc.poll())
         self.assertFalse(os.path.exists(self.ini_path))
+
+        # The text cannot be changed, but it can be selected and copied.
+        before = self.driver.text(text)
+        s.xdotool("type", "--delay", "30", "xy")
+        self.driver.ask("send", text, EM_SETSEL, 0, 43)
+        self.driver.ask("send", text, WM_COPY, 0, 0)
+        self.assertEqual(s.clipboard(), RULE_TOP.encode("cp1252"))
+        self.assertEqual(self.driver.text(text), before)
 
         # Escape there closes the info window; the configuration window stays.
         info.key("Escape")

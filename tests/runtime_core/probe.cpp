@@ -512,6 +512,14 @@ void style(int flags)
         CHECK(waitInputUntil([] { return rt::eventKind() == rt::EvClose; }));
         CHECK(rt::menuItem() == -2);
         CHECK(IsWindow(H(main)));
+        // Cancel (Escape through the dialog manager) is a close as well; a
+        // selection change is event kind 1 in dialog mode.
+        SendMessageA(H(main), WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
+        CHECK(rt::eventKind() == rt::EvClose && rt::menuItem() == -2);
+        const rt::Handle list = control("listbox", main, "", 5, 5, 80, 60);
+        SendMessageA(H(main), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(H(list)), LBN_SELCHANGE),
+                     reinterpret_cast<LPARAM>(H(list)));
+        CHECK(rt::eventKind() == rt::EvSelect);
     }
     finish();
 }
@@ -652,6 +660,25 @@ void events()
         CHECK(waitInputUntil([] { return rt::eventKind() == rt::EvSize; }));
     }
 
+    // Scroll bars: the runtime moves the thumb; the end of scrolling is a
+    // command event.
+    const rt::Handle bar = control("hscroll", main, "", 20, 200, 200, 16);
+    auto scroll = [&](int code, int pos = 0) {
+        SendMessageA(H(main), WM_HSCROLL, MAKEWPARAM(code, pos), reinterpret_cast<LPARAM>(H(bar)));
+        return GetScrollPos(H(bar), SB_CTL);
+    };
+    CHECK(scroll(SB_LINEUP) == 0);
+    CHECK(scroll(SB_LINEDOWN) == 1);
+    CHECK(scroll(SB_PAGEDOWN) == 11);
+    CHECK(scroll(SB_THUMBPOSITION, 57) == 57);
+    CHECK(scroll(SB_PAGEUP) == 47);
+    CHECK(scroll(SB_BOTTOM) == 100);
+    CHECK(scroll(SB_LINEDOWN) == 100);
+    CHECK(scroll(SB_TOP) == 0);
+    CHECK(rt::eventKind() != rt::EvCommand);
+    scroll(SB_ENDSCROLL);
+    CHECK(rt::eventKind() == rt::EvCommand);
+
     // Mouse press in the window: button, position, release clears.
     {
         WhileWaiting presser([main] {
@@ -665,6 +692,27 @@ void events()
     CHECK(rt::mouseButton() == 0);
     CHECK(rt::lastPressedButton() == 2);
     finish();
+}
+
+// Destroying the main window ends the process with code 0 at once.
+void destroyMain()
+{
+    rt::setWindowPosition(10, 10, 200, 100);
+    rt::destroy(rt::mainWindow());
+    std::printf("FAIL destroy of the main window returned\n");
+    std::fflush(stdout);
+    ExitProcess(1);
+}
+
+// The end of the program requested on the GUI thread (as an error report
+// there does) ends the process with code 0.
+void endOnGui()
+{
+    rt::setWindowPosition(10, 10, 200, 100);
+    rt::detail::runOnGui([] { rt::endProgram(); });
+    std::printf("FAIL end of program on the GUI thread returned\n");
+    std::fflush(stdout);
+    ExitProcess(1);
 }
 
 // A small window with several control types, left open for a screenshot;
@@ -719,6 +767,8 @@ static void mainRoutine()
     if (scenario == "style") style(rt::toInt(rt::param(2)));
     if (scenario == "events") events();
     if (scenario == "showcase") showcase();
+    if (scenario == "destroy") destroyMain();
+    if (scenario == "guiend") endOnGui();
     if (scenario != "end" && scenario != "return") {
         std::printf("FAIL unknown scenario %s\n", scenario.c_str());
         std::fflush(stdout);

@@ -17,6 +17,8 @@ struct Arg {
     Arg(unsigned x) : v(x) {}
     Arg(long x) : v(static_cast<std::uintptr_t>(static_cast<std::intptr_t>(x))) {}
     Arg(unsigned long x) : v(x) {}
+    Arg(long long x) : v(static_cast<std::uintptr_t>(static_cast<std::intptr_t>(x))) {}
+    Arg(unsigned long long x) : v(static_cast<std::uintptr_t>(x)) {}
     Arg(const std::string& s) : v(reinterpret_cast<std::uintptr_t>(s.c_str())) {}
     Arg(const char* s) : v(reinterpret_cast<std::uintptr_t>(s)) {}
     template <class T> Arg(T* p) : v(reinterpret_cast<std::uintptr_t>(p)) {}

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <thread>
 #include "live.h"
+#include "runtime/core_internal.h"
 #include "runtime/errors.h"
 #include "runtime/foreign.h"
 #include "runtime/process.h"
@@ -151,6 +152,25 @@ TEST(Boxes, ClipboardTextReplacesEveryEarlierFormat)
     CloseClipboard();
     EXPECT_EQ(got, text);
     EXPECT_EQ(gotWide, L"http://host/a_b.txt\r\nhttp://host/\u00e4.txt");
+}
+
+TEST(Boxes, WarningRaisedOnTheGuiThreadShowsItsBoxThere)
+{
+    std::string text;
+    DWORD boxThread = 0;
+    {
+        Driver d([&] {
+            const HWND box = waitDialog(kSelf, live::kReportCaption, 20000);
+            if (!box) return;
+            text = live::boxText(box);
+            boxThread = GetWindowThreadProcessId(box, nullptr);
+            postClick(box, IDOK);
+        });
+        rt::detail::runOnGui([] { rt::raiseWarning(209, "gui.txt"); });
+    }
+    EXPECT_EQ(text, "Datei nicht gefunden: gui.txt");
+    EXPECT_EQ(boxThread, rt::guiThreadId());
+    EXPECT_EQ(rt::lastReportNumber(), 209);
 }
 
 TEST(Boxes, SleepWaitsOnTheGuiThread)

@@ -769,6 +769,11 @@ static void mainRoutine()
     if (scenario == "showcase") showcase();
     if (scenario == "destroy") destroyMain();
     if (scenario == "guiend") endOnGui();
+    if (scenario == "taken") {
+        std::printf("FAIL the start went on although a class was taken\n");
+        std::fflush(stdout);
+        ExitProcess(4);
+    }
     if (scenario != "end" && scenario != "return") {
         std::printf("FAIL unknown scenario %s\n", scenario.c_str());
         std::fflush(stdout);
@@ -788,5 +793,15 @@ int main()
 {
     // A hung scenario fails instead of blocking the suite.
     CreateThread(nullptr, 0, watchdog, nullptr, 0, nullptr);
+    // A window class the runtime needs is already taken: the start must end
+    // the process with exit code 1.
+    const auto args = rt::splitCommandLine(GetCommandLineA());
+    if (args.size() >= 3 && args[1] == "taken") {
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = DefWindowProcA;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = args[2].c_str();
+        RegisterClassA(&wc);
+    }
     return rt::processEntry(GetModuleHandleA(nullptr), mainRoutine);
 }

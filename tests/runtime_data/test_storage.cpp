@@ -96,6 +96,24 @@ TEST_F(StorageTest, FailedIniWriteRaisesWarning303)
     EXPECT_EQ(rt::lastReportArgument(), ini);
 }
 
+TEST_F(StorageTest, RegistryNamesAddressKeysInsteadOfFiles)
+{
+    const std::string root = "hkey_current_user\\Software\\rtdata-" + std::to_string(GetCurrentProcessId());
+    rt::iniWrite(root, "Set1", "ServerName", "wert ä");
+    rt::iniWrite(root, "Set1", "Port", 21);
+    EXPECT_EQ(rt::iniRead(root, "Set1", "ServerName"), "wert ä");
+    EXPECT_EQ(rt::iniRead(root, "Set1", "Port"), "21");
+    EXPECT_EQ(rt::iniRead(root, "Set1", "Missing"), "");
+    EXPECT_EQ(rt::iniRead(root, "Set2", "Port"), "");
+    const std::string sub = root.substr(18);
+    RegDeleteKeyA(HKEY_CURRENT_USER, (sub + "\\Set1").c_str());
+    RegDeleteKeyA(HKEY_CURRENT_USER, sub.c_str());
+
+    rt::iniWrite("HKEY_NOWHERE\\x", "S", "K", "v");
+    EXPECT_EQ(rt::lastReportNumber(), 305);
+    EXPECT_EQ(rt::lastReportArgument(), "HKEY_NOWHERE\\x");
+}
+
 TEST_F(StorageTest, ReadingLinesKnowsTheEndAtOnce)
 {
     const std::string path = dir + "lines.txt";

@@ -30,7 +30,6 @@ struct MainSettings {
     std::string title = "Marlowrun-Fenster";
     bool noMenu = false;
     bool closeToProgram = false;
-    int flags = 0;
 };
 MainSettings g_settings;
 
@@ -38,14 +37,12 @@ std::atomic<HWND> g_main{nullptr};
 std::atomic<bool> g_dialogMode{false};
 std::atomic<std::int32_t> g_fontSetting{0};  // 0 none, 1 drawing font, else a font handle
 HFONT g_drawingFont = nullptr;               // font of text output; none at start
-SIZE g_textCell{8, 16};
 std::atomic<int> g_nextControlId{100};
 std::atomic<HACCEL> g_accelerators{nullptr};
 std::atomic<HWND> g_modeless{nullptr};
 std::atomic<HWND> g_tooltip{nullptr};
 std::atomic<COLORREF> g_background{CLR_INVALID};
 HBRUSH g_backgroundBrush = nullptr;  // GUI thread only
-int g_clientWidth = 0, g_clientHeight = 0;
 
 std::mutex g_fontsMutex;
 std::vector<HFONT> g_fonts;  // created by "font"; deleted at the end
@@ -124,10 +121,6 @@ void createMainWindow(detail::MainWindowBlock& b)
     g_main = w;
     ShowWindow(w, SW_SHOW);
     UpdateWindow(w);
-    RECT rc;
-    GetClientRect(w, &rc);
-    g_clientWidth = rc.right;
-    g_clientHeight = rc.bottom;
     b.result = w;
 }
 
@@ -279,13 +272,6 @@ namespace detail {
 
 bool initWindowState()
 {
-    HDC dc = GetDC(nullptr);
-    HGDIOBJ old = SelectObject(dc, GetStockObject(ANSI_FIXED_FONT));
-    TEXTMETRICA tm{};
-    if (GetTextMetricsA(dc, &tm)) g_textCell = {tm.tmAveCharWidth, tm.tmHeight};
-    SelectObject(dc, old);
-    ReleaseDC(nullptr, dc);
-
     // The window extra bytes hold the dialog manager's data, so that dialog
     // mode can use the default dialog procedure (30 bytes on 32-bit).
     WNDCLASSA wc{};
@@ -395,7 +381,6 @@ void setWindowStyle(int flags)
     }
     if (flags & 0x200) s.closeToProgram = true;
     if (flags & 0x400) s.exStyle |= 0x80;
-    s.flags = flags;
 }
 
 void setWindowTitle(const std::string& title)
@@ -409,11 +394,6 @@ void setWindowPosition(int x, int y, int width, int height)
     if (x < 0 || y < 0) raiseWarning(223);
     if (HWND w = g_main.load()) {
         callByName("USER32", "SetWindowPos", {w, 0, x, y, width, height, 4});
-        RECT rc;
-        if (GetClientRect(w, &rc)) {
-            g_clientWidth = rc.right;
-            g_clientHeight = rc.bottom;
-        }
         return;
     }
     detail::MainWindowBlock b{x, y, width, height, nullptr};

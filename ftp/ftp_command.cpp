@@ -1,16 +1,24 @@
-// The FTP command interface. Interim form: the component behind it is not
-// built yet, so every subcommand that needs the network refuses with a
-// failure result; setproxy, setpassive, the named-procedure table and the
-// runtime hooks already behave as they will.
+// The FTP command interface over the process's one FtpComponent. The
+// component is created on the GUI thread at start-up; FtpCommand runs on the
+// program thread and uses the component's synchronous operations, which hand
+// the work to the GUI thread and wait. The interface's own state (connected
+// flag, last reply, proxy texts) lives on the program thread only.
 #include "ftp/ftp_command.h"
 
 #include <algorithm>
+#include <climits>
 #include <map>
+#include <memory>
+
+#include "ftp/ftp_component.h"
 #include "runtime/errors.h"
+#include "runtime/params.h"
 #include "runtime/process.h"
 
 namespace ftp {
 namespace {
+
+using Procedure = std::function<rt::Value(const std::vector<rt::Value>&)>;
 
 struct InterfaceState {
     int connected = 0;
@@ -18,14 +26,24 @@ struct InterfaceState {
     std::string lastText;
     std::string proxyHost;
     std::string proxyPort;
-    bool passive = false;
-    std::map<std::string, std::function<rt::Value(const std::vector<rt::Value>&)>> procedures;
+    std::string defaultUser = "anonymous";
+    std::string defaultPassword = "quillpost@localhost";
+    int waitLimit = 15;
+    std::map<std::string, Procedure> procedures;
 };
 
 InterfaceState& state()
 {
     static InterfaceState s;
     return s;
+}
+
+// Created before the program thread starts and destroyed after it ended, so
+// the program thread always sees it set.
+std::unique_ptr<FtpComponent>& component()
+{
+    static std::unique_ptr<FtpComponent> c;
+    return c;
 }
 
 std::string lowerAscii(std::string s)
@@ -36,9 +54,173 @@ std::string lowerAscii(std::string s)
     return s;
 }
 
-std::string textArg(const std::vector<rt::Value>& args, size_t i)
+std::string textArg(const std::vector<rt::Value>& args, std::size_t i)
 {
     return i < args.size() ? args[i].s : std::string();
+}
+
+int numberArg(const std::vector<rt::Value>& args, std::size_t i)
+{
+    return i < args.size() ? args[i].i : 0;
+}
+
+void copyReply(const FtpComponent& c)
+{
+    state().lastCode = c.ReplyCode();
+    state().lastText = c.LastReply();
+}
+
+// The size in a "213 n" reply: from the fifth character on, trimmed, the
+// leading digits. Sizes beyond the integer range are held at its top so a
+// huge file never reads as missing or empty.
+std::int32_t sizeFromReply(const std::string& reply)
+{
+    std::size_t pos = 4;
+    while (pos < reply.size() && (reply[pos] == ' ' || reply[pos] == '\t')) ++pos;
+    std::int64_t v = 0;
+    for (; pos < reply.size() && reply[pos] >= '0' && reply[pos] <= '9'; ++pos) {
+        v = v * 10 + (reply[pos] - '0');
+        if (v > INT32_MAX) return INT32_MAX;
+    }
+    return std::int32_t(v);
+}
+
+// A sign-off without a control connection could only wait out the whole
+// wait limit, since nothing is sent; it is skipped then.
+void signOffIfConnected(FtpComponent& c)
+{
+    if (c.Connected()) c.Run(FtpOperation::SignOff);
+}
+
+rt::Value connect(FtpComponent& c, const std::vector<rt::Value>& args)
+{
+    InterfaceState& st = state();
+    if (st.connected) signOffIfConnected(c);
+    c.WaitSeconds = st.waitLimit;
+    c.ProxyHost = st.proxyHost;
+    c.ProxyPort = st.proxyPort;
+    c.UserName = args.size() > 0 ? args[0].s : st.defaultUser;
+    c.Password = args.size() > 1 ? args[1].s : st.defaultPassword;
+    c.Host = textArg(args, 2);
+    c.Port = textArg(args, 3);
+    c.UseProxy = st.proxyPort.empty() ? 0 : 1;
+    const bool ok = c.Run(FtpOperation::SignOn);
+    st.connected = ok ? 1 : 0;
+    copyReply(c);
+    if (!ok) signOffIfConnected(c);
+    return rt::Value(ok ? 1 : 0);
+}
+
+// Binary type for a transfer; the TYPE reply does not decide anything.
+void binaryType(FtpComponent& c)
+{
+    c.TransferType = 'I';
+    c.Run(FtpOperation::TransferType);
+}
+
+rt::Value runSubcommand(const std::string& cmd, FtpComponent& c, const std::vector<rt::Value>& args)
+{
+    InterfaceState& st = state();
+    const auto result = [&](bool ok) {
+        copyReply(c);
+        return rt::Value(ok ? 1 : 0);
+    };
+
+    if (cmd == "connect") return connect(c, args);
+    if (cmd == "setpassive") {
+        const int previous = c.PassiveTransfers ? 1 : 0;
+        c.PassiveTransfers = numberArg(args, 0) != 0;
+        copyReply(c);
+        return rt::Value(previous);
+    }
+    if (cmd == "setbinary") {
+        const int previous = c.TransferType == 'I' ? 1 : 0;
+        c.TransferType = numberArg(args, 0) != 0 ? 'I' : 'A';
+        c.Run(FtpOperation::TransferType);
+        copyReply(c);
+        return rt::Value(previous);
+    }
+    if (cmd == "disconnect") {
+        if (!c.Connected()) {
+            // Nothing to sign off from: the connection is gone already.
+            st.connected = 0;
+            return result(false);
+        }
+        const bool ok = c.Run(FtpOperation::SignOff);
+        st.connected = ok ? 0 : 1;
+        return result(ok);
+    }
+
+    // The rest needs a connection made by connect.
+    if (cmd == "getfilesize") {
+        if (!st.connected) return rt::Value(-1);
+        c.RemotePath = textArg(args, 0);
+        const bool ok = c.Run(FtpOperation::Size);
+        copyReply(c);
+        return rt::Value(ok ? sizeFromReply(c.LastReply()) : -1);
+    }
+    if (cmd == "getdir") {
+        if (!st.connected) return rt::Value(std::string());
+        const bool ok = c.Run(FtpOperation::PrintDir);
+        copyReply(c);
+        return rt::Value(ok ? c.LastReply() : std::string());
+    }
+    if (!st.connected) return rt::Value(0);
+    if (cmd == "download") {
+        c.RemotePath = textArg(args, 0);
+        c.LocalFileName = textArg(args, 1);
+        binaryType(c);
+        return result(c.Run(FtpOperation::GetFile));
+    }
+    if (cmd == "upload") {
+        c.LocalFileName = textArg(args, 0);
+        c.RemotePath = textArg(args, 1);
+        binaryType(c);
+        return result(c.Run(FtpOperation::PutFile));
+    }
+    if (cmd == "deletefile") {
+        c.RemotePath = c.HostDirName = textArg(args, 0);
+        return result(c.Run(FtpOperation::Delete));
+    }
+    if (cmd == "rename") {
+        c.RemotePath = c.HostDirName = textArg(args, 0);
+        c.LocalFileName = textArg(args, 1);
+        return result(c.Run(FtpOperation::Rename));
+    }
+    if (cmd == "listdir") {
+        if (textArg(args, 0).empty()) return rt::Value(0);
+        c.LocalFileName = textArg(args, 0);
+        c.RemotePath.clear();
+        return result(c.Run(FtpOperation::ListToFile));
+    }
+    if (cmd == "setdir") {
+        c.HostDirName = textArg(args, 0);
+        return result(c.Run(FtpOperation::ChangeDir));
+    }
+    if (cmd == "makedir") {
+        c.RemotePath = textArg(args, 0);
+        return result(c.Run(FtpOperation::MakeDir));
+    }
+    // deletedir
+    c.RemotePath = c.HostDirName = textArg(args, 0);
+    return result(c.Run(FtpOperation::RemoveDir));
+}
+
+bool isSubcommand(const std::string& cmd)
+{
+    static const char* const names[] = {
+        "setproxy", "connect", "download", "upload", "getfilesize", "deletefile", "rename",
+        "listdir", "setdir", "makedir", "deletedir", "setpassive", "setbinary", "disconnect",
+        "getdir",
+    };
+    return std::find(std::begin(names), std::end(names), cmd) != std::end(names);
+}
+
+rt::Value failedResult(const std::string& cmd)
+{
+    if (cmd == "getfilesize") return rt::Value(-1);
+    if (cmd == "getdir") return rt::Value(std::string());
+    return rt::Value(0);
 }
 
 } // namespace
@@ -46,45 +228,68 @@ std::string textArg(const std::vector<rt::Value>& args, size_t i)
 rt::Value FtpCommand(const std::string& name, const std::vector<rt::Value>& args)
 {
     InterfaceState& st = state();
+    // The arguments are the parameters of this call, as for any procedure;
+    // a named procedure may read them there too.
+    const rt::ParamFrame frame(args);
     const std::string cmd = lowerAscii(name);
+    if (!isSubcommand(cmd)) {
+        auto it = st.procedures.find(cmd);
+        if (it != st.procedures.end()) return it->second(args);
+        rt::raiseError(263, name);
+        return rt::Value(0);
+    }
     if (cmd == "setproxy") {
         st.proxyHost = textArg(args, 0);
         st.proxyPort = textArg(args, 1);
         return rt::Value(0);
     }
-    if (cmd == "setpassive") {
-        int previous = st.passive ? 1 : 0;
-        st.passive = !args.empty() && args[0].i != 0;
-        return rt::Value(previous);
+    FtpComponent* c = component().get();
+    if (!c) return failedResult(cmd);
+    try {
+        return runSubcommand(cmd, *c, args);
+    } catch (const std::exception&) {
+        return failedResult(cmd);
     }
-    if (cmd == "getfilesize")
-        return rt::Value(-1);
-    if (cmd == "getdir")
-        return rt::Value(std::string());
-    if (cmd == "connect" || cmd == "download" || cmd == "upload" || cmd == "deletefile" ||
-        cmd == "rename" || cmd == "listdir" || cmd == "setdir" || cmd == "makedir" ||
-        cmd == "deletedir" || cmd == "setbinary" || cmd == "disconnect")
-        return rt::Value(0);
-
-    auto it = st.procedures.find(cmd);
-    if (it != st.procedures.end())
-        return it->second(args);
-    rt::raiseError(263, name);
-    return rt::Value(0);
 }
 
 int connectedFlag() { return state().connected; }
 int lastReplyCode() { return state().lastCode; }
 std::string lastReplyText() { return state().lastText; }
 
-void registerNamedProcedure(const std::string& name,
-                            std::function<rt::Value(const std::vector<rt::Value>&)> proc)
+void registerNamedProcedure(const std::string& name, Procedure proc)
 {
     state().procedures[lowerAscii(name)] = std::move(proc);
 }
 
-void startupComponent() {}
-void shutdownComponent() {}
+void setDisplayHook(std::function<void(const std::string&)> hook)
+{
+    if (component()) component()->OnDisplay = std::move(hook);
+}
+
+void startupComponent()
+{
+    if (component()) return;
+    try {
+        component() = std::make_unique<FtpComponent>();
+    } catch (const std::exception&) {
+        // Without its windows the component cannot work; every subcommand
+        // then reports failure.
+    }
+}
+
+void shutdownComponent()
+{
+    std::unique_ptr<FtpComponent>& c = component();
+    if (!c) return;
+    if (state().connected) {
+        try {
+            signOffIfConnected(*c);
+        } catch (const std::exception&) {
+        }
+    }
+    c.reset();
+    state().connected = 0;
+}
 
 void installIntoRuntime()
 {

@@ -29,6 +29,11 @@ void registerNamedProcedure(const std::string& name,
 // Creates the component on the calling (GUI) thread / shuts it down; the
 // runtime calls these through its component hooks. installIntoRuntime()
 // registers them with rt::setComponentHooks.
+// Observer of the component's display lines ("> command", "< reply",
+// "! note"), for diagnostics; called on the GUI thread. Set it after
+// startupComponent and before the program thread runs.
+void setDisplayHook(std::function<void(const std::string&)> hook);
+
 void startupComponent();
 void shutdownComponent();
 void installIntoRuntime();

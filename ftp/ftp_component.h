@@ -310,14 +310,17 @@ private:
     void failTransfer(int code, const std::string& text);
     void noteTransferFault(int code, const std::string& text);
 
-    static constexpr int kSendBlock = 1514;
-    static constexpr int kReceiveBlock = 4096;
+    // Blocks of file data per socket call. Every socket call under Wine is a
+    // round trip to the wine server, so blocks are large; memory per
+    // transfer stays bounded by them.
+    static constexpr int kSendBlock = 64 * 1024;
+    static constexpr int kReceiveBlock = 64 * 1024;
+    std::vector<char> ioBuffer_;  // one block, allocated on first use
 
     std::string savedPasvReply_;
     std::string dataCommand_;
     std::string sendCommandText_;  // STOR/APPE line, sent once a passive connection stands
     std::FILE* localStream_ = nullptr;
-    std::vector<char> streamBuffer_;  // stdio buffer of the local stream
     std::int64_t bytesMoved_ = 0;
     bool replySeen_ = false;
     bool dataClosed_ = false;
@@ -325,6 +328,9 @@ private:
     bool replyReady_ = false;
     bool dataConnected_ = false;
     bool endOfFile_ = false;
+    // Some servers connect to the PORT address at once, before RETR/STOR has
+    // installed the real accept hook; such a connection is remembered here.
+    bool earlyConnection_ = false;
     // A local-file or data-connection fault seen during the transfer; the
     // transfer then fails with it even when the server reports success.
     int faultCode_ = 0;

@@ -4,8 +4,8 @@
 // line. Everything here runs on the component's owner thread.
 //
 // A transfer ends only when both the server's final reply and the end of the
-// data connection have come in, in whichever order. Files move in blocks
-// (4096 bytes in, 1514 out); a file is never held in memory as a whole.
+// data connection have come in, in whichever order. Files move in blocks of
+// kSendBlock / kReceiveBlock bytes; a file is never held in memory as a whole.
 #include <winsock2.h>
 
 #include <cstring>
@@ -15,8 +15,6 @@
 
 namespace ftp {
 namespace {
-
-constexpr std::size_t kStreamBuffer = 64 * 1024;
 
 std::string failureText(const std::exception& e)
 {
@@ -38,8 +36,6 @@ bool FtpComponent::openLocalFile(bool receiving)
     if (!localStream_ && receiving && restartOffset_ > 0)
         localStream_ = std::fopen(LocalFileName.c_str(), "wb");
     if (!localStream_) return false;
-    streamBuffer_.resize(kStreamBuffer);
-    std::setvbuf(localStream_, streamBuffer_.data(), _IOFBF, streamBuffer_.size());
     if (restartOffset_ > 0 && _fseeki64(localStream_, restartOffset_, SEEK_SET) != 0) {
         closeLocalFile();
         return false;
@@ -71,10 +67,15 @@ void FtpComponent::stepDataPort()
     data_.SetProto("tcp");
     data_.SetAddr("0.0.0.0");
     data_.SetPort("0");
+    data_.SetBlockSize(kSendBlock);
     savedPasvReply_.clear();
 
     unsigned port = 0;
+    earlyConnection_ = false;
     if (!PassiveTransfers) {
+        // Windows announces a pending connection once; one that arrives
+        // before the transfer step must not be lost.
+        data_.OnIncomingConnection = [this](int) { earlyConnection_ = true; };
         data_.SetLinger(1, 10);
         data_.Listen();
         port = unsigned(data_.LocalPortNumber());
@@ -224,6 +225,7 @@ void FtpComponent::beginReceive(const char* command, FtpRequest kind)
     // In passive mode the command goes out without waiting for the data
     // connection.
     sendRequest(RemotePath.empty() ? dataCommand_ : dataCommand_ + " " + RemotePath);
+    if (!PassiveTransfers && earlyConnection_) data_.OnIncomingConnection(0);
 }
 
 void FtpComponent::acceptForReceiving(int)
@@ -250,8 +252,9 @@ void FtpComponent::connectedForReceiving(int error)
 void FtpComponent::receiveData(int)
 {
     if (progressAsksStop()) return;
-    char buffer[kReceiveBlock];
-    const int n = data_.Read(buffer, sizeof buffer);
+    ioBuffer_.resize(kReceiveBlock);
+    char* const buffer = ioBuffer_.data();
+    const int n = data_.Read(buffer, kReceiveBlock);
     if (n < 0) {
         const int code = data_.LastError();
         if (data_.State() == SocketState::Connected && code != WSAEWOULDBLOCK) {
@@ -351,6 +354,7 @@ void FtpComponent::beginSend(const char* command, FtpRequest kind)
         return;
     }
     sendRequest(sendCommandText_);
+    if (earlyConnection_) data_.OnIncomingConnection(0);
 }
 
 void FtpComponent::connectedForSending(int error)
@@ -439,8 +443,9 @@ void FtpComponent::sendNextBlock(int error)
         return;
     }
     if (endOfFile_ || !replyReady_ || !dataConnected_) return;
-    char block[kSendBlock];
-    const std::size_t n = std::fread(block, 1, sizeof block, localStream_);
+    ioBuffer_.resize(kSendBlock);
+    char* const block = ioBuffer_.data();
+    const std::size_t n = std::fread(block, 1, kSendBlock, localStream_);
     if (n > 0) {
         bytesMoved_ += std::int64_t(n);
         data_.Send(block, int(n));

@@ -73,6 +73,8 @@ public:
 
     // linger mode: 0 off, 1 on, 2 leave the system default.
     void SetLinger(int mode, int seconds) { lingerMode_ = mode; lingerSeconds_ = seconds; }
+    // Capacity of one send block (default 1514): each block is one send call.
+    void SetBlockSize(std::size_t bytes) { blockSize_ = bytes > 0 ? bytes : 1; }
     int LingerMode() const { return lingerMode_; }
     int LingerSeconds() const { return lingerSeconds_; }
 

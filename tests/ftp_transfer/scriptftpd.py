@@ -1,0 +1,308 @@
+"""A scripted FTP server on 127.0.0.1 for fault tests of data transfers.
+
+It speaks enough FTP for the command interface (USER, PASS, TYPE, PWD, CWD,
+SIZE, PASV, PORT, STOR, APPE, RETR, LIST, NLST, DELE, MKD, RMD, RNFR, RNTO,
+QUIT) over an in-memory file store, and misbehaves on request: `faults` maps
+a command to a list of fault names, used one per occurrence of that command,
+after which the command behaves normally again.
+
+    with ScriptedFtpd(faults={"STOR": ["first550"]}) as srv:
+        ...
+        srv.commands        # command lines received, in order
+        srv.data_links      # one dict per data connection (mode, addresses)
+        srv.files           # name -> bytes
+
+Faults:
+    STOR/APPE: first550 (550 instead of 150), final451 / final552 (that reply
+        after all data), early226 (226 once srv.expect bytes arrived, before
+        the client closes), reset (RST after srv.reset_after bytes, then 426),
+        stall (never read the data connection)
+    RETR: final226first (226 on the control connection, then the data close
+        after 300 ms), final226after (data close, then 226 after 300 ms),
+        reset (half the file, then RST and 426)
+    PASV: otherhost (the 227 reply names 127.0.0.2; the listener is on
+        127.0.0.1 only)
+    PASS: fail530
+"""
+import socket
+import struct
+import threading
+import time
+
+
+class ScriptedFtpd:
+    def __init__(self, faults=None, files=None):
+        self.faults = {k: list(v) for k, v in (faults or {}).items()}
+        self.files = dict(files or {})
+        self.commands = []
+        self.data_links = []
+        self.expect = 0
+        self.reset_after = 64 * 1024
+        self._stop = threading.Event()
+        self._threads = []
+        self._listener = socket.socket()
+        self._listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self._listener.bind(("127.0.0.1", 0))
+        self._listener.listen(5)
+        self.port = self._listener.getsockname()[1]
+
+    def __enter__(self):
+        t = threading.Thread(target=self._accept_loop, daemon=True)
+        t.start()
+        self._threads.append(t)
+        return self
+
+    def __exit__(self, *exc):
+        self._stop.set()
+        self._listener.close()
+        for t in self._threads:
+            t.join(5)
+        return False
+
+    def _accept_loop(self):
+        self._listener.settimeout(0.2)
+        while not self._stop.is_set():
+            try:
+                conn, _ = self._listener.accept()
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+            t = threading.Thread(target=_Session(self, conn).run, daemon=True)
+            t.start()
+            self._threads.append(t)
+
+    def fault(self, command):
+        queue = self.faults.get(command)
+        return queue.pop(0) if queue else None
+
+
+def _reset(sock):
+    """Closes with an RST instead of a FIN."""
+    sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+    sock.close()
+
+
+class _Session:
+    def __init__(self, server, conn):
+        self.srv = server
+        self.conn = conn
+        self.buf = b""
+        self.pasv = None
+        self.port_target = None
+        self.rename_from = None
+        self.cwd = "/"
+
+    def reply(self, line):
+        self.conn.sendall(line.encode("cp1252") + b"\r\n")
+
+    def readline(self):
+        while b"\n" not in self.buf:
+            if self.srv._stop.is_set():
+                return None
+            try:
+                chunk = self.conn.recv(4096)
+            except socket.timeout:
+                continue
+            except OSError:
+                return None
+            if not chunk:
+                return None
+            self.buf += chunk
+        line, self.buf = self.buf.split(b"\n", 1)
+        return line.rstrip(b"\r").decode("cp1252")
+
+    def run(self):
+        self.conn.settimeout(0.2)
+        try:
+            self.reply("220 scripted server ready")
+            while True:
+                line = self.readline()
+                if line is None:
+                    break
+                self.srv.commands.append(line)
+                verb, _, arg = line.partition(" ")
+                handler = getattr(self, "do_" + verb.upper(), None)
+                if handler is None:
+                    self.reply("502 Command not implemented.")
+                elif handler(arg) == "quit":
+                    break
+        except OSError:
+            pass
+        finally:
+            self.conn.close()
+            if self.pasv:
+                self.pasv.close()
+
+    # -- plain commands ---------------------------------------------------
+    def do_USER(self, arg):
+        self.reply("331 Password required.")
+
+    def do_PASS(self, arg):
+        if self.srv.fault("PASS") == "fail530":
+            self.reply("530 Login incorrect.")
+        else:
+            self.reply("230 Logged in.")
+
+    def do_TYPE(self, arg):
+        self.reply("200 Type set to " + arg + ".")
+
+    def do_SYST(self, arg):
+        self.reply("215 UNIX Type: L8")
+
+    def do_PWD(self, arg):
+        self.reply('257 "%s" is the current directory.' % self.cwd)
+
+    def do_CWD(self, arg):
+        self.cwd = arg
+        self.reply("250 Directory changed.")
+
+    def do_SIZE(self, arg):
+        if arg in self.srv.files:
+            self.reply("213 %d" % len(self.srv.files[arg]))
+        else:
+            self.reply("550 No such file.")
+
+    def do_DELE(self, arg):
+        if self.srv.files.pop(arg, None) is None:
+            self.reply("550 No such file.")
+        else:
+            self.reply("250 Deleted.")
+
+    def do_MKD(self, arg):
+        self.reply('257 "%s" created.' % arg)
+
+    def do_RMD(self, arg):
+        self.reply("250 Removed.")
+
+    def do_RNFR(self, arg):
+        self.rename_from = arg
+        self.reply("350 Ready for RNTO.")
+
+    def do_RNTO(self, arg):
+        self.srv.files[arg] = self.srv.files.pop(self.rename_from, b"")
+        self.reply("250 Renamed.")
+
+    def do_QUIT(self, arg):
+        self.reply("221 Goodbye.")
+        return "quit"
+
+    # -- data connections -------------------------------------------------
+    def do_PASV(self, arg):
+        if self.pasv:
+            self.pasv.close()
+        self.pasv = socket.socket()
+        self.pasv.bind(("127.0.0.1", 0))
+        self.pasv.listen(1)
+        self.port_target = None
+        p = self.pasv.getsockname()[1]
+        host = "127,0,0,2" if self.srv.fault("PASV") == "otherhost" else "127,0,0,1"
+        self.reply("227 Entering Passive Mode (%s,%d,%d)." % (host, p // 256, p % 256))
+
+    def do_PORT(self, arg):
+        n = [int(x) for x in arg.split(",")]
+        self.port_target = ("%d.%d.%d.%d" % tuple(n[:4]), n[4] * 256 + n[5])
+        if self.pasv:
+            self.pasv.close()
+            self.pasv = None
+        self.reply("200 PORT command successful.")
+
+    def open_data(self):
+        if self.pasv:
+            self.pasv.settimeout(10)
+            sock, peer = self.pasv.accept()
+            self.pasv.close()
+            self.pasv = None
+            mode = "passive"
+        else:
+            sock = socket.create_connection(self.port_target, timeout=10)
+            peer = sock.getpeername()
+            mode = "active"
+        sock.settimeout(20)
+        self.srv.data_links.append({"mode": mode, "local": sock.getsockname(), "peer": peer})
+        return sock
+
+    def do_STOR(self, arg, append=False):
+        fault = self.srv.fault("APPE" if append else "STOR")
+        if fault == "first550":
+            self.reply("550 Permission denied.")
+            return
+        self.reply("150 Opening data connection.")
+        data = self.open_data()
+        received = bytearray()
+        if fault == "stall":
+            while not self.srv._stop.is_set():
+                try:
+                    if self.conn.recv(1, socket.MSG_PEEK) == b"":
+                        break
+                except socket.timeout:
+                    continue
+                except OSError:
+                    break
+            _reset(data)
+            return
+        sent_early = False
+        while True:
+            try:
+                chunk = data.recv(65536)
+            except OSError:
+                break
+            if not chunk:
+                break
+            received += chunk
+            if fault == "reset" and len(received) >= self.srv.reset_after:
+                _reset(data)
+                data = None
+                self.reply("426 Connection reset; transfer aborted.")
+                return
+            if fault == "early226" and not sent_early and len(received) >= self.srv.expect:
+                self.reply("226 Transfer complete.")
+                sent_early = True
+        data.close()
+        old = self.srv.files.get(arg, b"") if append else b""
+        self.srv.files[arg] = old + bytes(received)
+        if fault == "final451":
+            self.reply("451 Local error in processing.")
+        elif fault == "final552":
+            self.reply("552 Exceeded storage allocation.")
+        elif not sent_early:
+            self.reply("226 Transfer complete.")
+
+    def do_APPE(self, arg):
+        self.do_STOR(arg, append=True)
+
+    def do_RETR(self, arg):
+        if arg not in self.srv.files:
+            self.reply("550 No such file.")
+            return
+        self.send_data(self.srv.files[arg], self.srv.fault("RETR"))
+
+    def do_LIST(self, arg):
+        listing = "".join("-rw-r--r-- 1 ftp ftp %d Jan 01 00:00 %s\r\n" % (len(v), k)
+                          for k, v in sorted(self.srv.files.items()))
+        self.send_data(listing.encode("cp1252"), self.srv.fault("LIST"))
+
+    def do_NLST(self, arg):
+        self.send_data("".join(k + "\r\n" for k in sorted(self.srv.files)).encode("cp1252"), None)
+
+    def send_data(self, payload, fault):
+        self.reply("150 Opening data connection.")
+        data = self.open_data()
+        if fault == "reset":
+            data.sendall(payload[:len(payload) // 2])
+            time.sleep(0.2)
+            _reset(data)
+            self.reply("426 Connection reset; transfer aborted.")
+            return
+        data.sendall(payload)
+        if fault == "final226first":
+            self.reply("226 Transfer complete.")
+            time.sleep(0.3)
+            data.close()
+        elif fault == "final226after":
+            data.close()
+            time.sleep(0.3)
+            self.reply("226 Transfer complete.")
+        else:
+            data.close()
+            self.reply("226 Transfer complete.")

@@ -1,0 +1,220 @@
+"""Transfers against a scripted server that misbehaves, and the rules of the
+command interface itself. Each fault is followed by a call that must work."""
+import os
+import shutil
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from drive import drive, make_file, qptest  # noqa: E402
+from scriptftpd import ScriptedFtpd  # noqa: E402
+
+
+def login(srv, passive):
+    return [("setpassive", int(passive)), ("connect", "u", "p", "127.0.0.1", str(srv.port))]
+
+
+class FaultTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix="qp-faults-")
+        cls.small = make_file(os.path.join(cls.work, "small.bin"), 5000, seed=3)
+        cls.big = make_file(os.path.join(cls.work, "big.bin"), 3 * 1024 * 1024 + 11, seed=4)
+        with open(cls.small, "rb") as f:
+            cls.small_bytes = f.read()
+        with open(cls.big, "rb") as f:
+            cls.big_bytes = f.read()
+        cls.session = qptest.Session("ftp-faults").__enter__()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.session.__exit__(None, None, None)
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    @staticmethod
+    def w(path):
+        return qptest.Session.winpath(path)
+
+    def local(self, name):
+        return os.path.join(self.work, name)
+
+    def test_passive_reply_naming_another_host(self):
+        """The data connection goes to the control connection's address."""
+        with ScriptedFtpd(faults={"PASV": ["otherhost", "otherhost"]},
+                          files={"in.bin": self.big_bytes}) as srv:
+            run = drive(self.session, login(srv, True) + [
+                ("upload", self.w(self.small), "up.bin"),
+                ("download", "in.bin", self.w(self.local("pasv-other.bin")))])
+        self.assertEqual([r.value for r in run.rows[1:]], [1, 1, 1], run.rows)
+        self.assertEqual(srv.files["up.bin"], self.small_bytes)
+        with open(self.local("pasv-other.bin"), "rb") as f:
+            self.assertEqual(f.read(), self.big_bytes)
+        self.assertEqual([d["local"][0] for d in srv.data_links], ["127.0.0.1", "127.0.0.1"])
+
+    def test_store_failures_then_next_upload(self):
+        for passive in (True, False):
+            with self.subTest(passive=passive):
+                with ScriptedFtpd(faults={"STOR": ["first550", "final451", "final552"]}) as srv:
+                    calls = login(srv, passive)
+                    calls += [("upload", self.w(self.small), "a.bin")] * 4
+                    run = drive(self.session, calls)
+                rows = run.rows[2:]
+                self.assertEqual([(r.value, r.code) for r in rows[:3]], [(0, 550), (0, 451), (0, 552)],
+                                 rows)
+                self.assertEqual(rows[0].text, "550 Permission denied.")
+                self.assertEqual(rows[2].text, "552 Exceeded storage allocation.")
+                self.assertEqual((rows[3].value, rows[3].code), (1, 226), rows[3])
+                self.assertEqual(srv.files["a.bin"], self.small_bytes)
+                self.assertEqual(srv.commands.count("STOR a.bin"), 4)
+
+    def test_final_reply_before_and_after_data_close(self):
+        for passive in (True, False):
+            with self.subTest(passive=passive):
+                with ScriptedFtpd(faults={"RETR": ["final226first", "final226after"]},
+                                  files={"in.bin": self.big_bytes}) as srv:
+                    srv.expect = len(self.small_bytes)
+                    srv.faults["STOR"] = ["early226"]
+                    run = drive(self.session, login(srv, passive) + [
+                        ("download", "in.bin", self.w(self.local("first.bin"))),
+                        ("download", "in.bin", self.w(self.local("after.bin"))),
+                        ("upload", self.w(self.small), "early.bin"),
+                        ("getfilesize", "early.bin")])
+                self.assertEqual([r.value for r in run.rows[2:]], [1, 1, 1, len(self.small_bytes)],
+                                 run.rows)
+                for name in ("first.bin", "after.bin"):
+                    with open(self.local(name), "rb") as f:
+                        self.assertEqual(f.read(), self.big_bytes, name)
+                self.assertEqual(srv.files["early.bin"], self.small_bytes)
+
+    def test_data_connection_reset(self):
+        for passive in (True, False):
+            with self.subTest(passive=passive):
+                with ScriptedFtpd(faults={"RETR": ["reset"], "STOR": ["reset"]},
+                                  files={"in.bin": self.big_bytes}) as srv:
+                    run = drive(self.session, login(srv, passive) + [
+                        ("download", "in.bin", self.w(self.local("reset.bin"))),
+                        ("download", "in.bin", self.w(self.local("whole.bin"))),
+                        ("upload", self.w(self.big), "r.bin"),
+                        ("upload", self.w(self.big), "r.bin")])
+                rows = run.rows[2:]
+                self.assertEqual([r.value for r in rows], [0, 1, 0, 1], rows)
+                self.assertNotEqual(rows[0].code, 226, rows[0])
+                self.assertNotEqual(rows[2].code, 226, rows[2])
+                with open(self.local("whole.bin"), "rb") as f:
+                    self.assertEqual(f.read(), self.big_bytes)
+                self.assertEqual(srv.files["r.bin"], self.big_bytes)
+
+    def test_server_stops_reading(self):
+        """No progress for the wait limit ends the upload with 426; a new
+        connect then works at once."""
+        stall = make_file(self.local("stall.bin"), 48 * 1024 * 1024, seed=5)
+        with ScriptedFtpd(faults={"STOR": ["stall"]}) as srv:
+            started = time.monotonic()
+            run = drive(self.session, login(srv, True) + [
+                ("upload", self.w(stall), "s.bin"),
+                ("connect", "u", "p", "127.0.0.1", str(srv.port)),
+                ("upload", self.w(self.small), "after.bin")], timeout=120)
+            elapsed = time.monotonic() - started
+        up, reconnect, after = run.rows[2:]
+        self.assertEqual((up.value, up.code), (0, 426), up)
+        self.assertGreaterEqual(up.ms, 14000)
+        self.assertLess(up.ms, 40000)
+        self.assertEqual(reconnect.value, 1, reconnect)
+        self.assertLess(reconnect.ms, 5000, reconnect)
+        self.assertEqual(after.value, 1, after)
+        self.assertEqual(srv.files["after.bin"], self.small_bytes)
+        self.assertLess(elapsed, 90)
+
+    def test_local_file_missing(self):
+        missing = self.w(self.local("no such file.bin"))
+        for passive in (True, False):
+            with self.subTest(passive=passive):
+                with ScriptedFtpd() as srv:
+                    run = drive(self.session, login(srv, passive) + [
+                        ("upload", missing, "m.bin"),
+                        ("upload", self.w(self.small), "m.bin"),
+                        ("download", "m.bin", self.w(self.local("nodir")) + "\\x\\y.bin"),
+                        ("download", "m.bin", self.w(self.local("m-back.bin")))])
+                up, up2, down, down2 = run.rows[2:]
+                self.assertEqual((up.value, up.code, up.text),
+                                 (0, 550, "Unable to open local file " + missing))
+                self.assertEqual((up2.value, up2.code), (1, 226))
+                self.assertEqual((down.value, down.code), (0, 550))
+                self.assertTrue(down.text.startswith("Unable to open local file "), down)
+                self.assertEqual(down2.value, 1)
+                self.assertEqual(srv.commands.count("STOR m.bin"), 1)
+
+
+class InterfaceTest(unittest.TestCase):
+    """The command interface's own rules."""
+
+    def test_interface_rules(self):
+        work = tempfile.mkdtemp(prefix="qp-iface-")
+        try:
+            with qptest.Session("ftp-iface") as s, \
+                    ScriptedFtpd(files={"x.bin": b"12345"}, faults={"PASS": ["", "", "fail530"]}) as srv:
+                w = s.winpath
+                run = drive(s, [
+                    ("upload", w(__file__), "nope"),         # not connected: at once, no reply
+                    ("getfilesize", "x.bin"),
+                    ("getdir",),
+                    ("listdir", w(os.path.join(work, "l.txt"))),
+                    ("setpassive", 1),
+                    ("SetPassive", 1),
+                    ("CONNECT", "u", "p", "127.0.0.1", str(srv.port)),
+                    ("GetFileSize", "x.bin"),
+                    ("getfilesize", "missing.bin"),
+                    ("getdir",),
+                    ("listdir", ""),
+                    ("connect", "u", "p", "127.0.0.1", str(srv.port)),  # signs off first
+                    ("EchoArgs", "a", "b c"),
+                    ("#silent",),
+                    ("nosuchthing", "1"),
+                    ("#report",),
+                    ("disconnect",),
+                    ("setdir", "/"),
+                    ("disconnect",),
+                    ("connect", "u", "bad", "127.0.0.1", str(srv.port)),  # 530: signs off
+                    ("connect", "u", "p", "127.0.0.1", str(qptest.free_port())),  # refused
+                    ("connect", "u", "p", "127.0.0.1", str(srv.port)),
+                ])
+        finally:
+            shutil.rmtree(work, ignore_errors=True)
+        r = run.rows
+        for row in r[:4]:
+            self.assertEqual((row.code, row.text, row.flag), (0, "", 0), row)
+            self.assertLess(row.ms, 1000, row)
+        self.assertEqual([x.value for x in r[:4]], [0, -1, "", 0])
+        self.assertEqual([r[4].value, r[5].value], [0, 1])
+        self.assertEqual((r[6].value, r[6].flag), (1, 1))
+        self.assertEqual(r[7].value, 5)
+        self.assertEqual((r[8].value, r[8].code, r[8].text), (-1, 550, "550 No such file."))
+        self.assertEqual(r[9].value, '257 "/" is the current directory.')
+        self.assertEqual(r[10].value, 0)
+        self.assertEqual(r[11].value, 1)
+        self.assertEqual(srv.commands.count("QUIT"), 4)  # reconnect, disconnect, bad login, shut-down
+        first_quit = srv.commands.index("QUIT")
+        self.assertTrue(srv.commands[first_quit + 1].startswith("USER"), srv.commands)
+        self.assertEqual(r[12].value, "a,b c")
+        self.assertEqual(r[13].value, 0)
+        self.assertEqual(run.reports, [(2, 263, "nosuchthing")])
+        self.assertEqual((r[14].value, r[14].flag), (1, 0))
+        self.assertEqual(r[15].value, 0)          # not connected any more
+        self.assertEqual((r[16].value, r[16].flag), (0, 0))
+        self.assertLess(r[16].ms, 1000)
+        self.assertEqual((r[17].value, r[17].code, r[17].text, r[17].flag),
+                         (0, 530, "530 Login incorrect.", 0))
+        bad = srv.commands.index("PASS bad")
+        self.assertEqual(srv.commands[bad + 1], "QUIT")
+        self.assertEqual((r[18].value, r[18].code, r[18].flag), (0, 500, 0), r[18])
+        self.assertIn("10061", r[18].text)
+        self.assertLess(r[18].ms, 5000)
+        self.assertEqual((r[19].value, r[19].flag), (1, 1))
+        # Still connected at the end: the shut-down signs off.
+        self.assertEqual(srv.commands[-3:], ["USER u", "PASS p", "QUIT"])
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

@@ -172,6 +172,24 @@ TEST(SignOn, ProxyLoginNamesTheTargetHost)
     }
 }
 
+TEST(SignOn, HostNameGoesThroughTheAsynchronousLookup)
+{
+    Rig rig({{"220 ready\r\n"}, {"230 in\r\n"}});
+    rig.c().Host = "localhost";
+    EXPECT_TRUE(rig.c().Run(FtpOperation::SignOn)) << rig.c().LastReply();
+    EXPECT_EQ(rig.c().ControlSocket().Addr(), "127.0.0.1");
+}
+
+TEST(SignOn, EmptyHostIsRefusedWithoutTouchingTheLastReply)
+{
+    ComponentOwner owner;
+    owner->UserName = "user";
+    EXPECT_EQ(thrownBy(*owner, FtpOperation::SignOn), "DNS lookup: invalid host name.");
+    EXPECT_FALSE(owner->Run(FtpOperation::SignOn));
+    EXPECT_EQ(owner->LastReply(), "");
+    EXPECT_EQ(owner->State(), FtpState::Idle);
+}
+
 TEST(SignOn, RefusedConnectionIsReply500AndTheComponentStaysUsable)
 {
     ComponentOwner owner;

@@ -1,0 +1,318 @@
+// Loading, saving and reading configurations with a real INI file and real
+// controls, on the runtime's program thread.
+#include "app/config/config_file.h"
+#include "app/config/scramble.h"
+#include "app/config/shortcuts.h"
+#include "runtime/runtime.h"
+#include "tests/app_config/runtime_host.h"
+#include <gtest/gtest.h>
+
+namespace {
+
+using testhost::iniSection;
+
+const char* const kKeepList[] = {"Keine Dateien löschen", "Eine Datei beibehalten", "2 Dateien beibehalten",
+                                 "3 Dateien beibehalten", "5 Dateien beibehalten", "10 Dateien beibehalten",
+                                 "20 Dateien beibehalten"};
+
+// The controls of a configuration window, built once on a runtime window.
+const app::ConfigControls& controls()
+{
+    static const app::ConfigControls c = [] {
+        rt::setWindowPosition(10, 10, 420, 300);
+        const rt::Handle w = rt::mainWindow();
+        auto edit = [w](std::uint32_t extra = 0) {
+            return rt::createControl("EDIT", "", WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL | extra, 0, 0, 100, 18, w, 0);
+        };
+        auto box = [w] { return rt::createControl("BUTTON", "", WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX, 0, 0, 20, 20, w, 0); };
+        app::ConfigControls k;
+        k.ConfigName = edit();
+        k.Active = box();
+        k.ServerName = edit();
+        k.ServerPort = edit();
+        k.ServerDirectory = edit();
+        k.Username = edit();
+        k.Password = edit(ES_PASSWORD);
+        k.ProxyServer = edit();
+        k.ProxyPort = edit();
+        k.ServerWWWName = edit();
+        k.ServerWWWDirectory = edit();
+        k.DelOld = rt::createControl("COMBOBOX", "", WS_CHILD | WS_VISIBLE | CBS_DROPDOWNLIST | WS_VSCROLL, 0, 0, 190,
+                                     200, w, 0);
+        for (const char* entry : kKeepList) rt::listAdd(k.DelOld, entry);
+        k.DelClick = box();
+        k.PassiveMode = box();
+        k.UseClipboardFunction = box();
+        k.Ask = box();
+        k.DirSel = box();
+        return k;
+    }();
+    return c;
+}
+
+HWND hwnd(rt::Handle h) { return static_cast<HWND>(rt::hwndOf(h)); }
+int checkState(rt::Handle h) { return static_cast<int>(SendMessageA(hwnd(h), BM_GETCHECK, 0, 0)); }
+void setCheck(rt::Handle h, bool on) { SendMessageA(hwnd(h), BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0); }
+int keepSelection() { return static_cast<int>(SendMessageA(hwnd(controls().DelOld), CB_GETCURSEL, 0, 0)); }
+bool enabled(rt::Handle h) { return IsWindowEnabled(hwnd(h)) != FALSE; }
+
+class ConfigFile : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        folder = testhost::freshFolder("ini");
+        app::state().baseFolder = folder + "\\";
+        app::state().iniPath = app::state().baseFolder + "Quillpost.ini";
+        app::state().sendToFolder = testhost::freshFolder("sendto");
+        ini = app::state().iniPath;
+    }
+    void write(int n, const char* key, const std::string& value) { rt::iniWrite(ini, app::sectionName(n), key, value); }
+    std::string stored(int n, const char* key) { return rt::iniRead(ini, app::sectionName(n), key); }
+
+    std::string folder;
+    std::string ini;
+    testhost::BoxWatcher boxes;
+};
+
+TEST_F(ConfigFile, NoFileShowsTheDefaultsAndSavingWritesEveryKey)
+{
+    ASSERT_FALSE(testhost::fileExists(ini));
+    const app::ConfigControls& c = controls();
+    app::loadIntoWindow(1, c);
+    EXPECT_FALSE(testhost::fileExists(ini)) << "loading writes nothing";
+    EXPECT_EQ(rt::getText(c.ConfigName), "Upload 1");
+    EXPECT_EQ(rt::getText(c.ServerName), "ftp.example.com");
+    EXPECT_EQ(rt::getText(c.ServerPort), "21");
+    EXPECT_EQ(rt::getText(c.Username), "Anonymous");
+    EXPECT_EQ(rt::getText(c.Password), "tinsel");
+    EXPECT_EQ(rt::getText(c.ServerWWWName), "www.example.com");
+    for (rt::Handle h : {c.ServerDirectory, c.ProxyServer, c.ProxyPort, c.ServerWWWDirectory})
+        EXPECT_EQ(rt::getText(h), "");
+    for (rt::Handle h : {c.Active, c.DelClick, c.PassiveMode, c.UseClipboardFunction, c.Ask, c.DirSel})
+        EXPECT_EQ(checkState(h), BST_UNCHECKED);
+    EXPECT_EQ(keepSelection(), 0);
+    EXPECT_FALSE(enabled(c.DelClick));
+    EXPECT_TRUE(enabled(c.DelOld));
+    EXPECT_TRUE(enabled(c.ServerWWWDirectory));
+
+    app::saveFromWindow(1, c);
+    ASSERT_TRUE(testhost::fileExists(ini));
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"ConfigName", "Upload 1"}, {"Active", "0"}, {"UseClipboardFunction", "0"}, {"DelOld", "0"},
+        {"PassiveMode", "0"}, {"ServerName", "ftp.example.com"}, {"ServerPort", "21"},
+        {"Username", "Anonymous"}, {"Password", app::scramble("tinsel")}, {"ServerDirectory", ""},
+        {"ServerWWWName", "www.example.com"}, {"ServerWWWDirectory", ""}, {"ProxyServer", ""},
+        {"ProxyPort", ""}, {"Ask", "0"}, {"DirSel", "0"}, {"DelClick", "0"}};
+    EXPECT_EQ(iniSection(ini, "Set1"), expected);
+    EXPECT_TRUE(boxes.boxes().empty());
+}
+
+TEST_F(ConfigFile, BlankStoredTextsShowDefaultsOtherTextsStayUnchanged)
+{
+    write(2, "ServerName", "   ");
+    write(2, "ServerWWWName", " web.example.net ");
+    write(2, "ConfigName", "Bilder");
+    write(2, "Username", "\t");
+    write(2, "Password", "");
+    write(2, "ServerDirectory", " /pub/ ");
+    const app::ConfigControls& c = controls();
+    app::loadIntoWindow(2, c);
+    EXPECT_EQ(rt::getText(c.ServerName), "ftp.example.com");
+    // Windows' profile reader strips blanks around values, so stored blanks
+    // cannot survive the file; the window shows what the reader returns.
+    EXPECT_EQ(rt::getText(c.ServerWWWName), stored(2, "ServerWWWName"));
+    EXPECT_EQ(rt::getText(c.ConfigName), "Bilder");
+    EXPECT_EQ(rt::getText(c.Username), "Anonymous");
+    EXPECT_EQ(rt::getText(c.Password), "tinsel");
+    EXPECT_EQ(rt::getText(c.ServerDirectory), stored(2, "ServerDirectory"));
+}
+
+TEST_F(ConfigFile, SavingNormalisesHostNamesAndTheConfigurationName)
+{
+    const app::ConfigControls& c = controls();
+    app::loadIntoWindow(3, c);
+    const struct { const char* name; const char* server; const char* www; const char* storedName;
+                   const char* storedServer; const char* storedWWW; } cases[] = {
+        {"a/b:c", "FTP://Host.Example", "HTTP://Www.Example.Org", "a_b_c", "host.example", "www.example.org"},
+        {"My:Files?", "ftp.Example.com", "www.example.com/http://x", "My_Files_", "ftp.example.com", "www.example.com/x"},
+        {"\\*<>\"|", "\xC4RGER.example", "h", "_____|", "\xE4rger.example", "h"},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        rt::setText(c.ConfigName, k.name);
+        rt::setText(c.ServerName, k.server);
+        rt::setText(c.ServerWWWName, k.www);
+        app::saveFromWindow(3, c);
+        EXPECT_EQ(rt::getText(c.ConfigName), k.storedName);
+        EXPECT_EQ(stored(3, "ConfigName"), k.storedName);
+        EXPECT_EQ(stored(3, "ServerName"), k.storedServer);
+        EXPECT_EQ(stored(3, "ServerWWWName"), k.storedWWW);
+    }
+}
+
+TEST_F(ConfigFile, KeepListAndSwitchesFollowTheStoredNumbers)
+{
+    const app::ConfigControls& c = controls();
+    write(4, "DelOld", "4");
+    write(4, "DelClick", "1");
+    write(4, "Ask", "1");
+    write(4, "Active", "1");
+    write(4, "ConfigName", "Vier");
+    app::loadIntoWindow(4, c);
+    EXPECT_EQ(keepSelection(), 4);
+    EXPECT_EQ(rt::listItemText(c.DelOld, keepSelection()), "5 Dateien beibehalten");
+    EXPECT_TRUE(enabled(c.DelClick));
+    EXPECT_TRUE(enabled(c.DelOld));
+    EXPECT_EQ(checkState(c.DelClick), BST_CHECKED);
+    EXPECT_EQ(checkState(c.Ask), BST_CHECKED);
+    EXPECT_EQ(checkState(c.Active), BST_CHECKED);
+    EXPECT_EQ(checkState(c.PassiveMode), BST_UNCHECKED);
+
+    write(5, "DirSel", "1");
+    write(5, "DelOld", "0");
+    write(5, "DelClick", "1");
+    app::loadIntoWindow(5, c);
+    EXPECT_FALSE(enabled(c.DelOld));
+    EXPECT_FALSE(enabled(c.ServerWWWDirectory));
+    EXPECT_FALSE(enabled(c.DelClick));
+    EXPECT_EQ(checkState(c.DelClick), BST_CHECKED) << "a disabled box keeps its state";
+    EXPECT_EQ(checkState(c.DirSel), BST_CHECKED);
+    app::saveFromWindow(5, c);
+    EXPECT_EQ(stored(5, "DelClick"), "1");
+    EXPECT_EQ(stored(5, "DirSel"), "1");
+
+    // Switching back enables everything again.
+    app::loadIntoWindow(4, c);
+    EXPECT_TRUE(enabled(c.DelOld));
+    EXPECT_TRUE(enabled(c.ServerWWWDirectory));
+}
+
+TEST_F(ConfigFile, SwitchesAreSavedAsZeroOrOne)
+{
+    const app::ConfigControls& c = controls();
+    app::loadIntoWindow(6, c);
+    setCheck(c.PassiveMode, true);
+    setCheck(c.UseClipboardFunction, true);
+    SendMessageA(hwnd(c.DelOld), CB_SETCURSEL, 6, 0);
+    rt::setText(c.ServerPort, "2121");
+    rt::setText(c.ProxyServer, "proxy.example.com");
+    rt::setText(c.ProxyPort, "8021");
+    app::saveFromWindow(6, c);
+    EXPECT_EQ(stored(6, "PassiveMode"), "1");
+    EXPECT_EQ(stored(6, "UseClipboardFunction"), "1");
+    EXPECT_EQ(stored(6, "Ask"), "0");
+    EXPECT_EQ(stored(6, "DelOld"), "6");
+    EXPECT_EQ(stored(6, "ServerPort"), "2121");
+    EXPECT_EQ(stored(6, "ProxyServer"), "proxy.example.com");
+    EXPECT_EQ(stored(6, "ProxyPort"), "8021");
+}
+
+TEST_F(ConfigFile, PasswordsAreStoredScrambledAndLongOnesBecomeTooLong)
+{
+    const app::ConfigControls& c = controls();
+    app::loadIntoWindow(7, c);
+    rt::setText(c.Password, "Geheim 42!");
+    app::saveFromWindow(7, c);
+    EXPECT_EQ(stored(7, "Password"), app::scramble("Geheim 42!"));
+    EXPECT_NE(stored(7, "Password"), "Geheim 42!");
+    app::loadIntoWindow(8, c);
+    app::loadIntoWindow(7, c);
+    EXPECT_EQ(rt::getText(c.Password), "Geheim 42!");
+
+    rt::setText(c.Password, std::string(40, 'p'));
+    app::saveFromWindow(7, c);
+    EXPECT_EQ(stored(7, "Password"), app::scramble("toolong"));
+    app::loadIntoWindow(7, c);
+    EXPECT_EQ(rt::getText(c.Password), "toolong");
+
+    // A hand-edited stored text of more than 35 characters.
+    write(7, "Password", std::string(36, 'A'));
+    app::loadIntoWindow(7, c);
+    EXPECT_EQ(rt::getText(c.Password), app::unscramble("toolong"));
+}
+
+TEST_F(ConfigFile, NothingIsCached)
+{
+    const app::ConfigControls& c = controls();
+    write(9, "ServerName", "first.example");
+    app::loadIntoWindow(9, c);
+    EXPECT_EQ(rt::getText(c.ServerName), "first.example");
+    write(9, "ServerName", "second.example");
+    app::loadIntoWindow(9, c);
+    EXPECT_EQ(rt::getText(c.ServerName), "second.example");
+}
+
+TEST_F(ConfigFile, UploadReadTakesStoredValuesWithoutDefaults)
+{
+    app::UploadSettings none = app::readUploadSettings(ini, 3);
+    EXPECT_EQ(none.ServerName, "");
+    EXPECT_EQ(none.ServerPort, "");
+    EXPECT_EQ(none.Username, "");
+    EXPECT_EQ(none.Password, "");
+    EXPECT_EQ(none.DelOld, 0);
+    EXPECT_EQ(none.PassiveMode, 0);
+
+    write(3, "UseClipboardFunction", "1");
+    write(3, "DirSel", "1");
+    write(3, "Ask", "1");
+    write(3, "DelOld", "5");
+    write(3, "DelClick", "1");
+    write(3, "ProxyServer", "proxy.example.com");
+    write(3, "ProxyPort", "8021");
+    write(3, "ServerName", "ftp.example.net");
+    write(3, "PassiveMode", "1");
+    write(3, "ServerPort", "2121");
+    write(3, "Username", "Anna");
+    write(3, "Password", app::scramble("s3cret"));
+    write(3, "ServerDirectory", "/pub/files/");
+    write(3, "ServerWWWName", "www.example.net");
+    write(3, "ServerWWWDirectory", "files");
+    write(2, "ServerName", "other.example");
+    const app::UploadSettings u = app::readUploadSettings(ini, 3);
+    EXPECT_EQ(u.UseClipboardFunction, 1);
+    EXPECT_EQ(u.DirSel, 1);
+    EXPECT_EQ(u.Ask, 1);
+    EXPECT_EQ(u.DelOld, 5);
+    EXPECT_EQ(u.DelClick, 1);
+    EXPECT_EQ(u.ProxyServer, "proxy.example.com");
+    EXPECT_EQ(u.ProxyPort, "8021");
+    EXPECT_EQ(u.ServerName, "ftp.example.net");
+    EXPECT_EQ(u.PassiveMode, 1);
+    EXPECT_EQ(u.ServerPort, "2121");
+    EXPECT_EQ(u.Username, "Anna");
+    EXPECT_EQ(u.Password, "s3cret");
+    EXPECT_EQ(u.ServerDirectory, "pub/files");
+    EXPECT_EQ(u.ServerWWWName, "www.example.net");
+    EXPECT_EQ(u.ServerWWWDirectory, "files");
+    EXPECT_EQ(stored(3, "ServerDirectory"), "/pub/files/") << "the stored value is not changed";
+
+    write(3, "DelOld", "x");
+    EXPECT_EQ(app::readUploadSettings(ini, 3).DelOld, 0);
+    EXPECT_EQ(app::readUploadSettings(ini, 0).ServerName, "");
+}
+
+TEST(ConfigNormalise, ServerDirectoryLosesOneSlashAtEachEnd)
+{
+    const struct { const char* stored; const char* used; } cases[] = {
+        {"/pub/files/", "pub/files"}, {"//x", "/x"}, {"/", ""}, {"//", ""}, {"///", "/"},
+        {"", ""}, {"pub", "pub"}, {"pub/", "pub"}, {"/pub", "pub"}, {"x//", "x/"},
+        {"/home/meinordner", "home/meinordner"}, {" /a/ ", " /a/ "},
+    };
+    for (const auto& k : cases) EXPECT_EQ(app::normaliseServerDirectory(k.stored), k.used) << k.stored;
+}
+
+TEST(ConfigNormalise, HostNamesAndNames)
+{
+    EXPECT_EQ(app::normaliseServerName("FTP://Host.Example"), "host.example");
+    EXPECT_EQ(app::normaliseServerName("ftp://a.example/ftp://"), "a.example/");
+    EXPECT_EQ(app::normaliseServerName("HTTP://x"), "http://x");
+    EXPECT_EQ(app::normaliseServerWWWName("HTTP://Www.Example.Org"), "www.example.org");
+    EXPECT_EQ(app::normaliseServerWWWName("ftp://x"), "ftp://x");
+    EXPECT_EQ(app::cleanConfigName("a/b:c"), "a_b_c");
+    EXPECT_EQ(app::cleanConfigName("/\\:?*<>\""), "________");
+    EXPECT_EQ(app::cleanConfigName("Urlaub \xE4|2"), "Urlaub \xE4|2");
+    EXPECT_EQ(app::sectionName(10), "Set10");
+    EXPECT_EQ(app::defaultConfigName(3), "Upload 3");
+}
+
+} // namespace

@@ -214,6 +214,24 @@ class Basic(unittest.TestCase):
                 self.assertIn("STOR via_proxy.txt", ftpd.commands())
                 self.assertEqual(s.clipboard(), b"http://www.example.com/files/via_proxy.txt")
 
+    def test_folder_selection_address(self):
+        # With DirSel on, the address uses the chosen server folder.
+        with qptest.Session("up-dirsel") as s:
+            root = os.path.join(s.dir, "srv")
+            os.makedirs(os.path.join(root, "pub", "pics"))
+            with qptest.PyFtpd(root) as ftpd:
+                u = Upload(s)
+                u.configure(ftpd, DirSel=1, ServerDirectory="/pub/pics/", ServerWWWDirectory="/files/")
+                p = u.start([u.file("Foto 1.jpg", b"jpeg")])
+                win = s.wait_window("Quillpost 1.2 - Ordnerauswahl")
+                button = [c for c in s.children(win) if c[5].startswith("Upload")]
+                self.assertEqual(len(button), 1)
+                s.winctl("click", button[0][0])
+                s.wait_exit(p, RUN_LIMIT)
+                self.assertEqual(read(os.path.join(root, "pub", "pics", "Foto_1.jpg")), b"jpeg")
+                self.assertEqual(s.clipboard(), b"http://www.example.com/pub/pics/Foto_1.jpg")
+                self.assertRegex(u.finished_log()[0], r" pub/pics$")
+
 
 class Ask(unittest.TestCase):
     def test_yes_overwrites(self):

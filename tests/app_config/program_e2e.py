@@ -122,7 +122,8 @@ class UploadMode(unittest.TestCase):
                 # An INI beside the executable must not be consulted.
                 qptest.write_ini(os.path.join(p.prog, "Quillpost.ini"),
                                  {"Set3": p.section_for(ftpd, "/decoy/")})
-                trace_calls(s, ["kernel32.GetPrivateProfileStringA"])
+                trace_calls(s, ["kernel32.GetPrivateProfileStringA", "kernel32.SetPriorityClass",
+                                "kernelbase.SetPriorityClass"])
                 proc, trace = p.start(["3", s.winpath(p.file("mein text.txt", b"drei"))], traced=True)
                 s.wait_exit(proc, 60)
                 self.assertEqual(os.listdir(os.path.join(root, "three")), ["mein_text.txt"])
@@ -136,6 +137,10 @@ class UploadMode(unittest.TestCase):
                 self.assertEqual([r[2] for r in reads[:15]], self.UPLOAD_KEYS)
                 self.assertEqual({r[1] for r in reads}, {"Set3"})
                 self.assertEqual({r[0] for r in reads}, {s.winpath(p.ini)})
+                # Windows later than 4.x: below normal, for the current process.
+                priority = [args.split(",") for _, args in traced_calls(trace, "SetPriorityClass")]
+                self.assertEqual([(int(h, 16) & 0xFFFFFFFF, int(c, 16)) for h, c in priority],
+                                 [(0xFFFFFFFF, 0x4000)])
 
     def test_two_files_in_command_line_order(self):
         with qptest.Session("start-upload2") as s:

@@ -6,6 +6,7 @@
 #include "runtime/ini.h"
 #include "runtime/strings.h"
 #include "runtime/value.h"
+#include <string_view>
 #include <windows.h>
 
 namespace app {

@@ -71,8 +71,7 @@ int secondPassRow(int i) { return i < 30 ? 30 - i : 0; }
 // text of a password with, say, a tab unscrambles to the password without it.
 std::string prepare(const std::string& text)
 {
-    const std::string& limited = text.size() > static_cast<std::size_t>(kMaxPasswordLength)
-                                     ? std::string("toolong") : text;
+    const std::string limited = text.size() > static_cast<std::size_t>(kMaxPasswordLength) ? "toolong" : text;
     std::string kept;
     for (char c : limited)
         if (indexIn(0, c) != std::string_view::npos) kept += c;

@@ -6,6 +6,7 @@ line and the channel texts it receives.
 
     upload_e2e.py Class.test_name    (one case; ctest runs them in parallel)
 """
+import contextlib
 import os
 import re
 import shutil
@@ -100,6 +101,45 @@ def read(path):
 
 def payload(tag, size=2000):
     return (tag.encode() * (size // len(tag) + 1))[:size]
+
+
+class _TestView:
+    """A shared session seen by one test: its own folder, the rest shared."""
+
+    def __init__(self, session, folder):
+        self._session = session
+        self.dir = folder
+
+    def __getattr__(self, name):
+        return getattr(self._session, name)
+
+
+class SharedSession(unittest.TestCase):
+    """One Wine session for all cases of a class, run one after another;
+    each case gets its own folder and servers, and its programs are ended
+    after it."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.shared = qptest.Session("up-" + cls.__name__.lower())
+        cls.shared.__enter__()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.shared.__exit__(None, None, None)
+
+    @contextlib.contextmanager
+    def session(self):
+        folder = os.path.join(self.shared.dir, self._testMethodName)
+        os.makedirs(folder)
+        first = len(self.shared.procs)
+        try:
+            yield _TestView(self.shared, folder)
+        finally:
+            for p in self.shared.procs[first:]:
+                if p.poll() is None:
+                    p.kill()
+                    p.wait(5)
 
 
 class Basic(unittest.TestCase):
@@ -233,9 +273,9 @@ class Basic(unittest.TestCase):
                 self.assertRegex(u.finished_log()[0], r" pub/pics$")
 
 
-class Ask(unittest.TestCase):
+class Ask(SharedSession):
     def test_yes_overwrites(self):
-        with qptest.Session("up-ask-yes") as s:
+        with self.session() as s:
             root = os.path.join(s.dir, "srv")
             os.makedirs(root)
             with open(os.path.join(root, "a.txt"), "wb") as f:
@@ -251,7 +291,7 @@ class Ask(unittest.TestCase):
                 self.assertEqual(s.clipboard(), b"http://www.example.com/files/a.txt")
 
     def test_no_ends_run_and_leaves_clipboard(self):
-        with qptest.Session("up-ask-no") as s:
+        with self.session() as s:
             root = os.path.join(s.dir, "srv")
             os.makedirs(root)
             with open(os.path.join(root, "y.txt"), "wb") as f:
@@ -260,6 +300,7 @@ class Ask(unittest.TestCase):
                 u = Upload(s)
                 u.configure(ftpd, Ask=1, DelOld=1, History1="old.txt")
                 paths = [u.file("x.txt", b"first"), u.file("y.txt", b"second"), u.file("z.txt", b"third")]
+                before = s.clipboard()
                 p = u.start(paths)
                 s.answer("Achtung:", qptest.IDNO)
                 s.wait_exit(p, RUN_LIMIT)
@@ -267,14 +308,14 @@ class Ask(unittest.TestCase):
                 self.assertEqual(read(os.path.join(root, "y.txt")), b"server copy")
                 self.assertFalse(os.path.exists(os.path.join(root, "z.txt")))
                 # Addresses go into the clipboard only after the last file.
-                self.assertIsNone(s.clipboard())
+                self.assertEqual(s.clipboard(), before)
                 self.assertEqual(u.history()[:2], ["x.txt", ""])
                 cmds = ftpd.commands()
                 self.assertEqual(cmds[-1], "QUIT")
                 self.assertNotIn("STOR y.txt", cmds)
 
     def test_size_zero_asks_nothing_and_ask_2_is_off(self):
-        with qptest.Session("up-ask-zero") as s:
+        with self.session() as s:
             root = os.path.join(s.dir, "srv")
             os.makedirs(root)
             open(os.path.join(root, "empty.txt"), "wb").close()
@@ -294,7 +335,7 @@ class Ask(unittest.TestCase):
                 self.assertNotIn("SIZE full.txt", ftpd.commands())
 
 
-class History(unittest.TestCase):
+class History(SharedSession):
     def server(self, s, names):
         root = os.path.join(s.dir, "srv")
         os.makedirs(root)
@@ -304,7 +345,7 @@ class History(unittest.TestCase):
         return root
 
     def test_keep_one_deletes_all_recorded(self):
-        with qptest.Session("up-hist-1") as s:
+        with self.session() as s:
             root = self.server(s, ["h1.txt", "h2.txt", "h3.txt", "foreign.txt"])
             with qptest.PyFtpd(root) as ftpd:
                 u = Upload(s)
@@ -314,7 +355,7 @@ class History(unittest.TestCase):
                 self.assertEqual(u.history(), ["R.txt"] + [""] * 19)
 
     def test_keep_three_over_a_run_of_three(self):
-        with qptest.Session("up-hist-3") as s:
+        with self.session() as s:
             root = self.server(s, ["a", "b", "c", "d", "e"])
             with qptest.PyFtpd(root) as ftpd:
                 u = Upload(s)
@@ -330,7 +371,7 @@ class History(unittest.TestCase):
                 self.assertEqual(u.section().get("Protect", ""), "")
 
     def test_name_already_in_history_2(self):
-        with qptest.Session("up-hist-dup") as s:
+        with self.session() as s:
             root = self.server(s, ["a", "R", "c", "d"])
             with qptest.PyFtpd(root) as ftpd:
                 u = Upload(s)
@@ -345,7 +386,7 @@ class History(unittest.TestCase):
     def test_protect_and_delclick(self):
         # (DelClick, Protect) -> recorded?, Protect afterwards
         cases = [(0, "1", False, "0"), (0, "0", True, "0"), (1, "0", False, "0"), (1, "1", True, "1")]
-        with qptest.Session("up-hist-protect") as s:
+        with self.session() as s:
             root = os.path.join(s.dir, "srv")
             os.makedirs(root)
             with qptest.PyFtpd(root) as ftpd:
@@ -372,11 +413,12 @@ class History(unittest.TestCase):
                         os.remove(os.path.join(root, name))
 
 
-class Failures(unittest.TestCase):
+class Failures(SharedSession):
     def test_unreachable_server(self):
-        with qptest.Session("up-unreach") as s:
+        with self.session() as s:
             u = Upload(s)
             u.configure(qptest.free_port())  # nothing listens there
+            before = s.clipboard()
             started = time.monotonic()
             p = u.start([u.file("a.txt", b"a")])
             text = s.answer("Fehler:", qptest.IDOK, timeout=50)
@@ -384,10 +426,10 @@ class Failures(unittest.TestCase):
             self.assertGreater(time.monotonic() - started, 9.5)  # fifty probes 200 ms apart
             s.wait_exit(p, 20)
             self.assertEqual(u.getsize_log(), [])
-            self.assertIsNone(s.clipboard())
+            self.assertEqual(s.clipboard(), before)
 
     def test_missing_directory(self):
-        with qptest.Session("up-nodir") as s:
+        with self.session() as s:
             root = os.path.join(s.dir, "srv")
             os.makedirs(root)
             with qptest.PyFtpd(root) as ftpd:
@@ -404,7 +446,7 @@ class Failures(unittest.TestCase):
 
     def test_empty_directory_is_no_failure(self):
         # An empty ServerDirectory that cannot be entered is no failure.
-        with qptest.Session("up-emptydir") as s:
+        with self.session() as s:
             root = os.path.join(s.dir, "srv")
             os.makedirs(root)
             with qptest.PyFtpd(root) as ftpd:
@@ -415,7 +457,7 @@ class Failures(unittest.TestCase):
                 self.assertRegex(u.finished_log()[0], r" \?$")
 
     def test_upload_refused_three_times(self):
-        with qptest.Session("up-refused") as s:
+        with self.session() as s:
             root = os.path.join(s.dir, "srv")
             os.makedirs(os.path.join(root, "blocked.txt"))  # STOR onto a folder fails
             with open(os.path.join(root, "old.txt"), "wb") as f:
@@ -423,6 +465,7 @@ class Failures(unittest.TestCase):
             with qptest.PyFtpd(root) as ftpd:
                 u = Upload(s)
                 u.configure(ftpd, DelOld=1, History1="old.txt")
+                before = s.clipboard()
                 p = u.start([u.file("ok.txt", b"ok"), u.file("blocked.txt", b"never")])
                 started = time.monotonic()
                 text = s.answer("Fehler:", qptest.IDOK, timeout=40)
@@ -437,11 +480,11 @@ class Failures(unittest.TestCase):
                 log = u.getsize_log()
                 # Terminated by the run: no "end".
                 self.assertEqual([l for l in log[1:] if l != "ready"], ["text blocked.txt 5 0"])
-                self.assertIsNone(s.clipboard())
+                self.assertEqual(s.clipboard(), before)
                 self.assertEqual(u.history()[:2], ["ok.txt", ""])  # only the stored file
 
     def test_missing_local_file(self):
-        with qptest.Session("up-nolocal") as s:
+        with self.session() as s:
             root = os.path.join(s.dir, "srv")
             os.makedirs(root)
             with qptest.PyFtpd(root) as ftpd:

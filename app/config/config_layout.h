@@ -48,6 +48,10 @@ constexpr int kKeepEntryCount = 7;
 extern const std::array<const char*, kKeepEntryCount> kKeepEntries;
 constexpr int kSelectorEntryCount = 10;
 
+// Runtime window style of the configuration window: system menu, no menu,
+// the close box goes to the program.
+constexpr int kConfigWindowStyle = 536;
+
 // Window geometry before the caption allowance.
 constexpr int kConfigWindowWidth = 400;
 constexpr int kConfigWindowHeight = 592;

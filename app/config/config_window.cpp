@@ -23,7 +23,6 @@ namespace app {
 
 namespace {
 
-constexpr int kWindowStyle = 536;  // system menu, no menu, close goes to the program
 constexpr int kColorBtnFace = 15;
 constexpr int kDefaultGuiFont = 17;
 constexpr int kControlIdBase = 1000;
@@ -170,7 +169,7 @@ void assignRole(ConfigWindow& w, const ControlSpec& c, rt::Handle h)
 ConfigWindow build()
 {
     ConfigWindow w;
-    rt::setWindowStyle(kWindowStyle);
+    rt::setWindowStyle(kConfigWindowStyle);
     rt::setWindowTitle("Quillpost 1.2");
     placeWindow();
     w.window = rt::mainWindow();

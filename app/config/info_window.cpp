@@ -6,6 +6,7 @@
 #include <vector>
 #include <windows.h>
 
+#include "app/config/config_layout.h"
 #include "app/config/window_events.h"
 #include "runtime/events.h"
 #include "runtime/foreign.h"
@@ -20,6 +21,7 @@ const char* const kDownloadPageUrl = "https://example.org/quillpost/";
 
 namespace {
 
+constexpr int kInfoWindowStyle = 18;  // minimise box, no menu
 constexpr int kWidth = 400;
 constexpr int kHeight = 311;
 constexpr int kPictureId = 31000;
@@ -133,11 +135,11 @@ void openInfoWindow(rt::Handle owner, std::int32_t boldFont)
 
     // Runtime windows take the main-window style that is current when they
     // are made; the configuration window's own style is put back afterwards.
-    rt::setWindowStyle(18);
+    rt::setWindowStyle(kInfoWindowStyle);
     const rt::Handle w = rt::create("window", {owner, "Über...", rt::screenWidth() / 2 - 200,
                                                rt::screenHeight() / 2 - 155 + allowance / 2,
                                                kWidth, kHeight + allowance});
-    rt::setWindowStyle(536);
+    rt::setWindowStyle(kConfigWindowStyle);
     if (w == 0)
         return;
     info.window = w;

@@ -1,9 +1,7 @@
 #include "app/config/info_window.h"
 
-#include <array>
 #include <cstdlib>
 #include <string>
-#include <vector>
 #include <windows.h>
 
 #include "app/config/config_layout.h"

@@ -268,7 +268,8 @@ class Session:
     def answer(self, caption, button_id, timeout=20):
         """Waits for a message box by caption, presses a button, returns its text."""
         h = self.wait_box(caption, timeout)
-        text = self.box_text(h)
+        # A box can be found before its text is in place.
+        text = wait_until(lambda: self.box_text(h), 10, "text of box %r" % caption)
         self.press(h, button_id)
         self.winctl("waitgone", h, 10000, timeout=30, check=False)
         return text
@@ -302,12 +303,13 @@ class Session:
 
     def screenshot(self, path, hwnd=None):
         """PNG of the whole screen, or cropped to a window's rectangle."""
-        args = ["import", "-window", "root"]
+        subprocess.run(["import", "-window", "root", path], env=self.env, check=True, timeout=60,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         if hwnd:
             l, t, r, b = map(int, self.info(hwnd)["rect"].split())
-            args += ["-crop", "%dx%d+%d+%d" % (r - l, b - t, max(l, 0), max(t, 0))]
-        subprocess.run(args + [path], env=self.env, check=True, timeout=60,
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            subprocess.run(["convert", path, "-crop", "%dx%d+%d+%d" % (r - l, b - t, max(l, 0), max(t, 0)),
+                            "+repage", path], check=True, timeout=60, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         return path
 
     def wait_exit(self, proc, timeout=60):

@@ -263,13 +263,16 @@ int main(int argc, char** argv)
             std::printf("%ld\n", static_cast<long>(SendMessageA(h, combo ? CB_GETCURSEL : LB_GETCURSEL, 0, 0)));
             return 0;
         }
+        // Item texts are read as wide text and converted: across processes
+        // Wine's 64-bit loader passes only the first byte of the ANSI form.
         LRESULT n = SendMessageA(h, combo ? CB_GETCOUNT : LB_GETCOUNT, 0, 0);
         for (LRESULT i = 0; i < n; ++i) {
-            LRESULT len = SendMessageA(h, combo ? CB_GETLBTEXTLEN : LB_GETTEXTLEN, i, 0);
-            std::string s(len > 0 ? len + 1 : 1, '\0');
-            SendMessageA(h, combo ? CB_GETLBTEXT : LB_GETTEXT, i, reinterpret_cast<LPARAM>(s.data()));
-            s.resize(std::strlen(s.c_str()));
-            out(s);
+            LRESULT len = SendMessageW(h, combo ? CB_GETLBTEXTLEN : LB_GETTEXTLEN, i, 0);
+            std::wstring w(len > 0 ? len + 1 : 1, L'\0');
+            SendMessageW(h, combo ? CB_GETLBTEXT : LB_GETTEXT, i, reinterpret_cast<LPARAM>(w.data()));
+            char buf[1024] = {};
+            WideCharToMultiByte(CP_ACP, 0, w.c_str(), -1, buf, sizeof buf, nullptr, nullptr);
+            out(buf);
             std::printf("\n");
         }
         return 0;

@@ -1,0 +1,161 @@
+#include "app/getsize/getsize_logic.h"
+
+#include <cstdlib>
+
+namespace getsize {
+namespace {
+
+bool toNumber(const std::string& s, long long& out)
+{
+    if (s.empty()) return false;
+    char* end = nullptr;
+    const long long v = std::strtoll(s.c_str(), &end, 10);
+    if (*end != '\0') return false;
+    out = v;
+    return true;
+}
+
+std::string joined(const std::vector<std::string>& words, std::size_t from, std::size_t to)
+{
+    std::string s;
+    for (std::size_t i = from; i < to; ++i) {
+        if (i > from) s += ' ';
+        s += words[i];
+    }
+    return s;
+}
+
+} // namespace
+
+std::vector<std::string> commandWords(const std::string& line)
+{
+    std::size_t i = 0;
+    while (i < line.size() && line[i] == ' ') ++i;
+    if (i < line.size() && line[i] == '"') {
+        const std::size_t close = line.find('"', i + 1);
+        i = close == std::string::npos ? line.size() : close + 1;
+    } else {
+        while (i < line.size() && line[i] != ' ') ++i;
+    }
+    std::vector<std::string> words;
+    std::string w;
+    for (; i <= line.size(); ++i) {
+        if (i == line.size() || line[i] == ' ' || line[i] == '\t') {
+            if (!w.empty()) words.push_back(w);
+            w.clear();
+        } else {
+            w += line[i];
+        }
+    }
+    return words;
+}
+
+std::optional<Arguments> parseArguments(const std::vector<std::string>& words)
+{
+    // remoteName size [password...] window config more channel directory...
+    if (words.size() < 7) return std::nullopt;
+    Arguments a;
+    a.remoteName = words[0];
+    if (!toNumber(words[1], a.size)) return std::nullopt;
+    for (std::size_t i = 2; i + 5 <= words.size(); ++i) {
+        long long window = 0, config = 0, more = 0, channel = 0;
+        if (!toNumber(words[i], window) || !toNumber(words[i + 1], config) ||
+            !toNumber(words[i + 2], more) || !toNumber(words[i + 3], channel))
+            continue;
+        if (window == 0 || config < 1 || config > 10 || (more != 0 && more != 1)) continue;
+        a.password = joined(words, 2, i);
+        a.mainWindow = static_cast<std::int32_t>(window);
+        a.configNumber = static_cast<int>(config);
+        a.more = more == 1;
+        a.channel = static_cast<std::int32_t>(channel);
+        a.directory = joined(words, i + 4, words.size());
+        return a;
+    }
+    return std::nullopt;
+}
+
+std::optional<ChannelText> parseChannelText(const std::string& text)
+{
+    const std::vector<std::string> w = commandWords("x " + text);
+    if (w.size() != 3) return std::nullopt;
+    ChannelText c;
+    long long more = 0;
+    c.remoteName = w[0];
+    if (!toNumber(w[1], c.size) || !toNumber(w[2], more) || (more != 0 && more != 1))
+        return std::nullopt;
+    c.more = more == 1;
+    return c;
+}
+
+void RateMeter::add(std::uint32_t milliseconds, long long bytes)
+{
+    samples_.push_back({milliseconds, bytes});
+    // Keep one sample at least two seconds old as the base of the rate.
+    while (samples_.size() > 2 && milliseconds - samples_[1].ms >= 2000) samples_.pop_front();
+}
+
+long long RateMeter::bytesPerSecond() const
+{
+    if (samples_.size() < 2) return 0;
+    const Sample& first = samples_.front();
+    const Sample& last = samples_.back();
+    const std::uint32_t dt = last.ms - first.ms;
+    if (dt == 0 || last.bytes <= first.bytes) return 0;
+    return (last.bytes - first.bytes) * 1000 / static_cast<long long>(dt);
+}
+
+bool CompletionWatch::complete(long long serverSize, std::uint32_t milliseconds)
+{
+    if (localSize_ < 0) return false;
+    if (serverSize < localSize_) {
+        sawSmaller_ = true;
+        reached_ = false;
+        return false;
+    }
+    if (sawSmaller_) return true;
+    if (!reached_) {
+        reached_ = true;
+        reachedAt_ = milliseconds;
+    }
+    return milliseconds - reachedAt_ >= 2000;
+}
+
+int permille(long long done, long long total)
+{
+    if (total <= 0) return done >= 0 && total == 0 ? 1000 : 0;
+    if (done <= 0) return 0;
+    if (done >= total) return 1000;
+    return static_cast<int>(static_cast<long double>(done) * 1000 / total);
+}
+
+std::string groupedNumber(long long n)
+{
+    std::string digits = std::to_string(n < 0 ? -n : n);
+    std::string out;
+    const std::size_t lead = digits.size() % 3;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i != 0 && (i - lead) % 3 == 0) out += '.';
+        out += digits[i];
+    }
+    return n < 0 ? "-" + out : out;
+}
+
+std::string nameText(const std::string& remoteName, long long size)
+{
+    if (size < 0) return remoteName;
+    return remoteName + " (" + groupedNumber(size) + " Bytes)";
+}
+
+std::string statusText(int permille, long long bytesPerSecond, bool marked)
+{
+    std::string s = std::to_string(permille / 10) + " % · " + groupedNumber(bytesPerSecond) + " Bytes/s";
+    if (marked) s += " · markiert";
+    return s;
+}
+
+bool isMarked(const std::string& protectValue)
+{
+    return std::strtol(protectValue.c_str(), nullptr, 10) != 0;
+}
+
+} // namespace getsize

@@ -1,0 +1,84 @@
+// Pure parts of the upload-window program: its command line, the channel
+// text, the transfer rate, the decision that a file is complete and the
+// texts it shows. No window or socket code.
+#pragma once
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace getsize {
+
+// The command line as the upload run writes it:
+//   remoteName size password mainWindow configNumber more channel directory
+// The password and the directory are taken as they stand; a password with
+// blanks (or an empty one) is found by the four numbers that follow it.
+struct Arguments {
+    std::string remoteName;
+    long long size = 0;  // local size; -1 missing, -2 a folder
+    std::string password;
+    std::int32_t mainWindow = 0;
+    int configNumber = 0;
+    bool more = false;
+    std::int32_t channel = 0;
+    std::string directory;  // "?" = the folder the upload run starts in
+};
+
+// Words of a command line after the program path (which may be quoted);
+// words are separated by blanks.
+std::vector<std::string> commandWords(const std::string& line);
+std::optional<Arguments> parseArguments(const std::vector<std::string>& words);
+
+// The channel text for a later file: remoteName size more.
+struct ChannelText {
+    std::string remoteName;
+    long long size = 0;
+    bool more = false;
+    bool operator==(const ChannelText&) const = default;
+};
+std::optional<ChannelText> parseChannelText(const std::string& text);
+
+// Bytes per second over the samples of the last two seconds.
+class RateMeter {
+public:
+    void add(std::uint32_t milliseconds, long long bytes);
+    long long bytesPerSecond() const;
+    void reset() { samples_.clear(); }
+
+private:
+    struct Sample {
+        std::uint32_t ms;
+        long long bytes;
+    };
+    std::deque<Sample> samples_;
+};
+
+// Whether the file on the server is complete. A size already reached at the
+// first look may be an older copy that the upload is about to replace, so it
+// counts only after the file was seen smaller (or missing), or after it has
+// stayed that size for two seconds.
+class CompletionWatch {
+public:
+    explicit CompletionWatch(long long localSize) : localSize_(localSize) {}
+    bool complete(long long serverSize, std::uint32_t milliseconds);
+
+private:
+    long long localSize_;
+    bool sawSmaller_ = false;
+    bool reached_ = false;
+    std::uint32_t reachedAt_ = 0;
+};
+
+// Progress in thousandths, 0 to 1000.
+int permille(long long done, long long total);
+// 20971520 -> "20.971.520".
+std::string groupedNumber(long long n);
+// "big.bin (20.971.520 Bytes)"
+std::string nameText(const std::string& remoteName, long long size);
+// "37 % · 4.194.304 Bytes/s", with " · markiert" when marked.
+std::string statusText(int permille, long long bytesPerSecond, bool marked);
+// The stored mark: read as a number, anything non-numeric is 0.
+bool isMarked(const std::string& protectValue);
+
+} // namespace getsize

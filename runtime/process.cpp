@@ -88,8 +88,8 @@ void fastModeLoop()
 {
     MSG msg;
     for (;;) {
-        // A quit message is taken whatever the filter says (Windows hands
-        // WM_QUIT out regardless of the range); it ends fast mode too.
+        // The end of program leaves fast mode before it posts the quit
+        // message; a quit message seen here all the same ends fast mode too.
         const BOOL r = GetMessageA(&msg, nullptr, kRequestMessage, kRequestMessage);
         if (r == 0 || r == -1) {
             PostQuitMessage(static_cast<int>(msg.wParam));

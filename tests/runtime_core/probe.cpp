@@ -636,6 +636,19 @@ void events()
     CHECK(rt::takeNotificationFlag() == 0);  // the third was dropped
     CHECK(rt::notificationSender() == other);
 
+    // Code -1249 is ignored; codes outside the event range only raise the
+    // flag (this program has no visual-style manifest).
+    auto notifyNow = [&](int code) {
+        NMHDR nm{H(third), 1, static_cast<UINT>(code)};
+        SendMessageA(H(main), WM_NOTIFY, 1, reinterpret_cast<LPARAM>(&nm));
+    };
+    rt::takeNotificationFlag();
+    notifyNow(-1249);
+    CHECK(rt::takeNotificationFlag() == 0);
+    notifyNow(-520);
+    CHECK(rt::takeNotificationFlag() == 1);
+    CHECK(rt::notificationCode() == -520);
+
     // A notification while the program waits ends the wait at once.
     {
         WhileWaiting notifier([main, third] {

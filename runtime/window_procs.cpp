@@ -118,7 +118,7 @@ void scroll(HWND w, UINT message, WPARAM wParam, LPARAM lParam)
 }
 
 // WM_COMMAND of the main window; returns true when it is consumed.
-bool command(HWND w, WPARAM wParam, LPARAM lParam)
+bool command(WPARAM wParam, LPARAM lParam)
 {
     const bool dialogMode = mainDialogMode();
     const int id = LOWORD(wParam);
@@ -165,7 +165,6 @@ bool command(HWND w, WPARAM wParam, LPARAM lParam)
     } else {
         ev.menuItem = static_cast<short>(id);
     }
-    (void)w;
     pulseEventArrived();
     return true;
 }
@@ -227,7 +226,7 @@ LRESULT CALLBACK mainWindowProc(HWND w, UINT m, WPARAM wParam, LPARAM lParam)
 
     switch (m) {
     case WM_COMMAND:
-        if (command(w, wParam, lParam)) return 0;
+        if (command(wParam, lParam)) return 0;
         break;
     case WM_TIMER:
         if (wParam == 1) {

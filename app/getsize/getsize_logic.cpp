@@ -57,12 +57,14 @@ std::optional<Arguments> parseArguments(const std::vector<std::string>& words)
     Arguments a;
     a.remoteName = words[0];
     if (!toNumber(words[1], a.size)) return std::nullopt;
-    for (std::size_t i = 2; i + 5 <= words.size(); ++i) {
+    // The directory is usually one word and the password may be a number,
+    // so the last place where the four numbers fit wins.
+    for (std::size_t i = words.size() - 5; i >= 2; --i) {
         long long window = 0, config = 0, more = 0, channel = 0;
         if (!toNumber(words[i], window) || !toNumber(words[i + 1], config) ||
             !toNumber(words[i + 2], more) || !toNumber(words[i + 3], channel))
             continue;
-        if (window == 0 || config < 1 || config > 10 || (more != 0 && more != 1)) continue;
+        if (window == 0 || channel == 0 || config < 1 || config > 10 || (more != 0 && more != 1)) continue;
         a.password = joined(words, 2, i);
         a.mainWindow = static_cast<std::int32_t>(window);
         a.configNumber = static_cast<int>(config);
@@ -132,9 +134,8 @@ std::string groupedNumber(long long n)
 {
     std::string digits = std::to_string(n < 0 ? -n : n);
     std::string out;
-    const std::size_t lead = digits.size() % 3;
     for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i != 0 && (i - lead) % 3 == 0) out += '.';
+        if (i != 0 && (digits.size() - i) % 3 == 0) out += '.';
         out += digits[i];
     }
     return n < 0 ? "-" + out : out;

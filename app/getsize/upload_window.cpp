@@ -23,6 +23,19 @@ bool isUploadRun(HWND window)
     return _strnicmp(title, "FTPUPLOAD", 9) == 0;
 }
 
+// A themed bar ignores its bar colour, so the bar keeps the classic look
+// (where visual styles exist at all).
+void plainLook(HWND control)
+{
+    HMODULE uxtheme = LoadLibraryA("uxtheme.dll");
+    if (!uxtheme) return;
+    using SetWindowThemeFn = HRESULT(WINAPI*)(HWND, LPCWSTR, LPCWSTR);
+    if (auto setTheme = reinterpret_cast<SetWindowThemeFn>(
+            reinterpret_cast<void (*)()>(GetProcAddress(uxtheme, "SetWindowTheme"))))
+        setTheme(control, L" ", L" ");
+    FreeLibrary(uxtheme);
+}
+
 } // namespace
 
 UploadWindow::UploadWindow(std::string iniPath, std::string section, HWND runWindow)
@@ -81,6 +94,7 @@ std::uintptr_t __stdcall UploadWindow::createOnGuiThread(std::uintptr_t selfAddr
     self->status_ = child("STATIC", "Verbindung wird aufgebaut …", SS_LEFTNOWORDWRAP, 10, 58, 236, 16, 103);
     self->button_ = child("BUTTON", "Abbrechen", BS_PUSHBUTTON, kWidth - 2 - 10 - 90, 53, 90, 24, kAbortId);
     SendMessageA(self->bar_, PBM_SETRANGE32, 0, 1000);
+    plainLook(self->bar_);
     // Clicks on the bar belong to the window (drag, right-click mark).
     SetWindowLongPtrA(self->bar_, GWLP_USERDATA,
                       SetWindowLongPtrA(self->bar_, GWLP_WNDPROC,

@@ -1,0 +1,240 @@
+"""End-to-end runs of the upload-window program: the real Quillpost.exe
+uploads a 20 MiB file under Wine to a pyftpdlib server on 127.0.0.1 that
+reads uploads at a limited rate, and the real getsize.exe beside it shows
+the progress, marks the file on a right click and aborts the run.
+
+    getsize_e2e.py Class.test_name    (one case; ctest runs them in parallel)
+
+Screenshots of the window go to the session folder; with QP_SHOTS=DIR they
+are also copied there.
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import qptest  # noqa: E402
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+TITLE = "Quillpost-Upload"
+PBM_GETPOS = 0x408
+BIG = 20 * 1024 * 1024
+SLOW = 2 * 1024 * 1024  # bytes per second the server reads: about 10 s for BIG
+RUN_LIMIT = 60
+
+
+class ThrottledFtpd(qptest.PyFtpd):
+    """pyftpdlib that reads uploads at `rate` bytes per second."""
+
+    def __init__(self, root, rate=SLOW):
+        super().__init__(root)
+        self.rate = rate
+
+    def __enter__(self):
+        os.makedirs(os.path.join(self.root, "up"), exist_ok=True)
+        lo, hi = qptest.free_port_range(10)
+        self.log = tempfile.NamedTemporaryFile(prefix="pyftpd-", suffix=".log", delete=False).name
+        self.proc = subprocess.Popen(
+            [qptest.PYTHON, os.path.join(HERE, "throttled_ftpd.py"), "--port", str(self.port),
+             "--root", self.root, "--user", self.user, "--password", self.password,
+             "--passive", "%d-%d" % (lo, hi), "--rate", str(self.rate)],
+            stdin=subprocess.DEVNULL, stdout=open(self.log, "wb"), stderr=subprocess.STDOUT)
+        qptest.wait_port(self.port)
+        return self
+
+
+class Run:
+    """Quillpost.exe and the real getsize.exe in a program folder, a base
+    folder with Quillpost.ini (section Set1), local files, a server root."""
+
+    def __init__(self, session):
+        self.s = session
+        self.prog = os.path.join(session.dir, "prog")
+        self.base = os.path.join(session.dir, "base")
+        self.local = os.path.join(session.dir, "local")
+        self.root = os.path.join(session.dir, "srv")
+        for d in (self.prog, self.base, self.local):
+            os.makedirs(d)
+        shutil.copy(qptest.exe("Quillpost.exe"), self.prog)
+        shutil.copy(os.path.join(qptest.BUILD, "getsize.exe"), self.prog)
+        self.ini = os.path.join(self.base, "Quillpost.ini")
+
+    def configure(self, ftpd, **keys):
+        code, out = self.s.run(qptest.exe("app_upload_scramble.exe"), [ftpd.password], timeout=30)
+        assert code == 0, code
+        section = {"ServerName": "127.0.0.1", "ServerPort": str(ftpd.port), "Username": ftpd.user,
+                   "Password": out.decode("cp1252"), "ServerDirectory": "/up/",
+                   "ServerWWWName": "www.example.com", "ServerWWWDirectory": "/files/", "PassiveMode": "1",
+                   "UseClipboardFunction": "1", "Ask": "0", "DirSel": "0", "DelOld": "0", "DelClick": "0"}
+        section.update({k: str(v) for k, v in keys.items()})
+        qptest.write_ini(self.ini, {"Set1": section})
+
+    def file(self, name, size):
+        path = os.path.join(self.local, name)
+        with open(path, "wb") as f:
+            f.write(bytes(range(256)) * (size // 256) + b"x" * (size % 256))
+        return path
+
+    def start(self, paths):
+        return self.s.start(os.path.join(self.prog, "Quillpost.exe"),
+                            ["1"] + [qptest.Session.winpath(p) for p in paths], cwd=self.base)
+
+    def section(self):
+        return qptest.read_ini(self.ini).get("Set1", {})
+
+    def server_file(self, name):
+        return os.path.join(self.root, "up", name)
+
+
+class Window:
+    """The upload window found by its title, with its controls by id."""
+
+    def __init__(self, session, timeout=30):
+        self.s = session
+        self.hwnd = session.wait_window(TITLE, timeout)
+        ids = {row[1]: row[0] for row in session.children(self.hwnd)}
+        self.name, self.bar, self.status, self.button = ids[101], ids[102], ids[103], ids[104]
+
+    def pos(self):
+        out = self.s.winctl("send", self.bar, PBM_GETPOS, 0, 0, check=False)
+        return int(out) if out.strip() else -1
+
+    def wait_pos(self, at_least, timeout=30):
+        return qptest.wait_until(lambda: (lambda p: p if p >= at_least else 0)(self.pos()), timeout,
+                                 "progress of at least %d/1000" % at_least, interval=0.1)
+
+    def rect(self):
+        return tuple(map(int, self.s.info(self.hwnd)["rect"].split()))
+
+    def shot(self, tag):
+        path = self.s.screenshot(os.path.join(self.s.dir, "getsize-%s.png" % tag), self.hwnd)
+        if os.environ.get("QP_SHOTS"):
+            os.makedirs(os.environ["QP_SHOTS"], exist_ok=True)
+            shutil.copy(path, os.environ["QP_SHOTS"])
+        return path
+
+
+def red_pixels(png):
+    """Number of clearly red pixels in a PNG (the marked bar)."""
+    out = subprocess.run(["convert", png, "-depth", "8", "txt:-"], stdout=subprocess.PIPE, check=True,
+                         stdin=subprocess.DEVNULL, timeout=60).stdout.decode()
+    count = 0
+    for line in out.splitlines()[1:]:
+        rgb = line.split("(", 1)[1].split(")", 1)[0].split(",")[:3]
+        r, g, b = (float(v) for v in rgb)
+        if r > 150 and g < 90 and b < 90:
+            count += 1
+    return count
+
+
+def getsize_running(session):
+    """Whether a getsize.exe process of this session's Wine still runs."""
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                cmd = f.read()
+            with open("/proc/%s/environ" % pid, "rb") as f:
+                env = f.read()
+        except OSError:
+            continue
+        if b"getsize.exe" in cmd and ("WINEPREFIX=" + session.prefix).encode() + b"\0" in env:
+            return True
+    return False
+
+
+class GetSize(unittest.TestCase):
+    def assert_gone(self, s):
+        qptest.wait_until(lambda: not s.find_window(TITLE), 20, "the upload window to close")
+        qptest.wait_until(lambda: not getsize_running(s), 20, "getsize.exe to end")
+
+    def test_progress_of_two_files(self):
+        # The first file is small; the window follows the channel to the
+        # second and shows its growth on the server.
+        with qptest.Session("gs-progress") as s, ThrottledFtpd(os.path.join(s.dir, "srv")) as ftpd:
+            r = Run(s)
+            r.configure(ftpd)
+            small, big = r.file("klein.txt", 300000), r.file("gross datei.bin", BIG)
+            p = r.start([small, big])
+            w = Window(s)
+            qptest.wait_until(lambda: s.get_text(w.name).startswith("gross_datei.bin"), 30,
+                              "the second file's name")
+            self.assertEqual(s.get_text(w.name), "gross_datei.bin (20.971.520 Bytes)")
+            w.wait_pos(150)
+            # The rate needs two samples of the second file.
+            status1 = qptest.wait_until(lambda: (lambda t: t if " 0 Bytes/s" not in t else "")(
+                s.get_text(w.status)), 10, "a rate above 0")
+            first = w.pos()
+            w.shot("1")
+            second = w.wait_pos(max(min(first + 200, 850), first + 1))
+            status2 = s.get_text(w.status)
+            w.shot("2")
+            self.assertGreater(second, first)
+            for status in (status1, status2):
+                self.assertRegex(status, r"^\d+ % · [\d.]+ Bytes/s$")
+            rate = int(status2.split("· ")[1].split(" ")[0].replace(".", ""))
+            # The server reads 2 MiB/s; the shown rate is measured from SIZE.
+            self.assertTrue(SLOW // 2 < rate < SLOW * 2, status2)
+            self.assertEqual(s.wait_exit(p, RUN_LIMIT), 0)
+            self.assertEqual(os.path.getsize(r.server_file("gross_datei.bin")), BIG)
+            self.assert_gone(s)
+            # Its own connection: two sign-ons, each with SIZE polls in binary mode.
+            cmds = ftpd.commands()
+            self.assertEqual(sum(c.startswith("USER ") for c in cmds), 2)
+            self.assertIn("SIZE gross_datei.bin", cmds)
+
+    def test_right_click_protects_the_file(self):
+        with qptest.Session("gs-mark") as s, ThrottledFtpd(os.path.join(s.dir, "srv")) as ftpd:
+            r = Run(s)
+            r.configure(ftpd, DelOld=1, History1="alt.bin", Protect=0)
+            with open(r.server_file("alt.bin"), "wb") as f:
+                f.write(b"older upload")
+            p = r.start([r.file("neu.bin", BIG)])
+            w = Window(s)
+            w.wait_pos(50)
+            left, top, _right, _bottom = w.rect()
+            unmarked = w.shot("unmarked")
+            s.xdotool("mousemove", left + 120, top + 37)
+            s.xdotool("mousedown", 3)
+            time.sleep(0.1)
+            s.xdotool("mouseup", 3)
+            qptest.wait_until(lambda: r.section().get("Protect") == "1", 10, "Protect=1")
+            qptest.wait_until(lambda: "markiert" in s.get_text(w.status), 10, "the mark in the status")
+            after = red_pixels(w.shot("marked"))
+            self.assertEqual(red_pixels(unmarked), 0)
+            self.assertGreater(after, 500)
+            self.assertEqual(s.wait_exit(p, RUN_LIMIT), 0)
+            self.assertEqual(os.path.getsize(r.server_file("neu.bin")), BIG)
+            # Protected: nothing deleted, not recorded, the mark reset.
+            self.assertTrue(os.path.exists(r.server_file("alt.bin")))
+            sec = r.section()
+            self.assertEqual(sec.get("History1"), "alt.bin")
+            self.assertEqual(sec.get("History2", ""), "")
+            self.assertEqual(sec.get("Protect"), "0")
+            self.assert_gone(s)
+
+    def test_abort_ends_the_run(self):
+        with qptest.Session("gs-abort") as s, ThrottledFtpd(os.path.join(s.dir, "srv")) as ftpd:
+            r = Run(s)
+            r.configure(ftpd, DelOld=1, History1="alt.bin")
+            p = r.start([r.file("abbruch.bin", BIG)])
+            w = Window(s)
+            w.wait_pos(100)
+            s.winctl("click", w.button)
+            s.wait_exit(p, 20)
+            self.assert_gone(s)
+            # The run ended mid-file: the partial file is removed, and neither
+            # the history step (DelOld 1 would record it) nor the clipboard ran.
+            qptest.wait_until(lambda: not os.path.exists(r.server_file("abbruch.bin")), 10,
+                              "the partial file to be removed")
+            self.assertEqual(r.section().get("History1"), "alt.bin")
+            self.assertIn(s.clipboard(), (None, b""))
+
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0]] + sys.argv[1:], verbosity=2)

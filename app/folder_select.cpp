@@ -83,18 +83,26 @@ struct UserEvent {
     std::uint32_t lParam = 0;
 };
 
+// Whether the last wait ended with a registered message in the variables.
+bool lastWaitHadEvent = false;
+
 // Pauses `ms` milliseconds while the GUI thread handles its messages: a
 // timer on the main window and waits for the next event until it fired.
-// Every wait clears the user message number, so the last registered
-// message is collected here, whichever wait saw it.
+// Each wait clears the user message number when it starts, so the last
+// registered message is collected here: from the waits, and from the time
+// before the first one, when the program was busy and the last wait had
+// seen nothing (else the variables still hold what it saw).
 UserEvent pauseWithEvents(int ms)
 {
     UserEvent ev;
+    if (!lastWaitHadEvent && rt::userMessage() != 0)
+        ev = {rt::userMessage(), rt::userWParam(), rt::userLParam()};
     rt::takeTimerFlag();
     rt::startTimer(ms);
     for (;;) {
         rt::waitNextEvent();
-        if (rt::userMessage() != 0) ev = {rt::userMessage(), rt::userWParam(), rt::userLParam()};
+        lastWaitHadEvent = rt::userMessage() != 0;
+        if (lastWaitHadEvent) ev = {rt::userMessage(), rt::userWParam(), rt::userLParam()};
         if (rt::takeTimerFlag()) break;
     }
     rt::stopTimer();
@@ -278,11 +286,26 @@ void moveFocus(const Controls& c)
     if (to) rt::setFocus(to);
 }
 
+rt::Handle focusedWindow()
+{
+    return static_cast<rt::Handle>(rt::callByName("USER32", "GetFocus"));
+}
+
+// Runs a modal box. Afterwards held keys must be released before they act
+// again, and the focus returns to the control that had it: activating the
+// main window again would leave it on the main window itself.
+template <class Box> auto modal(KeyFlags& keys, Box box)
+{
+    const rt::Handle hadFocus = focusedWindow();
+    auto result = box();
+    keys.arm();
+    if (hadFocus != 0) rt::setFocus(hadFocus);
+    return result;
+}
+
 int msgBox(KeyFlags& keys, const std::string& text, const std::string& caption, unsigned style)
 {
-    const int answer = rt::msgBox(text, caption, style);
-    keys.arm();
-    return answer;
+    return modal(keys, [&] { return rt::msgBox(text, caption, style); });
 }
 
 } // namespace
@@ -318,8 +341,8 @@ void runFolderSelection()
         // 2. New folder.
         if (clicked(c.newFolder)) {
             pauseWithEvents(1);
-            const std::string name = rt::inputBox("Name des neuen Ordners:", "Neuer Ordner", "").s;
-            keys.arm();
+            const std::string name =
+                modal(keys, [] { return rt::inputBox("Name des neuen Ordners:", "Neuer Ordner", "").s; });
             if (!rt::trim(name).empty()) {
                 if (ftp::FtpCommand("MakeDir", {rt::Value(name)}).i == 0) {
                     msgBox(keys, "Der Ordner " + name + " konnte nicht angelegt werden!", "Fehler:", MB_ICONSTOP);

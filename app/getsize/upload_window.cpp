@@ -90,7 +90,7 @@ std::uintptr_t __stdcall UploadWindow::createOnGuiThread(std::uintptr_t selfAddr
     };
     const int inner = kWidth - 2 - 20;
     self->name_ = child("STATIC", "", SS_LEFTNOWORDWRAP | SS_ENDELLIPSIS, 10, 8, inner, 16, 101);
-    self->bar_ = child(PROGRESS_CLASSA, "", PBS_SMOOTH, 10, 28, inner, 18, 102);
+    self->bar_ = child(PROGRESS_CLASSA, "", PBS_SMOOTH | WS_BORDER, 10, 28, inner, 18, 102);
     self->status_ = child("STATIC", "Verbindung wird aufgebaut …", SS_LEFTNOWORDWRAP, 10, 58, 236, 16, 103);
     self->button_ = child("BUTTON", "Abbrechen", BS_PUSHBUTTON, kWidth - 2 - 10 - 90, 53, 90, 24, kAbortId);
     SendMessageA(self->bar_, PBM_SETRANGE32, 0, 1000);

@@ -161,7 +161,19 @@ class Session:
         template = os.environ.get("QP_WINEPREFIX", os.path.join(BUILD, "wineprefix"))
         self.prefix = os.path.join(self.dir, "prefix")
         if os.path.exists(os.path.join(template, "system.reg")):
-            subprocess.run(["cp", "-a", template, self.prefix], check=True)
+            # The Windows folder (about 650 MB of DLLs that nothing writes to)
+            # is hard-linked; the registry and user folders are copied.
+            os.makedirs(self.prefix)
+            for entry in os.listdir(template):
+                src = os.path.join(template, entry)
+                if entry == "drive_c":
+                    os.makedirs(os.path.join(self.prefix, entry))
+                    for sub in os.listdir(src):
+                        mode = "-al" if sub == "windows" else "-a"
+                        subprocess.run(["cp", mode, os.path.join(src, sub), os.path.join(self.prefix, entry)],
+                                       check=True)
+                else:
+                    subprocess.run(["cp", "-a", src, self.prefix], check=True)
             for lock in ("wineserver", ".update-timestamp-lock"):
                 with contextlib.suppress(OSError):
                     os.remove(os.path.join(self.prefix, lock))
@@ -294,8 +306,11 @@ class Session:
 
     def clipboard(self):
         """The clipboard's CF_TEXT, bytes exactly as stored (None when empty)."""
-        code, out = self.run(exe("winctl.exe"), ["clip"], timeout=30)
-        return out if code == 0 else None
+        for _ in range(3):
+            code, out = self.run(exe("winctl.exe"), ["clip"], timeout=30)
+            if code != 3:
+                return out if code == 0 else None
+        raise TimeoutError_("the clipboard stayed locked")
 
     def xdotool(self, *args):
         return subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env, stdin=subprocess.DEVNULL,

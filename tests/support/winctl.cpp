@@ -17,7 +17,8 @@
 //   close HWND                    WM_CLOSE
 //   items HWND                    items of a list box or combo box, one per line
 //   selection HWND                current selection of a list box or combo box
-//   clip                          clipboard CF_TEXT, bytes exactly as stored
+//   clip                          clipboard CF_TEXT, bytes exactly as stored (exit 1:
+//                                 no text, 3: clipboard could not be opened)
 //   exists HWND                   exit 0 when the window exists
 //   witems HWND                   items as "items", read through the Unicode messages
 //   focus HWND                    the focus window of the thread that owns HWND
@@ -278,7 +279,10 @@ int main(int argc, char** argv)
         return 0;
     }
     if (cmd == "clip") {
-        for (int i = 0; i < 50 && !OpenClipboard(nullptr); ++i) Sleep(20);
+        // Another process may hold the clipboard open for a moment.
+        bool open = false;
+        for (int i = 0; i < 250 && !(open = OpenClipboard(nullptr)); ++i) Sleep(20);
+        if (!open) return 3;
         HANDLE data = GetClipboardData(CF_TEXT);
         if (!data) { CloseClipboard(); return 1; }
         const char* p = static_cast<const char*>(GlobalLock(data));

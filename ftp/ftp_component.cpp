@@ -16,6 +16,7 @@ struct OwnerCall {
     const std::function<void()>* fn = nullptr;
     std::exception_ptr error;
     bool ran = false;
+    HANDLE done = nullptr;  // set by the owner when the call has run
 };
 
 std::string failureText(const std::exception& e)
@@ -144,6 +145,7 @@ LRESULT FtpComponent::handleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
         } catch (...) {
             call->error = std::current_exception();
         }
+        SetEvent(call->done);
         return 0;
     }
     default:
@@ -157,9 +159,16 @@ void FtpComponent::runOnOwner(const std::function<void()>& fn)
         fn();
         return;
     }
+    // Posted, not sent: every PeekMessage of the owner (a socket close purges
+    // its events with one) would run a sent call at once, in the middle of
+    // whatever handler is closing; a posted call runs only from the loop.
     OwnerCall call;
     call.fn = &fn;
-    SendMessageA(window_, kMsgRunOnOwner, 0, reinterpret_cast<LPARAM>(&call));
+    call.done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!call.done) throw FtpFailure("FTP component not ready");
+    if (PostMessageA(window_, kMsgRunOnOwner, 0, reinterpret_cast<LPARAM>(&call)))
+        WaitForSingleObject(call.done, INFINITE);
+    CloseHandle(call.done);
     if (call.error) std::rethrow_exception(call.error);
     if (!call.ran) throw FtpFailure("FTP component not ready");
 }

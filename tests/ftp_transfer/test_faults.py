@@ -163,6 +163,7 @@ class InterfaceTest(unittest.TestCase):
                     ("listdir", w(os.path.join(work, "l.txt"))),
                     ("setpassive", 1),
                     ("SetPassive", 1),
+                    ("setproxy", "127.0.0.1", ""),  # no port: no proxy
                     ("CONNECT", "u", "p", "127.0.0.1", str(srv.port)),
                     ("GetFileSize", "x.bin"),
                     ("getfilesize", "missing.bin"),
@@ -187,31 +188,33 @@ class InterfaceTest(unittest.TestCase):
             self.assertEqual((row.code, row.text, row.flag), (0, "", 0), row)
             self.assertLess(row.ms, 1000, row)
         self.assertEqual([x.value for x in r[:4]], [0, -1, "", 0])
-        self.assertEqual([r[4].value, r[5].value], [0, 1])
-        self.assertEqual((r[6].value, r[6].flag), (1, 1))
-        self.assertEqual(r[7].value, 5)
-        self.assertEqual((r[8].value, r[8].code, r[8].text), (-1, 550, "550 No such file."))
-        self.assertEqual(r[9].value, '257 "/" is the current directory.')
-        self.assertEqual(r[10].value, 0)
-        self.assertEqual(r[11].value, 1)
-        self.assertEqual(srv.commands.count("QUIT"), 4)  # reconnect, disconnect, bad login, shut-down
+        self.assertEqual([r[4].value, r[5].value, r[6].value], [0, 1, 0])
+        self.assertEqual(srv.commands[0], "USER u")
+        self.assertEqual((r[7].value, r[7].flag), (1, 1))
+        self.assertEqual(r[8].value, 5)
+        self.assertEqual((r[9].value, r[9].code, r[9].text), (-1, 550, "550 No such file."))
+        self.assertEqual(r[10].value, '257 "/" is the current directory.')
+        self.assertEqual(r[11].value, 0)
+        self.assertEqual(r[12].value, 1)
+        # reconnect, disconnect, bad login, shut-down
+        self.assertEqual(srv.commands.count("QUIT"), 4, (srv.commands, r))
         first_quit = srv.commands.index("QUIT")
         self.assertTrue(srv.commands[first_quit + 1].startswith("USER"), srv.commands)
-        self.assertEqual(r[12].value, "a,b c")
-        self.assertEqual(r[13].value, 0)
+        self.assertEqual(r[13].value, "a,b c")
+        self.assertEqual(r[14].value, 0)
         self.assertEqual(run.reports, [(2, 263, "nosuchthing")])
-        self.assertEqual((r[14].value, r[14].flag), (1, 0))
-        self.assertEqual(r[15].value, 0)          # not connected any more
-        self.assertEqual((r[16].value, r[16].flag), (0, 0))
-        self.assertLess(r[16].ms, 1000)
-        self.assertEqual((r[17].value, r[17].code, r[17].text, r[17].flag),
+        self.assertEqual((r[15].value, r[15].flag), (1, 0))
+        self.assertEqual(r[16].value, 0)          # not connected any more
+        self.assertEqual((r[17].value, r[17].flag), (0, 0))
+        self.assertLess(r[17].ms, 1000)
+        self.assertEqual((r[18].value, r[18].code, r[18].text, r[18].flag),
                          (0, 530, "530 Login incorrect.", 0))
         bad = srv.commands.index("PASS bad")
         self.assertEqual(srv.commands[bad + 1], "QUIT")
-        self.assertEqual((r[18].value, r[18].code, r[18].flag), (0, 500, 0), r[18])
-        self.assertIn("10061", r[18].text)
-        self.assertLess(r[18].ms, 5000)
-        self.assertEqual((r[19].value, r[19].flag), (1, 1))
+        self.assertEqual((r[19].value, r[19].code, r[19].flag), (0, 500, 0), r[19])
+        self.assertIn("10061", r[19].text)
+        self.assertLess(r[19].ms, 5000)
+        self.assertEqual((r[20].value, r[20].flag), (1, 1))
         # Still connected at the end: the shut-down signs off.
         self.assertEqual(srv.commands[-3:], ["USER u", "PASS p", "QUIT"])
 

@@ -8,30 +8,30 @@ using K = ControlKind;
 using F = ControlFont;
 using R = ControlRole;
 
-constexpr ControlSpec text(const char* caption, int x, int y, int w, int h, F font = F::Standard)
+constexpr ControlRow text(const char* caption, int x, int y, int w, int h, F font = F::Standard)
 {
     return {K::Text, caption, x, y, w, h, false, font, R::None, EditPlain, 0, 0};
 }
-constexpr ControlSpec edit(R role, int x, int y, int w, unsigned flags = EditPlain, int limit = 0)
+constexpr ControlRow edit(R role, int x, int y, int w, unsigned flags = EditPlain, int limit = 0)
 {
     return {K::Edit, "", x, y, w, 18, false, F::Standard, role, flags, limit, 0};
 }
-constexpr ControlSpec check(R role, const char* caption, int y, int w)
+constexpr ControlRow check(R role, const char* caption, int y, int w)
 {
     return {K::CheckBox, caption, 7, y, w, 20, false, F::Standard, role, EditPlain, 0, 0};
 }
-constexpr ControlSpec line(int y)
+constexpr ControlRow line(int y)
 {
     return {K::EtchedLine, "", 7, y, 383, 4, false, F::Standard, R::None, EditPlain, 0, 0};
 }
-constexpr ControlSpec help(int number, int y)
+constexpr ControlRow help(int number, int y)
 {
     return {K::HelpButton, "?", 370, y, 20, 19, false, F::Standard, R::Help, EditPlain, 0, number};
 }
 
 } // namespace
 
-const std::array<ControlSpec, kConfigControlCount> kConfigControls = {{
+const std::array<ControlRow, kConfigControlCount> kConfigControls = {{
     {K::GroupBox, "Konfigurationen / Verknüpfungen", 7, 67, 383, 52, false, F::Standard, R::Group, EditPlain, 0, 0},
     {K::DropList, "", 11, 20, 120, 200, true, F::Bold, R::Selector, EditPlain, 0, 0},
     {K::Text, "Bezeichnung:", 145, 23, 64, 20, true, F::Standard, R::None, EditPlain, 0, 0},

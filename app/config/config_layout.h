@@ -28,7 +28,7 @@ enum EditFlags : unsigned {
     EditPassword = 2,  // characters hidden
 };
 
-struct ControlSpec {
+struct ControlRow {
     ControlKind kind;
     const char* text;  // caption; the icon's resource name
     int x, y, w, h;    // client pixels; relative to the group box when inGroup
@@ -41,7 +41,7 @@ struct ControlSpec {
 };
 
 constexpr int kConfigControlCount = 54;
-extern const std::array<ControlSpec, kConfigControlCount> kConfigControls;
+extern const std::array<ControlRow, kConfigControlCount> kConfigControls;
 
 // Entries of the configuration selector and of the keep list (index = DelOld).
 constexpr int kKeepEntryCount = 7;

@@ -79,7 +79,7 @@ void setFont(rt::Handle control, std::int32_t font)
     send(control, WM_SETFONT, static_cast<WPARAM>(static_cast<std::intptr_t>(font)), TRUE);
 }
 
-rt::Handle createFromSpec(const ControlSpec& c, int index, rt::Handle parent)
+rt::Handle createFromRow(const ControlRow& c, int index, rt::Handle parent)
 {
     int x = c.x, y = c.y;
     if (c.inGroup) {
@@ -134,7 +134,7 @@ rt::Handle createFromSpec(const ControlSpec& c, int index, rt::Handle parent)
     return 0;
 }
 
-void assignRole(ConfigWindow& w, const ControlSpec& c, rt::Handle h)
+void assignRole(ConfigWindow& w, const ControlRow& c, rt::Handle h)
 {
     ConfigControls& f = w.fields;
     switch (c.role) {
@@ -185,8 +185,8 @@ ConfigWindow build()
     rt::setCurrentFont(static_cast<std::int32_t>(rt::callByName("GDI32", "GetStockObject", {kDefaultGuiFont})));
 
     for (int i = 0; i < kConfigControlCount; ++i) {
-        const ControlSpec& c = kConfigControls[i];
-        const rt::Handle h = createFromSpec(c, i, w.window);
+        const ControlRow& c = kConfigControls[i];
+        const rt::Handle h = createFromRow(c, i, w.window);
         if (c.font == ControlFont::Bold)
             setFont(h, w.boldFont);
         else if (c.font == ControlFont::Italic)

@@ -71,7 +71,9 @@ std::string osVersion()
 
 void setClipboardText(const std::string& text)
 {
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, text.size() + 4);
+    // Zeroed, so the bytes after the terminator are no leftovers (Wine hands
+    // the whole block to X clients).
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE | GMEM_ZEROINIT, text.size() + 4);
     if (!memory) return;
     if (char* p = static_cast<char*>(GlobalLock(memory))) {
         std::memcpy(p, text.c_str(), text.size() + 1);

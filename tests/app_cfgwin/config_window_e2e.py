@@ -328,7 +328,9 @@ class ConfigWindow(unittest.TestCase):
         self.ini_path = os.path.join(self.base, "Quillpost.ini")
         return s
 
-    def wait_window(self, title, timeout=20):
+    # A new process's first window can take half a minute under Wine on a
+    # busy machine (desktop and services start-up).
+    def wait_window(self, title, timeout=45):
         def find():
             for line in self.driver.ask("list"):
                 h, visible, _cls, text = line.split("\t", 3)
@@ -339,7 +341,7 @@ class ConfigWindow(unittest.TestCase):
 
     def open_window(self, s):
         self.proc = s.start(qptest.exe("Quillpost.exe"), [], cwd=self.base)
-        w = Window(s, self.driver, self.wait_window("Quillpost 1.2", 30))
+        w = Window(s, self.driver, self.wait_window("Quillpost 1.2", 60))
         # Built and configuration 1 loaded.
         w.wait_for(lambda c: len(c) == len(LAYOUT) and c[NAME - 1].text != "", "configuration 1 shown", 30)
         return w
@@ -572,7 +574,7 @@ class ConfigWindow(unittest.TestCase):
         s = self.session("info")
         w = self.open_window(s)
         w.press(ABOUT, lambda: "Über..." in self.driver.titles(), "info window")
-        info = Window(s, self.driver, self.wait_window("Über...", 15), main=w.hwnd)
+        info = Window(s, self.driver, self.wait_window("Über...", 30), main=w.hwnd)
         ic = info.wait_for(lambda c: len(c) == 13, "info window built")
         self.assertEqual([(x.cls.lower(), x.x, x.y, x.w - 2 if etched(x) and x.h == 2 else x.w) for x in ic],
                          [("static", 87, 17, 82), ("static", 340, 17, 170), ("static", 87, 38, 280),
@@ -636,7 +638,7 @@ class ConfigWindow(unittest.TestCase):
 
         # Open again, close with OK.
         w.press(ABOUT, lambda: "Über..." in self.driver.titles(), "info window")
-        info = Window(s, self.driver, self.wait_window("Über...", 15), main=w.hwnd)
+        info = Window(s, self.driver, self.wait_window("Über...", 30), main=w.hwnd)
         ok = info.wait_for(lambda c: len(c) == 13, "info window built")[12]
         info.press(ok.hwnd, lambda: "Über..." not in self.driver.titles(), "info window closed by OK")
         w.press(CANCEL, self.exited, "program end")

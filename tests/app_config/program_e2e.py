@@ -227,7 +227,7 @@ class ConfigurationMode(unittest.TestCase):
         with qptest.Session("start-single") as s:
             p = Program(s)
             first, _ = p.start([], name="first")
-            hwnd = s.wait_window(CONFIG_TITLE, 30)
+            hwnd = s.wait_window(CONFIG_TITLE, 60)
             control_texts_once_loaded(s, hwnd)
             before = visible_windows(s)
             trace_calls(s, ["user32.FlashWindow"])
@@ -264,7 +264,7 @@ class ConfigurationMode(unittest.TestCase):
             qptest.write_ini(p.ini, {"Set1": {"ConfigName": "Arbeitsordner"}})
             qptest.write_ini(os.path.join(p.prog, "Quillpost.ini"), {"Set1": {"ConfigName": "Programmordner"}})
             proc, _ = p.start(["5"])
-            hwnd = s.wait_window(CONFIG_TITLE, 30)
+            hwnd = s.wait_window(CONFIG_TITLE, 60)
             texts = control_texts_once_loaded(s, hwnd)
             self.assertIn("Arbeitsordner", texts)
             self.assertNotIn("Programmordner", texts)
@@ -277,7 +277,7 @@ class ConfigurationMode(unittest.TestCase):
             p = Program(s)
             for run in range(2):
                 proc, _ = p.start([], name="run%d" % run)
-                hwnd = s.wait_window(CONFIG_TITLE, 30)
+                hwnd = s.wait_window(CONFIG_TITLE, 60)
                 control_texts_once_loaded(s, hwnd)
                 close_config_window(s, proc, hwnd)
 

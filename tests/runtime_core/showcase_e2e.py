@@ -48,7 +48,7 @@ class Showcase(unittest.TestCase):
     def test_showcase_window(self):
         with qptest.Session("rtcore-showcase") as s:
             p = s.start(qptest.exe("rtcore_probe.exe"), ["showcase"], name="probe")
-            hwnd = s.wait_window("rtcore showcase", 30)
+            hwnd = s.wait_window("rtcore showcase", 60)
             out = os.path.join(s.dir, "probe-0.out")
 
             def output():
@@ -92,7 +92,7 @@ class QuillpostProcess(unittest.TestCase):
             work = os.path.join(s.dir, "work")
             os.makedirs(work)
             p = s.start(qptest.exe("Quillpost.exe"), [], cwd=work, name="quillpost")
-            hwnd = s.wait_window("Quillpost 1.2", 30)
+            hwnd = s.wait_window("Quillpost 1.2", 60)
             self.assertIsNone(p.poll())
             # A close that arrives while the program is still building its
             # window, before it waits for events, is not seen (events are

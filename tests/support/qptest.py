@@ -255,7 +255,7 @@ class Session:
                                                                self.last_stderr.decode(errors="replace")))
         return out
 
-    def wait_window(self, title_prefix, timeout=20):
+    def wait_window(self, title_prefix, timeout=45):
         out = self.winctl("wait", title_prefix, int(timeout * 1000), timeout=timeout + 20, check=False)
         if not out.strip():
             raise TimeoutError_("no window titled %r within %s s" % (title_prefix, timeout))
@@ -265,7 +265,7 @@ class Session:
         out = self.winctl("find", title_prefix, check=False)
         return int(out) if out.strip() else 0
 
-    def wait_box(self, caption, timeout=20):
+    def wait_box(self, caption, timeout=45):
         out = self.winctl("waitbox", caption, int(timeout * 1000), timeout=timeout + 20, check=False)
         if not out.strip():
             raise TimeoutError_("no box captioned %r within %s s" % (caption, timeout))
@@ -277,7 +277,7 @@ class Session:
     def press(self, hwnd, button_id):
         self.winctl("press", hwnd, button_id)
 
-    def answer(self, caption, button_id, timeout=20):
+    def answer(self, caption, button_id, timeout=45):
         """Waits for a message box by caption, presses a button, returns its text."""
         h = self.wait_box(caption, timeout)
         # A box can be found before its text is in place.

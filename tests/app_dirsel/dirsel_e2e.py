@@ -43,7 +43,7 @@ class Dirsel:
         os.makedirs(self.base)
         shutil.copy(qptest.exe("Quillpost.exe"), self.prog)
         self.ini = os.path.join(self.base, "Quillpost.ini")
-        code, pw = session.run(qptest.exe("app_dirsel_scramble.exe"), ["pass"], timeout=LIMIT)
+        code, pw = session.run(qptest.exe("app_upload_scramble.exe"), ["pass"], timeout=LIMIT)
         assert code == 0, code
         section = {"ServerName": "127.0.0.1", "ServerPort": str(ftpd.port), "Username": "user",
                    "Password": pw.decode("cp1252"), "ServerDirectory": server_dir, "ServerWWWName": WWW,

@@ -12,11 +12,12 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 export LANG=C.UTF-8
 export DEBIAN_FRONTEND=noninteractive
 
-# The libraries at the end are what the unpacked proftpd (FTP proxy tests)
-# needs; proftpd itself conflicts with vsftpd and is unpacked, not installed.
+# nsis builds the installer; fonts-wine has Wine's Tahoma. The libraries at
+# the end are what the unpacked proftpd (FTP proxy tests) needs; proftpd
+# itself conflicts with vsftpd and is unpacked, not installed.
 QP_PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix cmake make wine wine32:i386
   wine64 xvfb xauth xclip xdotool python3-pyftpdlib vsftpd imagemagick googletest curl zip
-  procps file
+  procps file nsis fonts-wine
   libhiredis0.14 libmemcached11 libmemcachedutil2 libpcre2-posix3 libsodium23 libsqlite3-0)
 
 # The product is the 32-bit build. Some hosts cannot execute 32-bit code at
@@ -79,6 +80,12 @@ qp_start_wine() {
   if [ ! -f "$QP_WINEPREFIX/system.reg" ]; then
     "$QP_ROOT/tools/wine-run" wineboot -i >/dev/null 2>&1 </dev/null
   fi
+  # Tahoma, the face of Quillpost's windows, lies in every Windows fonts
+  # folder. Debian's Wine does not load the copy in its data folder
+  # (fonts-wine), so the prefix gets it where Windows has it; otherwise Wine
+  # draws DejaVu Sans instead.
+  cp -u /usr/share/wine/fonts/tahoma.ttf /usr/share/wine/fonts/tahomabd.ttf \
+    "$QP_WINEPREFIX/drive_c/windows/Fonts/"
 }
 
 qp_cleanup() {

@@ -119,9 +119,11 @@ struct Controls {
     rt::Handle normalFont = 0, boldFont = 0;
 };
 
+// Tahoma of cell height 12: at 13 the bold prompt and "aus Verlauf" do not
+// fit their rectangles.
 rt::Handle makeFont(bool bold)
 {
-    return rt::create("font", {rt::Value("Tahoma"), rt::Value(13), rt::Value(0), rt::Value(bold ? 1 : 0),
+    return rt::create("font", {rt::Value("Tahoma"), rt::Value(12), rt::Value(0), rt::Value(bold ? 1 : 0),
                                rt::Value(0), rt::Value(0)});
 }
 

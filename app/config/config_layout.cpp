@@ -34,7 +34,8 @@ constexpr ControlRow help(int number, int y)
 const std::array<ControlRow, kConfigControlCount> kConfigControls = {{
     {K::GroupBox, "Konfigurationen / Verknüpfungen", 7, 67, 383, 52, false, F::Standard, R::Group, EditPlain, 0, 0},
     {K::DropList, "", 11, 20, 120, 200, true, F::Bold, R::Selector, EditPlain, 0, 0},
-    {K::Text, "Bezeichnung:", 145, 23, 64, 20, true, F::Standard, R::None, EditPlain, 0, 0},
+    // Grown to the name field (at 213) so that the caption fits.
+    {K::Text, "Bezeichnung:", 145, 23, 67, 20, true, F::Standard, R::None, EditPlain, 0, 0},
     {K::Edit, "", 213, 22, 80, 18, true, F::Standard, R::Name, EditPlain, 20, 0},
     {K::CheckBox, "aktiviert", 314, 20, 60, 20, true, F::Standard, R::Active, EditPlain, 0, 0},
     text("FTP-Server", 7, 130, 110, 20),

@@ -52,6 +52,12 @@ constexpr int kSelectorEntryCount = 10;
 // the close box goes to the program.
 constexpr int kConfigWindowStyle = 536;
 
+// The one face and size of every caption in the window (and in the info
+// window it opens); the table's rectangles are made for it. Tahoma of cell
+// height 13 is too wide for "Bezeichnung:" and the save button.
+constexpr const char* kWindowFontFace = "Tahoma";
+constexpr int kWindowFontHeight = 12;
+
 // Window geometry before the caption allowance.
 constexpr int kConfigWindowWidth = 400;
 constexpr int kConfigWindowHeight = 592;

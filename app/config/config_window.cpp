@@ -24,7 +24,6 @@ namespace app {
 namespace {
 
 constexpr int kColorBtnFace = 15;
-constexpr int kDefaultGuiFont = 17;
 constexpr int kControlIdBase = 1000;
 constexpr unsigned kSsIcon = 0x03;
 constexpr unsigned kSsNotify = 0x100;  // lets the icon's tooltip see the mouse
@@ -33,6 +32,7 @@ constexpr unsigned kDropListStyle = 0x54210603;  // drop-down list, unsorted, ve
 
 struct ConfigWindow {
     rt::Handle window = 0;
+    std::int32_t normalFont = 0;
     std::int32_t boldFont = 0;
     std::int32_t italicFont = 0;
     rt::Handle selector = 0;
@@ -71,7 +71,7 @@ void placeWindow()
 
 rt::Handle makeFont(bool bold, bool italic)
 {
-    return rt::create("font", {"Tahoma", 13, 0, bold ? 1 : 0, italic ? 1 : 0, 0});
+    return rt::create("font", {kWindowFontFace, kWindowFontHeight, 0, bold ? 1 : 0, italic ? 1 : 0, 0});
 }
 
 void setFont(rt::Handle control, std::int32_t font)
@@ -177,12 +177,13 @@ ConfigWindow build()
     rt::setSwitch("truecolor", rt::Value(1));
     rt::setBackground(static_cast<std::uint32_t>(rt::callByName("USER32", "GetSysColor", {kColorBtnFace})));
 
+    w.normalFont = makeFont(false, false);
     w.boldFont = makeFont(true, false);
     w.italicFont = makeFont(false, true);
-    // Every control gets the standard control font. The runtime's drawing
-    // font (font setting 1) is not set here, and the system font it falls
-    // back to is too wide for the captions of this layout.
-    rt::setCurrentFont(static_cast<std::int32_t>(rt::callByName("GDI32", "GetStockObject", {kDefaultGuiFont})));
+    // Every control, and every control of the info window, gets the
+    // window's font: one face and size throughout, the one the table's
+    // rectangles are made for.
+    rt::setCurrentFont(w.normalFont);
 
     for (int i = 0; i < kConfigControlCount; ++i) {
         const ControlRow& c = kConfigControls[i];

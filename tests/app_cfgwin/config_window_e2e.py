@@ -39,7 +39,7 @@ GX, GY = 7, 67
 LAYOUT = [
     ("Button", "Konfigurationen / Verknüpfungen", 7, 67, 383, 52, ""),
     ("ComboBox", "Konfiguration 1", GX + 11, GY + 20, 120, None, "B"),
-    ("Static", "Bezeichnung:", GX + 145, GY + 23, 64, 20, ""),
+    ("Static", "Bezeichnung:", GX + 145, GY + 23, 67, 20, ""),
     ("Edit", None, GX + 213, GY + 22, 80, 18, ""),
     ("Button", "aktiviert", GX + 314, GY + 20, 60, 20, ""),
     ("Static", "FTP-Server", 7, 130, 110, 20, ""),

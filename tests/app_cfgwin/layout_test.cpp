@@ -99,4 +99,43 @@ TEST(HelpTexts, LineBreaksAreCrLfOnly)
     EXPECT_STREQ(app::helpText(11), "Falls Sie \xFC" "ber einen Proxy-Server online sind, geben Sie diesen hier an.");
 }
 
+// A control grown so that its caption fits never reaches over another one:
+// no two rectangles of the table intersect, except the group box with its
+// members and a drop-down list with what its open list covers.
+TEST(ConfigLayout, NoControlOverlapsAnother)
+{
+    constexpr int kClosedDropListHeight = 21;
+    struct Box {
+        int left, top, right, bottom;
+    };
+    const auto& group = kConfigControls[0];
+    ASSERT_EQ(group.kind, ControlKind::GroupBox);
+    auto boxOf = [&](const app::ControlRow& c) {
+        const int x = c.inGroup ? c.x + group.x : c.x;
+        const int y = c.inGroup ? c.y + group.y : c.y;
+        const int h = c.kind == ControlKind::DropList ? kClosedDropListHeight : c.h;
+        return Box{x, y, x + c.w, y + h};
+    };
+    for (std::size_t i = 0; i < kConfigControls.size(); ++i) {
+        const auto& a = kConfigControls[i];
+        const Box ba = boxOf(a);
+        // Every group member lies inside the group box.
+        if (a.inGroup) {
+            EXPECT_GE(ba.left, group.x) << a.text;
+            EXPECT_LE(ba.right, group.x + group.w) << a.text;
+            EXPECT_LE(ba.bottom, group.y + group.h) << a.text;
+        }
+        for (std::size_t j = i + 1; j < kConfigControls.size(); ++j) {
+            const auto& b = kConfigControls[j];
+            if (a.kind == ControlKind::GroupBox || b.kind == ControlKind::GroupBox)
+                continue;
+            const Box bb = boxOf(b);
+            const bool apart = ba.right <= bb.left || bb.right <= ba.left || ba.bottom <= bb.top ||
+                               bb.bottom <= ba.top;
+            EXPECT_TRUE(apart) << "control " << i + 1 << " (" << a.text << ") and control " << j + 1 << " ("
+                               << b.text << ")";
+        }
+    }
+}
+
 } // namespace

@@ -1,5 +1,6 @@
 #include "app/getsize/getsize_logic.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace getsize {
@@ -91,19 +92,30 @@ std::optional<ChannelText> parseChannelText(const std::string& text)
 
 void RateMeter::add(std::uint32_t milliseconds, long long bytes)
 {
-    samples_.push_back({milliseconds, bytes});
-    // Keep one sample at least two seconds old as the base of the rate.
-    while (samples_.size() > 2 && milliseconds - samples_[1].ms >= 2000) samples_.pop_front();
+    if (!changes_.empty() && bytes < changes_.back().bytes) changes_.clear();
+    if (changes_.empty() || bytes != changes_.back().bytes) changes_.push_back({milliseconds, bytes});
+    now_ = milliseconds;
+    while (changes_.size() > 2 && now_ - changes_[1].ms >= kLongestSpanMs) changes_.pop_front();
 }
 
-long long RateMeter::bytesPerSecond() const
+std::optional<long long> RateMeter::bytesPerSecond() const
 {
-    if (samples_.size() < 2) return 0;
-    const Sample& first = samples_.front();
-    const Sample& last = samples_.back();
-    const std::uint32_t dt = last.ms - first.ms;
-    if (dt == 0 || last.bytes <= first.bytes) return 0;
-    return (last.bytes - first.bytes) * 1000 / static_cast<long long>(dt);
+    if (changes_.empty()) return std::nullopt;
+    const Sample& last = changes_.back();
+    const std::uint32_t quiet = now_ - last.ms;
+    if (quiet >= kLongestSpanMs) return 0;
+    // The newest change at least kWindowMs before the last, else the first.
+    std::size_t base = 0;
+    for (std::size_t i = changes_.size() - 1; i-- > 0;) {
+        if (last.ms - changes_[i].ms >= kWindowMs) {
+            base = i;
+            break;
+        }
+    }
+    const std::uint32_t span = last.ms - changes_[base].ms;
+    if (span < kMinSpanMs) return std::nullopt;
+    const long long grown = last.bytes - changes_[base].bytes;
+    return std::max(1LL, grown * 1000 / static_cast<long long>(std::max(span, quiet)));
 }
 
 bool CompletionWatch::complete(long long serverSize, std::uint32_t milliseconds)
@@ -147,9 +159,10 @@ std::string nameText(const std::string& remoteName, long long size)
     return remoteName + " (" + groupedNumber(size) + " Bytes)";
 }
 
-std::string statusText(int permille, long long bytesPerSecond, bool marked)
+std::string statusText(int permille, std::optional<long long> bytesPerSecond, bool marked)
 {
-    std::string s = std::to_string(permille / 10) + " % · " + groupedNumber(bytesPerSecond) + " Bytes/s";
+    std::string s = std::to_string(permille / 10) + " %";
+    if (bytesPerSecond) s += " · " + groupedNumber(*bytesPerSecond) + " Bytes/s";
     if (marked) s += " · markiert";
     return s;
 }

@@ -39,19 +39,33 @@ struct ChannelText {
 };
 std::optional<ChannelText> parseChannelText(const std::string& text);
 
-// Bytes per second over the samples of the last two seconds.
+// Bytes per second of one file's growth on the server, averaged over the
+// last few seconds. A server that writes in bursts leaves the size standing
+// still between them, so the rate is taken between the moments the size
+// changed: the last change and the newest change at least kWindowMs before
+// it. There is no rate until two changes lie kMinSpanMs apart; a quiet time
+// longer than that span stretches the average, and a file that stood still
+// for kLongestSpanMs reads 0. A file that shrinks was started anew and is
+// measured from there.
 class RateMeter {
 public:
+    static constexpr std::uint32_t kWindowMs = 3000;
+    static constexpr std::uint32_t kMinSpanMs = 2000;
+    static constexpr std::uint32_t kLongestSpanMs = 10000;
+
     void add(std::uint32_t milliseconds, long long bytes);
-    long long bytesPerSecond() const;
-    void reset() { samples_.clear(); }
+    std::optional<long long> bytesPerSecond() const;
+    void reset() { changes_.clear(); }
 
 private:
     struct Sample {
         std::uint32_t ms;
         long long bytes;
     };
-    std::deque<Sample> samples_;
+    // The first sample and each sample whose size differs from the one
+    // before, oldest first; tick counts may wrap.
+    std::deque<Sample> changes_;
+    std::uint32_t now_ = 0;  // tick of the latest sample
 };
 
 // Whether the file on the server is complete. A size already reached at the
@@ -76,8 +90,9 @@ int permille(long long done, long long total);
 std::string groupedNumber(long long n);
 // "big.bin (20.971.520 Bytes)"
 std::string nameText(const std::string& remoteName, long long size);
-// "37 % · 4.194.304 Bytes/s", with " · markiert" when marked.
-std::string statusText(int permille, long long bytesPerSecond, bool marked);
+// "37 % · 4.194.304 Bytes/s", "37 %" while there is no rate, with
+// " · markiert" when marked.
+std::string statusText(int permille, std::optional<long long> bytesPerSecond, bool marked);
 // The stored mark: read as a number, anything non-numeric is 0.
 bool isMarked(const std::string& protectValue);
 

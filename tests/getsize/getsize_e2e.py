@@ -31,9 +31,10 @@ RUN_LIMIT = 60
 class ThrottledFtpd(qptest.PyFtpd):
     """pyftpdlib that reads uploads at `rate` bytes per second."""
 
-    def __init__(self, root, rate=SLOW):
+    def __init__(self, root, rate=SLOW, bursts=False):
         super().__init__(root)
         self.rate = rate
+        self.bursts = bursts
 
     def __enter__(self):
         os.makedirs(os.path.join(self.root, "up"), exist_ok=True)
@@ -42,7 +43,7 @@ class ThrottledFtpd(qptest.PyFtpd):
         self.proc = subprocess.Popen(
             [qptest.PYTHON, os.path.join(HERE, "throttled_ftpd.py"), "--port", str(self.port),
              "--root", self.root, "--user", self.user, "--password", self.password,
-             "--passive", "%d-%d" % (lo, hi), "--rate", str(self.rate)],
+             "--passive", "%d-%d" % (lo, hi), "--rate", str(self.rate)] + (["--bursts"] if self.bursts else []),
             stdin=subprocess.DEVNULL, stdout=open(self.log, "wb"), stderr=subprocess.STDOUT)
         qptest.wait_port(self.port)
         return self
@@ -175,9 +176,9 @@ class GetSize(unittest.TestCase):
                               "the second file's name")
             self.assertEqual(s.get_text(w.name), "gross_datei.bin (20.971.520 Bytes)")
             w.wait_pos(100)
-            # The rate needs two samples of the second file.
-            status1 = qptest.wait_until(lambda: (lambda t: t if " 0 Bytes/s" not in t else "")(
-                s.get_text(w.status)), 10, "a rate above 0")
+            # The rate needs two seconds of the second file's growth.
+            status1 = qptest.wait_until(lambda: (lambda t: t if "Bytes/s" in t else "")(
+                s.get_text(w.status)), 10, "a rate")
             w.shot("1")
             first = w.pos()
             second = w.wait_pos(max(min(first + 150, 850), first + 1))
@@ -196,6 +197,41 @@ class GetSize(unittest.TestCase):
             cmds = ftpd.commands()
             self.assertEqual(sum(c.startswith("USER ") for c in cmds), 2)
             self.assertIn("SIZE gross_datei.bin", cmds)
+
+    def test_steady_rate_while_the_server_writes_in_bursts(self):
+        # The server writes what it received once a second, so the size
+        # on the server stands still between bursts. The window shows no
+        # rate until it has one, then a steady one near the server's rate,
+        # never 0 (it used to read 0 between the bursts, then twice the rate).
+        with qptest.Session("gs-bursts") as s, \
+                ThrottledFtpd(os.path.join(s.dir, "srv"), SLOWER, bursts=True) as ftpd:
+            r = Run(s)
+            r.configure(ftpd)
+            p = r.start([r.file("schub.bin", 12 * 1024 * 1024)])
+            w = Window(s)
+            shown = []
+            first_rate = None
+            while w.pos() < 900:
+                shown.append(s.get_text(w.status))
+                if first_rate is None and "Bytes/s" in shown[-1]:
+                    first_rate = len(shown) - 1
+                if first_rate is None:
+                    self.assertLess(len(shown), 200, "no rate shown: %s" % shown[-5:])
+                elif len(shown) - first_rate >= 25:
+                    break
+            self.assertIsNotNone(first_rate, shown)
+            for text in shown[:first_rate]:
+                self.assertRegex(text, r"^(Verbindung wird aufgebaut …|\d+ %)$")
+            rates = []
+            for text in shown[first_rate:]:
+                self.assertRegex(text, r"^\d+ % · [\d.]+ Bytes/s$")
+                rates.append(int(text.split("· ")[1].split(" ")[0].replace(".", "")))
+            self.assertGreaterEqual(len(rates), 10, shown)
+            # The server takes 1 MiB/s, written to disk about every two seconds.
+            for rate in rates:
+                self.assertTrue(SLOWER * 3 // 4 <= rate <= SLOWER * 4 // 3, shown)
+            self.assertEqual(s.wait_exit(p, RUN_LIMIT), 0)
+            self.assert_gone(s)
 
     def test_right_click_protects_the_file(self):
         # Also: the window moves by dragging, and the mark shows in the bar.

@@ -1,5 +1,7 @@
 // Table tests of the upload-window program's pure parts.
 #include <gtest/gtest.h>
+#include <utility>
+#include <vector>
 #include "app/getsize/getsize_logic.h"
 
 using namespace getsize;
@@ -64,26 +66,68 @@ TEST(GetsizeChannel, Texts)
         EXPECT_FALSE(parseChannelText(bad).has_value()) << bad;
 }
 
-TEST(GetsizeRate, OverTheLastTwoSeconds)
+// Samples as the window takes them (tick, size on the server) and the rate
+// shown after the last one; -1 = no rate shown.
+TEST(GetsizeRate, MovingAverageOfOneFile)
+{
+    using S = std::vector<std::pair<std::uint32_t, long long>>;
+    struct Row {
+        const char* what;
+        S samples;
+        long long rate;
+    };
+    S steady, bursts, slowBursts, stalled, restarted, wrapped;
+    for (std::uint32_t t = 0; t <= 6000; t += 300) steady.push_back({t, 100LL * t});  // 100 000 B/s
+    // 1 MB written at each whole second, sampled every 300 ms.
+    for (std::uint32_t t = 0; t <= 5700; t += 300) bursts.push_back({t, 1000000LL * (t / 1000)});
+    // 4 MB every 4 seconds: the last growth lies beyond the window.
+    for (std::uint32_t t = 0; t <= 11500; t += 500) slowBursts.push_back({t, 4000000LL * (t / 4000)});
+    for (std::uint32_t t = 0; t <= 13000; t += 500) stalled.push_back({t, t <= 2000 ? 1000LL * t : 2000000});
+    // An older, larger copy is replaced: only the new growth counts.
+    restarted = {{0, 9000000}, {500, 9000000}, {1000, 0}};
+    for (std::uint32_t t = 1300; t <= 3400; t += 300) restarted.push_back({t, 1000LL * (t - 1000)});
+    for (std::uint32_t i = 0; i <= 10; ++i) wrapped.push_back({0xFFFFFC00u + i * 300, 2LL * i * 300});
+
+    const Row rows[] = {
+        {"nothing yet", {}, -1},
+        {"one sample", {{0, 5000}}, -1},
+        {"growing, but less than the shortest span", {{0, 0}, {300, 100000}, {1900, 900000}}, -1},
+        {"shortest span reached", {{0, 0}, {300, 100000}, {2000, 1000000}}, 500000},
+        {"steady upload", steady, 100000},
+        {"one-second bursts", bursts, 1000000},
+        {"bursts farther apart than the window", slowBursts, 1000000},
+        {"no growth yet, an older copy of the same size", {{0, 700}, {1500, 700}, {3000, 700}}, -1},
+        {"stood still for ten seconds", stalled, 0},
+        {"file started anew", restarted, 1000000},
+        {"tick count wraps", wrapped, 2000},
+        {"slower than one byte per second", {{0, 10}, {1000, 10}, {2500, 11}}, 1},
+        {"quiet for longer than the measured span", {{0, 0}, {3000, 3000000}, {9000, 3000000}}, 500000},
+    };
+    for (const Row& r : rows) {
+        RateMeter m;
+        for (auto [t, bytes] : r.samples) m.add(t, bytes);
+        EXPECT_EQ(m.bytesPerSecond().value_or(-1), r.rate) << r.what;
+    }
+}
+
+// What the window shows at every poll of an upload that a server writes in
+// one-second bursts: once there is a rate, it stays near the true one.
+TEST(GetsizeRate, SteadyWhileAServerWritesInBursts)
 {
     RateMeter m;
-    EXPECT_EQ(m.bytesPerSecond(), 0);
-    m.add(1000, 0);
-    EXPECT_EQ(m.bytesPerSecond(), 0);
-    m.add(1500, 1000000);
-    EXPECT_EQ(m.bytesPerSecond(), 2000000);
-    // Old samples fall away: the rate follows a slower upload.
-    for (std::uint32_t t = 2000; t <= 6000; t += 500) m.add(t, 1000000 + (t - 1500) * 100);
-    EXPECT_EQ(m.bytesPerSecond(), 100000);
-    // A stalled upload reads 0, not a negative rate; tick count wrap-around.
-    m.reset();
-    m.add(0xFFFFFF00u, 500);
-    m.add(0x00000100u, 1012);
-    EXPECT_EQ(m.bytesPerSecond(), 1000);
-    m.add(0x00000300u, 1012);
-    m.add(0x00000A00u, 1012);
-    m.add(0x00001200u, 1012);
-    EXPECT_EQ(m.bytesPerSecond(), 0);
+    bool shown = false;
+    for (std::uint32_t t = 0; t <= 30000; t += 300) {
+        m.add(t, 1048576LL * (t / 1000));
+        const std::optional<long long> rate = m.bytesPerSecond();
+        if (shown) {
+            ASSERT_TRUE(rate.has_value()) << t;
+        }
+        if (!rate) continue;
+        shown = true;
+        EXPECT_GE(*rate, 1048576 * 85 / 100) << t;
+        EXPECT_LE(*rate, 1048576 * 115 / 100) << t;
+    }
+    EXPECT_TRUE(shown);
 }
 
 TEST(GetsizeCompletion, SeenGrowingOrSteady)
@@ -133,6 +177,8 @@ TEST(GetsizeTexts, Numbers)
     EXPECT_EQ(nameText("gone.bin", -1), "gone.bin");
     EXPECT_EQ(statusText(375, 4194304, false), "37 % \xB7 4.194.304 Bytes/s");
     EXPECT_EQ(statusText(1000, 0, true), "100 % \xB7 0 Bytes/s \xB7 markiert");
+    EXPECT_EQ(statusText(42, std::nullopt, false), "4 %");
+    EXPECT_EQ(statusText(420, std::nullopt, true), "42 % \xB7 markiert");
     EXPECT_TRUE(isMarked("1"));
     EXPECT_FALSE(isMarked("0"));
     EXPECT_FALSE(isMarked(""));

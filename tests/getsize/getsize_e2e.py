@@ -263,7 +263,10 @@ class GetSize(unittest.TestCase):
             qptest.wait_until(lambda: "markiert" in s.get_text(w.status), 20, "the mark in the status")
             after = red_pixels(w.shot("marked"))
             self.assertEqual(red_pixels(unmarked), 0)
-            self.assertGreater(after, 500)
+            # The bar is at least 5 % filled (wait_pos above): 17 of its 338
+            # pixels, 14 high. Its fill grows by bursts of the server, so a
+            # fixed larger count depends on when the screenshot falls.
+            self.assertGreater(after, 200)
             self.assertEqual(s.wait_exit(p, RUN_LIMIT), 0)
             self.assertEqual(os.path.getsize(r.server_file("neu.bin")), BIG)
             # Protected: nothing deleted, not recorded, the mark reset.

@@ -19,6 +19,7 @@ Unicode false  ; the programs, their INI file and shortcut names are code page 1
 !define MENU_ENTRY "$SMPROGRAMS\Quillpost.lnk"
 
 Name "Quillpost ${VERSION}"
+BrandingText "Quillpost ${VERSION}"
 OutFile "${OUTFILE}"
 InstallDir "$PROGRAMFILES\Quillpost"
 InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"

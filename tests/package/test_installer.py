@@ -147,6 +147,31 @@ class Installer(unittest.TestCase):
         with open(ini, "rb") as f:
             self.assertEqual(f.read(), settings)
 
+        # Installed again over the kept settings, then uninstalled by hand:
+        # the user agrees to delete the settings, and nothing is left.
+        code, _ = s.run(installer, ["/S"], timeout=LIMIT)
+        self.assertEqual(code, 0)
+        self.assertEqual([n for n in os.listdir(sendto) if n.startswith("FTP - ")], ["FTP - Bilder.lnk"])
+        p = s.start(self.unix(s, instdir + "\\Deinstallieren.exe"), [])
+        wizard = s.wait_window("Deinstallation von Quillpost", LIMIT)
+        s.press(wizard, qptest.IDOK)  # "Deinstallieren"
+
+        def question():
+            for line in s.winctl("list").decode("cp1252").splitlines():
+                hwnd, _pid, visible, cls = line.split(" ", 4)[:4]
+                if cls == "#32770" and visible == "1" and int(hwnd) != wizard:
+                    return int(hwnd)
+            return 0
+        box = qptest.wait_until(question, LIMIT, "the question about the settings")
+        text = qptest.wait_until(lambda: s.box_text(box), 10, "the question's text")
+        self.assertIn("Quillpost.ini", text)
+        s.press(box, qptest.IDYES)
+        qptest.wait_until(lambda: not os.path.exists(data), LIMIT, "the settings folder removed")
+        s.press(wizard, qptest.IDOK)  # "Schließen"
+        s.wait_exit(p, LIMIT)
+        self.assertFalse(os.path.exists(programs))
+        self.assertEqual([n for n in os.listdir(sendto) if n.startswith("FTP - ")], [])
+
 
 if __name__ == "__main__":
     unittest.main()

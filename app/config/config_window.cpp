@@ -32,7 +32,6 @@ constexpr unsigned kDropListStyle = 0x54210603;  // drop-down list, unsorted, ve
 
 struct ConfigWindow {
     rt::Handle window = 0;
-    std::int32_t normalFont = 0;
     std::int32_t boldFont = 0;
     std::int32_t italicFont = 0;
     rt::Handle selector = 0;
@@ -177,13 +176,12 @@ ConfigWindow build()
     rt::setSwitch("truecolor", rt::Value(1));
     rt::setBackground(static_cast<std::uint32_t>(rt::callByName("USER32", "GetSysColor", {kColorBtnFace})));
 
-    w.normalFont = makeFont(false, false);
     w.boldFont = makeFont(true, false);
     w.italicFont = makeFont(false, true);
     // Every control, and every control of the info window, gets the
     // window's font: one face and size throughout, the one the table's
     // rectangles are made for.
-    rt::setCurrentFont(w.normalFont);
+    rt::setCurrentFont(makeFont(false, false));
 
     for (int i = 0; i < kConfigControlCount; ++i) {
         const ControlRow& c = kConfigControls[i];

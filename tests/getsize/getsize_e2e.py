@@ -207,12 +207,15 @@ class GetSize(unittest.TestCase):
                 ThrottledFtpd(os.path.join(s.dir, "srv"), SLOWER, bursts=True) as ftpd:
             r = Run(s)
             r.configure(ftpd)
-            p = r.start([r.file("schub.bin", 12 * 1024 * 1024)])
+            p = r.start([r.file("schub.bin", BIG)])
             w = Window(s)
             shown = []
             first_rate = None
             while w.pos() < 900:
                 shown.append(s.get_text(w.status))
+                if not shown[-1]:  # the window is gone: the file is complete
+                    shown.pop()
+                    break
                 if first_rate is None and "Bytes/s" in shown[-1]:
                     first_rate = len(shown) - 1
                 if first_rate is None:

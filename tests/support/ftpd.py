@@ -16,6 +16,7 @@ def main():
     ap.add_argument("--password", default="pass")
     ap.add_argument("--passive", default=None, help="LO-HI")
     ap.add_argument("--anonymous", action="store_true")
+    ap.add_argument("--timeline", action="store_true", help="each line starts with its Unix time")
     a = ap.parse_args()
 
     auth = DummyAuthorizer()
@@ -29,7 +30,8 @@ def main():
     if a.passive:
         lo, hi = map(int, a.passive.split("-"))
         handler.passive_ports = range(lo, hi + 1)
-    logging.basicConfig(level=logging.DEBUG, format="%(message)s")
+    logging.basicConfig(level=logging.DEBUG,
+                        format="%(created).6f %(message)s" if a.timeline else "%(message)s")
     server = FTPServer(("127.0.0.1", a.port), handler)
     server.serve_forever()
 

@@ -353,10 +353,12 @@ class _Server:
 
 class PyFtpd(_Server):
     """pyftpdlib on 127.0.0.1 serving `root`, user/password login (and
-    anonymous read-write when anonymous=True). `log` collects the session."""
+    anonymous read-write when anonymous=True). `log` collects the session,
+    each line after its Unix time when timeline=True."""
 
-    def __init__(self, root, user="user", password="pass", anonymous=False, port=None):
+    def __init__(self, root, user="user", password="pass", anonymous=False, port=None, timeline=False):
         self.root, self.user, self.password, self.anonymous = root, user, password, anonymous
+        self.timeline = timeline
         self.port = port or free_port()
         self.proc = None
         self.log = None
@@ -367,7 +369,8 @@ class PyFtpd(_Server):
         self.proc = subprocess.Popen(
             [PYTHON, os.path.join(ROOT, "tests", "support", "ftpd.py"), "--port", str(self.port),
              "--root", self.root, "--user", self.user, "--password", self.password,
-             "--passive", "%d-%d" % (lo, hi)] + (["--anonymous"] if self.anonymous else []),
+             "--passive", "%d-%d" % (lo, hi)] + (["--anonymous"] if self.anonymous else [])
+            + (["--timeline"] if self.timeline else []),
             stdin=subprocess.DEVNULL, stdout=open(self.log, "wb"), stderr=subprocess.STDOUT)
         wait_port(self.port)
         return self

@@ -1,0 +1,334 @@
+#!/usr/bin/python3
+"""Upload bench: Quillpost.exe against two yardsticks, in one run, on one
+pyftpdlib server on 127.0.0.1, each figure the whole process from start to
+exit:
+
+  - Quillpost.exe, started like the Send-To shortcut (configuration number
+    and file), with the real getsize.exe beside it;
+  - wininet_upload.exe (bench/wininet_upload.cpp), a plain uploader on
+    WinINet under the same Wine, reading the same INI section;
+  - native `curl -T` (large files only).
+
+Cases: a large file in passive and in active mode (--size MiB, default 256),
+and a 100 KiB file to the clipboard (median of --small-runs, default 5). The
+runs of the three programs alternate, so a busy machine slows them alike.
+Every upload is checked: the server's copy byte for byte, the clipboard's
+address. Prints the table, the goals P1 to P3, the memory figure (peak
+working set of Quillpost.exe, large file against 100 KiB), and the server's
+timeline of commands for the last small run of each Windows program.
+
+CPU seconds are those of the program's own process (user + system, from
+wait4); "wineserver" is the CPU the session's wineserver spent meanwhile,
+where every socket call and posted message of a Wine program goes.
+
+The product is the i686 build (build-product/). On a machine that cannot run
+32-bit code the bench runs the x86_64 build of QP_BUILD and says so.
+
+    bench/run_bench.py [--size 256] [--runs 3] [--small-runs 5]
+
+Needs tools/testbench --setup first (builds, booted Wine prefix).
+"""
+import argparse
+import hashlib
+import os
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
+if "QP_BUILD" not in os.environ and os.environ.get("BUILD_DIR"):
+    os.environ["QP_BUILD"] = os.path.abspath(os.environ["BUILD_DIR"])
+import qptest  # noqa: E402
+
+MIB = 1024 * 1024
+WWW = "www.example.com"
+SMALL = 100 * 1024
+
+
+def runs_32bit():
+    try:
+        return subprocess.run(["/lib/ld-linux.so.2", "--version"], stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL).returncode == 0
+    except OSError:
+        return False
+
+
+def programs():
+    """(folder of Quillpost.exe, getsize.exe, wininet_upload.exe; note)."""
+    if runs_32bit():
+        d = os.path.join(ROOT, "build-product")
+        return d, os.path.join(d, "bench", "wininet_upload.exe"), "i686 product build (build-product/)"
+    d = qptest.BUILD
+    return d, os.path.join(d, "bench", "wininet_upload.exe"), \
+        "x86_64 build (%s): this machine cannot run 32-bit code" % d
+
+
+def md5_file(path):
+    h = hashlib.md5()
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            h.update(block)
+    return h.hexdigest()
+
+
+def make_file(path, size, seed):
+    block = hashlib.sha256(str(seed).encode()).digest() * 4096
+    block = bytes((b + i) & 0xFF for i, b in enumerate(block[:131071]))
+    with open(path, "wb") as f:
+        left = size
+        while left > 0:
+            f.write(block[:min(left, len(block))])
+            left -= len(block)
+    return path
+
+
+def cpu_ticks(pid):
+    """utime + stime of a live process, in seconds (0 when it is gone)."""
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+    except OSError:
+        return 0.0
+
+
+class Result:
+    def __init__(self, secs, cpu, server_cpu, peak_kib):
+        self.secs, self.cpu, self.server_cpu, self.peak_kib = secs, cpu, server_cpu, peak_kib
+
+
+def timed(argv, env, cwd, wineserver_pid=None, limit=600):
+    """Runs argv to its end: wall seconds, own CPU seconds, wineserver CPU
+    seconds and peak resident size (KiB) of the process."""
+    server_before = cpu_ticks(wineserver_pid) if wineserver_pid else 0.0
+    started = time.monotonic()
+    p = subprocess.Popen(argv, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
+                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    deadline = started + limit
+    while True:
+        pid, status, usage = os.wait4(p.pid, os.WNOHANG)
+        if pid:
+            break
+        if time.monotonic() > deadline:
+            p.kill()
+            raise SystemExit("%s did not end within %d s" % (argv, limit))
+        time.sleep(0.002)
+    secs = time.monotonic() - started
+    p.returncode = os.waitstatus_to_exitcode(status)
+    if p.returncode != 0:
+        raise SystemExit("%s ended with %d" % (" ".join(argv), p.returncode))
+    server = (cpu_ticks(wineserver_pid) - server_before) if wineserver_pid else 0.0
+    return Result(secs, usage.ru_utime + usage.ru_stime, server, usage.ru_maxrss)
+
+
+class Bench:
+    def __init__(self, session, server, work, prog_dir, wininet):
+        self.s, self.server, self.work = session, server, work
+        self.prog = os.path.join(work, "prog")
+        self.base = os.path.join(work, "base")
+        self.local = os.path.join(work, "local")
+        for d in (self.prog, self.base, self.local):
+            os.makedirs(d)
+        for name in ("Quillpost.exe", "getsize.exe"):
+            shutil.copy(os.path.join(prog_dir, name), self.prog)
+        shutil.copy(wininet, self.prog)
+        code, out = session.run(qptest.exe("app_upload_scramble.exe"), [server.password], timeout=60)
+        if code != 0:
+            raise SystemExit("password scrambling failed")
+        common = {"ServerName": "127.0.0.1", "ServerPort": str(server.port), "Username": server.user,
+                  "Password": out.decode("cp1252"), "ServerDirectory": "", "ServerWWWName": WWW,
+                  "ServerWWWDirectory": "/files/", "UseClipboardFunction": "1", "Ask": "0",
+                  "DirSel": "0", "DelOld": "0", "DelClick": "0"}
+        qptest.write_ini(os.path.join(self.base, "Quillpost.ini"),
+                         {"Set1": dict(common, PassiveMode="1"), "Set2": dict(common, PassiveMode="0")})
+        self.wineserver = session.wineserver.pid
+
+    def windows_program(self, name, config, path):
+        argv = [qptest.WINE_RUN, os.path.join(self.prog, name), config, self.s.winpath(path)]
+        return timed(argv, self.s.env, self.base, self.wineserver)
+
+    def curl(self, path, passive):
+        url = "ftp://127.0.0.1:%d/%s" % (self.server.port, os.path.basename(path))
+        argv = ["curl", "-s", "-S", "-T", path, "--user", "%s:%s" % (self.server.user, self.server.password),
+                url] + (["--ftp-pasv"] if passive else ["--ftp-port", "127.0.0.1"])
+        return timed(argv, None, self.work)
+
+    def upload_window_gone(self):
+        """No getsize.exe of this session runs any more (it ends by itself
+        once the file is complete on the server)."""
+        key = ("WINEPREFIX=" + self.s.prefix).encode()
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open("/proc/%s/cmdline" % pid, "rb") as f:
+                    if b"getsize.exe" not in f.read():
+                        continue
+                with open("/proc/%s/environ" % pid, "rb") as f:
+                    if key in f.read().split(b"\0"):
+                        return False
+            except OSError:
+                continue
+        return True
+
+    def settle(self):
+        qptest.wait_until(self.upload_window_gone, 60, "the end of getsize.exe", interval=0.1)
+
+    def check_copy(self, path, want):
+        stored = os.path.join(self.server.root, os.path.basename(path))
+        if md5_file(stored) != want:
+            raise SystemExit("the server's copy of %s differs" % os.path.basename(path))
+        os.remove(stored)
+
+    def check_clipboard(self, path):
+        want = ("http://%s/files/%s" % (WWW, os.path.basename(path))).encode()
+        got = qptest.wait_until(self.s.clipboard, 10, "the clipboard text")
+        if got != want:
+            raise SystemExit("clipboard holds %r, not %r" % (got, want))
+
+
+def spread(values, fmt):
+    values = sorted(values)
+    med = statistics.median(values)
+    if len(values) == 1:
+        return fmt % med
+    return (fmt + " (" + fmt + "–" + fmt + ")") % (med, values[0], values[-1])
+
+
+def timeline(log_path, since, until):
+    """Server log lines (commands and replies) with ms since `since`."""
+    rows = []
+    with open(log_path, "rb") as f:
+        for raw in f.read().decode("cp1252", "replace").splitlines():
+            m = re.match(r"^(\d+\.\d+) .*?(<-|->) (.*)$", raw)
+            if not m:
+                continue
+            t = float(m.group(1))
+            if since <= t <= until:
+                rows.append("%7.1f ms  %s %s" % ((t - since) * 1000, m.group(2), m.group(3)[:60]))
+    return rows
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--size", type=int, default=256, help="large file in MiB")
+    ap.add_argument("--runs", type=int, default=3, help="runs per large case and program (median)")
+    ap.add_argument("--small-runs", type=int, default=5, help="runs of the 100 KiB case (median)")
+    a = ap.parse_args()
+
+    prog_dir, wininet, note = programs()
+    work = tempfile.mkdtemp(prefix="qp-bench-")
+    root = os.path.join(work, "root")
+    os.makedirs(root)
+    big = make_file(os.path.join(work, "big.bin"), a.size * MIB, seed=7)
+    big_md5 = md5_file(big)
+    rows = {}
+    peaks_big, peaks_small = [], []
+    try:
+        with qptest.Session("bench") as session, \
+                qptest.PyFtpd(root, timeline=True) as server:
+            b = Bench(session, server, work, prog_dir, wininet)
+            print("programs: %s" % note)
+            print("machine: %s, %d cores, %s; load %s" % (
+                os.uname().machine, os.cpu_count(), cpu_model(), " ".join(map(str, os.getloadavg()))))
+            print("server: pyftpdlib on 127.0.0.1:%d; large file %d MiB, small file 100 KiB" %
+                  (server.port, a.size))
+            for passive in (True, False):
+                mode, config = ("passive", "1") if passive else ("active", "2")
+                for _ in range(a.runs):
+                    for who in ("Quillpost", "WinINet", "curl"):
+                        if who == "curl":
+                            r = b.curl(big, passive)
+                        else:
+                            exe = "Quillpost.exe" if who == "Quillpost" else "wininet_upload.exe"
+                            r = b.windows_program(exe, config, big)
+                            b.settle()
+                        b.check_copy(big, big_md5)
+                        rows.setdefault((mode, who), []).append(r)
+                        if who == "Quillpost":
+                            peaks_big.append(r.peak_kib)
+            lines = {}
+            for i in range(a.small_runs):
+                for who, exe in (("Quillpost", "Quillpost.exe"), ("WinINet", "wininet_upload.exe")):
+                    small = make_file(os.path.join(b.local, "small-%s-%d.bin" % (who.lower(), i)), SMALL, i)
+                    since = time.time()
+                    r = b.windows_program(exe, "1", small)
+                    until = time.time()
+                    b.check_clipboard(small)
+                    b.settle()
+                    b.check_copy(small, md5_file(small))
+                    rows.setdefault(("small", who), []).append(r)
+                    if who == "Quillpost":
+                        peaks_small.append(r.peak_kib)
+                    lines[who] = timeline(server.log, since, until)
+                    lines[who].append("%7.1f ms  process end" % ((until - since) * 1000))
+        report(a, rows, peaks_big, peaks_small, lines)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def cpu_model():
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return "?"
+
+
+def report(a, rows, peaks_big, peaks_small, lines):
+    def rate(r):
+        return a.size / r.secs
+
+    def med(key, f):
+        return statistics.median(f(r) for r in rows[key])
+
+    who_all = ("Quillpost", "WinINet", "curl")
+    print()
+    print("| case | Quillpost | WinINet uploader | native curl -T |")
+    print("|---|---|---|---|")
+    for mode in ("passive", "active"):
+        cells = [spread([rate(r) for r in rows[(mode, w)]], "%.0f") + " MiB/s" for w in who_all]
+        print("| %d MiB, %s | %s |" % (a.size, mode, " | ".join(cells)))
+    cells = [spread([r.secs * 1000 for r in rows[("small", w)]], "%.0f") + " ms" for w in who_all[:2]]
+    print("| 100 KiB to the clipboard (median of %d) | %s | |" % (a.small_runs, " | ".join(cells)))
+    for mode in ("passive", "active"):
+        cells = [spread([r.cpu for r in rows[(mode, w)]], "%.2f") for w in who_all]
+        print("| CPU seconds, %d MiB %s | %s |" % (a.size, mode, " | ".join(cells)))
+    for mode in ("passive", "active"):
+        cells = [spread([r.server_cpu for r in rows[(mode, w)]], "%.2f") for w in who_all[:2]]
+        print("| wineserver CPU s, %d MiB %s | %s | |" % (a.size, mode, " | ".join(cells)))
+    cells = [spread([r.cpu for r in rows[("small", w)]], "%.2f") for w in who_all[:2]]
+    print("| CPU seconds, 100 KiB | %s | |" % " | ".join(cells))
+
+    print()
+    for mode in ("passive", "active"):
+        p1 = med((mode, "Quillpost"), rate) / med((mode, "curl"), rate)
+        print("P1 %-7s  Quillpost / curl speed  %.2f  (goal >= 0.60)  %s" %
+              (mode, p1, "met" if p1 >= 0.6 else "NOT met"))
+    p2 = med(("small", "Quillpost"), lambda r: r.secs) / med(("small", "WinINet"), lambda r: r.secs)
+    print("P2          Quillpost / WinINet time, 100 KiB  %.2f  (goal <= 1.25)  %s" %
+          (p2, "met" if p2 <= 1.25 else "NOT met"))
+    for mode in ("passive", "active"):
+        p3 = med((mode, "Quillpost"), lambda r: r.cpu) / med((mode, "curl"), lambda r: r.cpu)
+        print("P3 %-7s  Quillpost / curl CPU  %.1f  (goal <= 2.0)  %s" %
+              (mode, p3, "met" if p3 <= 2.0 else "NOT met"))
+    grow = (max(peaks_big) - max(peaks_small)) / 1024
+    print("memory      peak working set of Quillpost.exe: %.1f MB (%d MiB) vs %.1f MB (100 KiB): "
+          "%+.1f MB  (goal <= 8)  %s" % (max(peaks_big) / 1024, a.size, max(peaks_small) / 1024, grow,
+                                         "met" if grow <= 8 else "NOT met"))
+    for who, rows_ in lines.items():
+        print()
+        print("server timeline, last 100 KiB run of %s (ms since the process start):" % who)
+        for line in rows_:
+            print("  " + line)
+
+
+if __name__ == "__main__":
+    main()

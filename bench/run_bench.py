@@ -99,14 +99,17 @@ def cpu_ticks(pid):
 
 
 class Result:
-    def __init__(self, secs, cpu, server_cpu, peak_kib):
+    def __init__(self, secs, cpu, server_cpu, peak_kib, t0, t1):
         self.secs, self.cpu, self.server_cpu, self.peak_kib = secs, cpu, server_cpu, peak_kib
+        self.t0, self.t1 = t0, t1  # Unix time of the start and the end
+        self.phases = None
 
 
 def timed(argv, env, cwd, wineserver_pid=None, limit=600):
     """Runs argv to its end: wall seconds, own CPU seconds, wineserver CPU
     seconds and peak resident size (KiB) of the process."""
     server_before = cpu_ticks(wineserver_pid) if wineserver_pid else 0.0
+    t0 = time.time()
     started = time.monotonic()
     p = subprocess.Popen(argv, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -120,11 +123,12 @@ def timed(argv, env, cwd, wineserver_pid=None, limit=600):
             raise SystemExit("%s did not end within %d s" % (argv, limit))
         time.sleep(0.002)
     secs = time.monotonic() - started
+    t1 = time.time()
     p.returncode = os.waitstatus_to_exitcode(status)
     if p.returncode != 0:
         raise SystemExit("%s ended with %d" % (" ".join(argv), p.returncode))
     server = (cpu_ticks(wineserver_pid) - server_before) if wineserver_pid else 0.0
-    return Result(secs, usage.ru_utime + usage.ru_stime, server, usage.ru_maxrss)
+    return Result(secs, usage.ru_utime + usage.ru_stime, server, usage.ru_maxrss, t0, t1)
 
 
 class Bench:
@@ -199,6 +203,27 @@ def spread(values, fmt):
     return (fmt + " (" + fmt + "–" + fmt + ")") % (med, values[0], values[-1])
 
 
+def phases(log_path, r):
+    """ms from the start of run r to the server's greeting, to STOR, to the
+    226 after it, and to the end of the process."""
+    greeting = stor = done = None
+    with open(log_path, "rb") as f:
+        for raw in f.read().decode("cp1252", "replace").splitlines():
+            m = re.match(r"^(\d+\.\d+) .*?(<-|->) (\S+)", raw)
+            if not m or not r.t0 <= float(m.group(1)) <= r.t1:
+                continue
+            t = (float(m.group(1)) - r.t0) * 1000
+            if m.group(2) == "->" and m.group(3) == "220" and greeting is None:
+                greeting = t
+            elif m.group(2) == "<-" and m.group(3) == "STOR":
+                stor, done = t, None
+            elif m.group(2) == "->" and m.group(3) == "226" and stor is not None and done is None:
+                done = t
+    if None in (greeting, stor, done):
+        return None
+    return greeting, stor, done, (r.t1 - r.t0) * 1000
+
+
 def timeline(log_path, since, until):
     """Server log lines (commands and replies) with ms since `since`."""
     rows = []
@@ -218,6 +243,8 @@ def main():
     ap.add_argument("--size", type=int, default=256, help="large file in MiB")
     ap.add_argument("--runs", type=int, default=3, help="runs per large case and program (median)")
     ap.add_argument("--small-runs", type=int, default=5, help="runs of the 100 KiB case (median)")
+    ap.add_argument("--large-only", action="store_true", help="skip the 100 KiB case (no P2)")
+    ap.add_argument("--small-only", action="store_true", help="only the 100 KiB case (P2)")
     a = ap.parse_args()
 
     prog_dir, wininet, note = programs()
@@ -237,7 +264,7 @@ def main():
                 os.uname().machine, os.cpu_count(), cpu_model(), " ".join(map(str, os.getloadavg()))))
             print("server: pyftpdlib on 127.0.0.1:%d; large file %d MiB, small file 100 KiB" %
                   (server.port, a.size))
-            for passive in (True, False):
+            for passive in (() if a.small_only else (True, False)):
                 mode, config = ("passive", "1") if passive else ("active", "2")
                 for _ in range(a.runs):
                     for who in ("Quillpost", "WinINet", "curl"):
@@ -248,11 +275,12 @@ def main():
                             r = b.windows_program(exe, config, big)
                             b.settle()
                         b.check_copy(big, big_md5)
+                        r.phases = phases(server.log, r)
                         rows.setdefault((mode, who), []).append(r)
                         if who == "Quillpost":
                             peaks_big.append(r.peak_kib)
             lines = {}
-            for i in range(a.small_runs):
+            for i in range(0 if a.large_only else a.small_runs):
                 for who, exe in (("Quillpost", "Quillpost.exe"), ("WinINet", "wininet_upload.exe")):
                     small = make_file(os.path.join(b.local, "small-%s-%d.bin" % (who.lower(), i)), SMALL, i)
                     since = time.time()
@@ -261,6 +289,7 @@ def main():
                     b.check_clipboard(small)
                     b.settle()
                     b.check_copy(small, md5_file(small))
+                    r.phases = phases(server.log, r)
                     rows.setdefault(("small", who), []).append(r)
                     if who == "Quillpost":
                         peaks_small.append(r.peak_kib)
@@ -293,36 +322,60 @@ def report(a, rows, peaks_big, peaks_small, lines):
     print()
     print("| case | Quillpost | WinINet uploader | native curl -T |")
     print("|---|---|---|---|")
-    for mode in ("passive", "active"):
+    large = ("passive", "Quillpost") in rows
+    for mode in ("passive", "active") if large else ():
         cells = [spread([rate(r) for r in rows[(mode, w)]], "%.0f") + " MiB/s" for w in who_all]
         print("| %d MiB, %s | %s |" % (a.size, mode, " | ".join(cells)))
-    cells = [spread([r.secs * 1000 for r in rows[("small", w)]], "%.0f") + " ms" for w in who_all[:2]]
-    print("| 100 KiB to the clipboard (median of %d) | %s | |" % (a.small_runs, " | ".join(cells)))
-    for mode in ("passive", "active"):
+    small = ("small", "Quillpost") in rows
+    if small:
+        cells = [spread([r.secs * 1000 for r in rows[("small", w)]], "%.0f") + " ms" for w in who_all[:2]]
+        print("| 100 KiB to the clipboard (median of %d) | %s | |" % (a.small_runs, " | ".join(cells)))
+    for mode in ("passive", "active") if large else ():
         cells = [spread([r.cpu for r in rows[(mode, w)]], "%.2f") for w in who_all]
         print("| CPU seconds, %d MiB %s | %s |" % (a.size, mode, " | ".join(cells)))
-    for mode in ("passive", "active"):
+    for mode in ("passive", "active") if large else ():
         cells = [spread([r.server_cpu for r in rows[(mode, w)]], "%.2f") for w in who_all[:2]]
         print("| wineserver CPU s, %d MiB %s | %s | |" % (a.size, mode, " | ".join(cells)))
-    cells = [spread([r.cpu for r in rows[("small", w)]], "%.2f") for w in who_all[:2]]
-    print("| CPU seconds, 100 KiB | %s | |" % " | ".join(cells))
+    if small:
+        cells = [spread([r.cpu for r in rows[("small", w)]], "%.2f") for w in who_all[:2]]
+        print("| CPU seconds, 100 KiB | %s | |" % " | ".join(cells))
 
     print()
-    for mode in ("passive", "active"):
+    print("Where the time goes (medians, ms since the process start; data rate between STOR and 226):")
+    print("| case | program | greeting | STOR | 226 | end | data MiB/s |")
+    print("|---|---|---|---|---|---|---|")
+    for case in ("passive", "active", "small"):
+        for who in who_all:
+            got = [r.phases for r in rows.get((case, who), []) if r.phases]
+            if not got:
+                continue
+            g, st, d, e = (statistics.median(x[i] for x in got) for i in range(4))
+            size_mib = a.size if case != "small" else SMALL / MIB
+            print("| %s | %s | %.0f | %.0f | %.0f | %.0f | %.0f |" % (
+                case if case != "small" else "100 KiB", who, g, st, d, e,
+                size_mib / max(d - st, 0.001) * 1000))
+    print()
+    for mode in ("passive", "active") if large else ():
         p1 = med((mode, "Quillpost"), rate) / med((mode, "curl"), rate)
         print("P1 %-7s  Quillpost / curl speed  %.2f  (goal >= 0.60)  %s" %
               (mode, p1, "met" if p1 >= 0.6 else "NOT met"))
-    p2 = med(("small", "Quillpost"), lambda r: r.secs) / med(("small", "WinINet"), lambda r: r.secs)
-    print("P2          Quillpost / WinINet time, 100 KiB  %.2f  (goal <= 1.25)  %s" %
-          (p2, "met" if p2 <= 1.25 else "NOT met"))
-    for mode in ("passive", "active"):
+    if small:
+        p2 = med(("small", "Quillpost"), lambda r: r.secs) / med(("small", "WinINet"), lambda r: r.secs)
+        print("P2          Quillpost / WinINet time, 100 KiB  %.2f  (goal <= 1.25)  %s" %
+              (p2, "met" if p2 <= 1.25 else "NOT met"))
+    for mode in ("passive", "active") if large else ():
         p3 = med((mode, "Quillpost"), lambda r: r.cpu) / med((mode, "curl"), lambda r: r.cpu)
         print("P3 %-7s  Quillpost / curl CPU  %.1f  (goal <= 2.0)  %s" %
               (mode, p3, "met" if p3 <= 2.0 else "NOT met"))
-    grow = (max(peaks_big) - max(peaks_small)) / 1024
-    print("memory      peak working set of Quillpost.exe: %.1f MB (%d MiB) vs %.1f MB (100 KiB): "
-          "%+.1f MB  (goal <= 8)  %s" % (max(peaks_big) / 1024, a.size, max(peaks_small) / 1024, grow,
-                                         "met" if grow <= 8 else "NOT met"))
+    if large and small:
+        grow = (max(peaks_big) - max(peaks_small)) / 1024
+        print("memory      peak working set of Quillpost.exe: %.1f MB (%d MiB) vs %.1f MB (100 KiB): "
+              "%+.1f MB  (goal <= 8)  %s" % (max(peaks_big) / 1024, a.size, max(peaks_small) / 1024,
+                                             grow, "met" if grow <= 8 else "NOT met"))
+    elif large:
+        print("memory      peak working set of Quillpost.exe, %d MiB: %.1f MB" % (a.size, max(peaks_big) / 1024))
+    else:
+        print("memory      peak working set of Quillpost.exe, 100 KiB: %.1f MB" % (max(peaks_small) / 1024))
     for who, rows_ in lines.items():
         print()
         print("server timeline, last 100 KiB run of %s (ms since the process start):" % who)

@@ -313,8 +313,10 @@ private:
     // Blocks of file data per socket call. Every socket call under Wine is a
     // round trip to the wine server, so blocks are large; memory per
     // transfer stays bounded by them.
-    static constexpr int kSendBlock = 64 * 1024;
+    static constexpr int kSendBlock = 256 * 1024;
     static constexpr int kReceiveBlock = 64 * 1024;
+    // Blocks sent in one turn of the message loop (see sendNextBlock).
+    static constexpr int kBlocksPerTurn = 16;
     std::vector<char> ioBuffer_;  // one block, allocated on first use
 
     std::string savedPasvReply_;

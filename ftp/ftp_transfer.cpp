@@ -430,37 +430,46 @@ void FtpComponent::startSending()
     }
 }
 
-// One block per call; the socket's SendDone brings the next call once the
-// block has gone out, so a slow server slows the reading of the file.
+// Blocks go out one after another while Winsock takes each one whole; a
+// block it takes only in part stays queued in the socket, and the socket's
+// next FD_WRITE (SendDone) brings the next call, so a slow server slows the
+// reading of the file. After kBlocksPerTurn blocks the call returns to the
+// message loop, so that replies and cancels are not held up; the write
+// notice that the socket posted for the first block continues from there.
 void FtpComponent::sendNextBlock(int error)
 {
-    if (!localStream_) return;
-    if (progressAsksStop()) return;
-    if (error != 0) {
-        display("! Error #" + std::to_string(error) + " sending data");
-        noteTransferFault(426, "426 Error #" + std::to_string(error) + " sending data");
-        data_.Close();
+    for (int turn = 0; turn < kBlocksPerTurn; ++turn) {
+        if (!localStream_) return;
+        if (progressAsksStop()) return;
+        if (error != 0) {
+            display("! Error #" + std::to_string(error) + " sending data");
+            noteTransferFault(426, "426 Error #" + std::to_string(error) + " sending data");
+            data_.Close();
+            return;
+        }
+        if (endOfFile_ || !replyReady_ || !dataConnected_) return;
+        ioBuffer_.resize(kSendBlock);
+        char* const block = ioBuffer_.data();
+        const std::size_t n = std::fread(block, 1, kSendBlock, localStream_);
+        if (n > 0) {
+            bytesMoved_ += std::int64_t(n);
+            data_.Send(block, int(n));
+            if (!data_.AllSent()) return;
+            continue;
+        }
+        if (std::ferror(localStream_)) {
+            display("! Error reading file");
+            noteTransferFault(550, "550 Error reading local file " + LocalFileName);
+            data_.Close();
+            return;
+        }
+        // The server sees the end of the file as the end of the connection.
+        // The close is graceful (linger off): Winsock still delivers every
+        // byte it has taken before the connection ends, so no pause is needed.
+        data_.CloseLater();
+        endOfFile_ = true;
         return;
     }
-    if (endOfFile_ || !replyReady_ || !dataConnected_) return;
-    ioBuffer_.resize(kSendBlock);
-    char* const block = ioBuffer_.data();
-    const std::size_t n = std::fread(block, 1, kSendBlock, localStream_);
-    if (n > 0) {
-        bytesMoved_ += std::int64_t(n);
-        data_.Send(block, int(n));
-        return;
-    }
-    if (std::ferror(localStream_)) {
-        display("! Error reading file");
-        noteTransferFault(550, "550 Error reading local file " + LocalFileName);
-        data_.Close();
-        return;
-    }
-    // The server sees the end of the file as the end of the connection.
-    Sleep(100);
-    data_.CloseLater();
-    endOfFile_ = true;
 }
 
 void FtpComponent::finalReplySending(int code, const std::string&)

@@ -278,6 +278,7 @@ void XSocket::Connect()
     handle_ = h;
     closedReported_ = false;
     allSent_ = true;
+    writeNoticePosted_ = false;
     sendQueue_.clear();
     setState(SocketState::Opened);
 
@@ -397,6 +398,7 @@ void XSocket::Dup(SOCKET accepted)
     handle_ = accepted;
     closedReported_ = false;
     allSent_ = true;
+    writeNoticePosted_ = false;
     sendQueue_.clear();
     ApplyLinger();
     if (handle_ == INVALID_SOCKET) return;
@@ -416,6 +418,19 @@ int XSocket::Send(const char* data, int count)
         return 0;
     }
     int left = count;
+    bool blocked = false;
+    // Nothing queued: the bytes go to Winsock straight from the caller's
+    // buffer, and only what it does not take is copied into the queue.
+    if (sendQueue_.empty() && sockType_ == SOCK_STREAM) {
+        while (left > 0 && !blocked) {
+            const int n = sendSome(data, left);
+            if (n < 0) return count;  // the connection is gone
+            blocked = n == 0;
+            data += n;
+            left -= n;
+        }
+    }
+    if (left > 0) allSent_ = false;
     while (left > 0) {
         if (sendQueue_.empty() || sendQueue_.back().bytes.size() >= blockSize_)
             sendQueue_.emplace_back();
@@ -426,11 +441,13 @@ int XSocket::Send(const char* data, int count)
         data += n;
         left -= n;
     }
-    if (count > 0) allSent_ = false;
+    // Winsock said it would block: its FD_WRITE brings the rest.
+    if (blocked) return count;
     const SOCKET h = handle_;
-    // SendDone must come from the message loop, never from inside Send.
-    if (flushSendQueue() && handle_ == h && h != INVALID_SOCKET)
-        PostMessageA(window_, kMsgSocketEvent, WPARAM(h), FD_WRITE);
+    // SendDone must come from the message loop, never from inside Send. One
+    // posted notice serves every Send made before it is handled.
+    if (flushSendQueue() && handle_ == h && h != INVALID_SOCKET && !writeNoticePosted_)
+        writeNoticePosted_ = PostMessageA(window_, kMsgSocketEvent, WPARAM(h), FD_WRITE) != 0;
     return count;
 }
 
@@ -442,40 +459,46 @@ bool XSocket::flushSendQueue()
             sendQueue_.pop_front();
             continue;
         }
-        const int want = int(b.bytes.size() - b.readPos);
-        const int n = sockType_ == SOCK_DGRAM
-                          ? sendto(handle_, b.bytes.data() + b.readPos, want, 0,
-                                   reinterpret_cast<const sockaddr*>(&remote_), sizeof remote_)
-                          : send(handle_, b.bytes.data() + b.readPos, want, 0);
-        if (n == SOCKET_ERROR) {
-            const int e = WSAGetLastError();
-            switch (e) {
-            case WSAECONNRESET:
-            case WSAENOTSOCK:
-            case WSAENOTCONN:
-            case WSAEINVAL:
-            case WSAECONNABORTED:
-                // A lost connection is an event, not a failure of the sender.
-                lastError_ = e;
-                closedReported_ = true;
-                sendQueue_.clear();
-                Close();
-                if (OnClosed) OnClosed(e);
-                return false;
-            case WSAEWOULDBLOCK:
-                return false;
-            default:
-                reportWsaError(e, "TryToSend failed");
-                return false;
-            }
-        }
-        bytesSent_ += n;
+        const int n = sendSome(b.bytes.data() + b.readPos, int(b.bytes.size() - b.readPos));
+        if (n <= 0) return false;
         b.readPos += std::size_t(n);
         // After a partial send Winsock posts no FD_WRITE until a send has
         // failed with WSAEWOULDBLOCK, so the rest is tried at once.
     }
     allSent_ = true;
     return true;
+}
+
+int XSocket::sendSome(const char* data, int count)
+{
+    const int n = sockType_ == SOCK_DGRAM
+                      ? sendto(handle_, data, count, 0, reinterpret_cast<const sockaddr*>(&remote_),
+                               sizeof remote_)
+                      : send(handle_, data, count, 0);
+    if (n != SOCKET_ERROR) {
+        bytesSent_ += n;
+        return n;
+    }
+    const int e = WSAGetLastError();
+    switch (e) {
+    case WSAECONNRESET:
+    case WSAENOTSOCK:
+    case WSAENOTCONN:
+    case WSAEINVAL:
+    case WSAECONNABORTED:
+        // A lost connection is an event, not a failure of the sender.
+        lastError_ = e;
+        closedReported_ = true;
+        sendQueue_.clear();
+        Close();
+        if (OnClosed) OnClosed(e);
+        return -1;
+    case WSAEWOULDBLOCK:
+        return 0;
+    default:
+        reportWsaError(e, "TryToSend failed");
+        return -1;
+    }
 }
 
 int XSocket::Read(char* buffer, int size)
@@ -702,8 +725,10 @@ LRESULT XSocket::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
 void XSocket::socketEvent(WPARAM wParam, LPARAM lParam)
 {
     const SOCKET h = SOCKET(wParam);
-    if (h != handle_ || h == INVALID_SOCKET || paused_) return;
+    if (h != handle_ || h == INVALID_SOCKET) return;
     const int events = WSAGETSELECTEVENT(lParam);
+    if (events & FD_WRITE) writeNoticePosted_ = false;
+    if (paused_) return;
     const int error = WSAGETSELECTERROR(lParam);
     // A hook may close the socket; later bits then belong to a gone handle.
     auto gone = [&] { return handle_ != h; };

@@ -156,6 +156,9 @@ private:
     void socketEvent(WPARAM wParam, LPARAM lParam);
     void deliverData(int error);
     bool flushSendQueue();
+    // One send call: the bytes Winsock took, 0 when it would block, -1 when
+    // the connection is gone (closed, Closed fired) or the call failed.
+    int sendSome(const char* data, int count);
     void lookupFinished(HANDLE request, LPARAM lParam);
 
     SOCKET handle_ = INVALID_SOCKET;
@@ -177,6 +180,7 @@ private:
     std::deque<SendBlock> sendQueue_;
     std::size_t blockSize_ = 1514;
     bool allSent_ = true;
+    bool writeNoticePosted_ = false;  // Send's FD_WRITE notice is in the queue
     long eventMask_ = 0;
     bool paused_ = false;
     bool closedReported_ = false;

@@ -2,7 +2,9 @@
 // their refusals, events in their order, listen/accept/dup.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "ftp/xsocket.h"
 #include "scripted_server.h"
@@ -38,6 +40,25 @@ void aim(XSocket& s, unsigned port)
     s.SetProto("tcp");
     s.SetPort(std::to_string(port));
     s.SetAddr("127.0.0.1");
+}
+
+// A connection from `client` to `accepted` through a listener on loopback.
+void connectPair(XSocket& client, XSocket& accepted)
+{
+    XSocket listener;
+    listener.SetProto("tcp");
+    listener.SetAddr("0.0.0.0");
+    listener.SetPort("0");
+    bool incoming = false;
+    listener.OnIncomingConnection = [&](int) { incoming = true; };
+    listener.Listen();
+    aim(client, unsigned(listener.LocalPortNumber()));
+    client.Connect();
+    ASSERT_TRUE(pumpUntil(client, [&] {
+        return incoming && client.State() == SocketState::Connected;
+    }));
+    accepted.Dup(listener.Accept());
+    listener.Close();
 }
 
 } // namespace
@@ -203,6 +224,66 @@ TEST(XSocket, ListenAcceptDupCarryDataBothWays)
     accepted.Close(true);
     ASSERT_TRUE(pumpUntil(client, [&] { return clientClosed; }));
     EXPECT_EQ(client.State(), SocketState::Closed);
+}
+
+TEST(XSocket, OneSendDoneServesTheSendsBeforeIt)
+{
+    XSocket client, accepted;
+    int sendDone = 0;
+    client.OnSendDone = [&](int) { ++sendDone; };
+    connectPair(client, accepted);
+    ASSERT_TRUE(pumpUntil(client, [&] { return sendDone > 0; }));  // the connect's FD_WRITE
+    sendDone = 0;
+    std::string got;
+    accepted.OnDataReady = [&](int) {
+        char buf[64];
+        const int n = accepted.Read(buf, sizeof buf);
+        if (n > 0) got.append(buf, std::size_t(n));
+    };
+    client.Send("one ", 4);
+    client.Send("two ", 4);
+    client.Send("three", 5);
+    EXPECT_EQ(sendDone, 0);
+    ASSERT_TRUE(pumpUntil(client, [&] { return got == "one two three"; }));
+    client.PumpMessages();
+    EXPECT_EQ(sendDone, 1);
+}
+
+// The bytes Winsock does not take at once are queued behind those it took;
+// with a peer that stops reading, both parts must still arrive whole and in
+// order once it reads again.
+TEST(XSocket, BytesBeyondWhatWinsockTakesArriveWholeAndInOrder)
+{
+    XSocket client, accepted;
+    connectPair(client, accepted);
+    accepted.OnDataReady = [](int) {};  // the peer does not read for now
+    const auto byteAt = [](std::int64_t i) { return char((i * 7 + i / 251) & 0xFF); };
+    constexpr int kBlock = 256 * 1024;
+    std::vector<char> block(kBlock);
+    std::int64_t sent = 0;
+    for (int i = 0; i < 256 && client.AllSent(); ++i) {
+        for (int k = 0; k < kBlock; ++k) block[std::size_t(k)] = byteAt(sent + k);
+        ASSERT_EQ(client.Send(block.data(), kBlock), kBlock);
+        sent += kBlock;
+    }
+    ASSERT_FALSE(client.AllSent()) << "Winsock took " << sent << " bytes without blocking";
+    EXPECT_LT(client.BytesSent(), sent);
+
+    std::int64_t got = 0;
+    bool inOrder = true;
+    std::vector<char> buf(64 * 1024);
+    ASSERT_TRUE(pumpUntil(client, [&] {
+        for (;;) {
+            const int n = accepted.Read(buf.data(), int(buf.size()));
+            if (n <= 0) break;
+            for (int k = 0; k < n; ++k) inOrder = inOrder && buf[std::size_t(k)] == byteAt(got + k);
+            got += n;
+        }
+        return got == sent;
+    }, 20000));
+    EXPECT_TRUE(inOrder);
+    EXPECT_TRUE(client.AllSent());
+    EXPECT_EQ(client.BytesSent(), sent);
 }
 
 TEST(XSocket, LookupOfADottedNameAnswersAtOnce)

@@ -12,7 +12,9 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from drive import drive, make_file, md5_file, qptest  # noqa: E402
 
-SIZES = [0, 1, 1513, 1514, 1515, 4096, 64 * 1024 * 1024 + 7]
+# Around the send block (256 KiB) and the blocks sent in one turn of the
+# message loop (16), besides the small sizes and a large file.
+SIZES = [0, 1, 1513, 1514, 1515, 4096, 262143, 262144, 262145, 16 * 262144 + 1, 64 * 1024 * 1024 + 7]
 
 
 class Files:

@@ -13,9 +13,11 @@ Cases: a large file in passive and in active mode (--size MiB, default 256),
 and a 100 KiB file to the clipboard (median of --small-runs, default 5). The
 runs of the three programs alternate, so a busy machine slows them alike.
 Every upload is checked: the server's copy byte for byte, the clipboard's
-address. Prints the table, the goals P1 to P3, the memory figure (peak
-working set of Quillpost.exe, large file against 100 KiB), and the server's
-timeline of commands for the last small run of each Windows program.
+address. Prints the table, where the time goes (process start, server
+greeting, STOR, 226, process end, from the server's timestamped log), the
+goals P1 to P3, the memory figure (peak working set of Quillpost.exe, large
+file against 100 KiB), and the server's timeline of commands for the last
+small run of each Windows program.
 
 CPU seconds are those of the program's own process (user + system, from
 wait4); "wineserver" is the CPU the session's wineserver spent meanwhile,
@@ -25,6 +27,10 @@ The product is the i686 build (build-product/). On a machine that cannot run
 32-bit code the bench runs the x86_64 build of QP_BUILD and says so.
 
     bench/run_bench.py [--size 256] [--runs 3] [--small-runs 5]
+                       [--large-only | --small-only] [--programs BUILD]
+
+--programs compares another build (a folder with Quillpost.exe, getsize.exe
+and bench/wininet_upload.exe), for instance the one before a change.
 
 Needs tools/testbench --setup first (builds, booted Wine prefix).
 """
@@ -59,8 +65,11 @@ def runs_32bit():
         return False
 
 
-def programs():
-    """(folder of Quillpost.exe, getsize.exe, wininet_upload.exe; note)."""
+def programs(folder=None):
+    """(folder of Quillpost.exe and getsize.exe, wininet_upload.exe; note)."""
+    if folder:
+        folder = os.path.abspath(folder)
+        return folder, os.path.join(folder, "bench", "wininet_upload.exe"), "build in %s" % folder
     if runs_32bit():
         d = os.path.join(ROOT, "build-product")
         return d, os.path.join(d, "bench", "wininet_upload.exe"), "i686 product build (build-product/)"
@@ -245,9 +254,10 @@ def main():
     ap.add_argument("--small-runs", type=int, default=5, help="runs of the 100 KiB case (median)")
     ap.add_argument("--large-only", action="store_true", help="skip the 100 KiB case (no P2)")
     ap.add_argument("--small-only", action="store_true", help="only the 100 KiB case (P2)")
+    ap.add_argument("--programs", help="another build folder (Quillpost.exe, getsize.exe, bench/)")
     a = ap.parse_args()
 
-    prog_dir, wininet, note = programs()
+    prog_dir, wininet, note = programs(a.programs)
     work = tempfile.mkdtemp(prefix="qp-bench-")
     root = os.path.join(work, "root")
     os.makedirs(root)
@@ -341,19 +351,26 @@ def report(a, rows, peaks_big, peaks_small, lines):
         print("| CPU seconds, 100 KiB | %s | |" % " | ".join(cells))
 
     print()
-    print("Where the time goes (medians, ms since the process start; data rate between STOR and 226):")
-    print("| case | program | greeting | STOR | 226 | end | data MiB/s |")
+    print("Where the time goes (medians of each step, ms): process start to the server's greeting,")
+    print("greeting to STOR, STOR to 226 (the data), 226 to the end of the process:")
+    print("| case | program | start→greeting | →STOR | →226 | →end | data MiB/s |")
     print("|---|---|---|---|---|---|---|")
     for case in ("passive", "active", "small"):
         for who in who_all:
             got = [r.phases for r in rows.get((case, who), []) if r.phases]
             if not got:
                 continue
-            g, st, d, e = (statistics.median(x[i] for x in got) for i in range(4))
+            steps = [statistics.median(x[0] for x in got)]
+            steps += [statistics.median(x[i] - x[i - 1] for x in got) for i in (1, 2, 3)]
             size_mib = a.size if case != "small" else SMALL / MIB
             print("| %s | %s | %.0f | %.0f | %.0f | %.0f | %.0f |" % (
-                case if case != "small" else "100 KiB", who, g, st, d, e,
-                size_mib / max(d - st, 0.001) * 1000))
+                case if case != "small" else "100 KiB", who, steps[0], steps[1], steps[2], steps[3],
+                size_mib / max(steps[2], 0.001) * 1000))
+    for who in who_all:
+        got = [r.phases for r in rows.get(("small", who), []) if r.phases]
+        if got:
+            print("100 KiB runs of %s (greeting, STOR, 226, end): %s" % (
+                who, "  ".join("%.0f/%.0f/%.0f/%.0f" % p for p in got)))
     print()
     for mode in ("passive", "active") if large else ():
         p1 = med((mode, "Quillpost"), rate) / med((mode, "curl"), rate)

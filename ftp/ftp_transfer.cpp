@@ -438,38 +438,41 @@ void FtpComponent::startSending()
 // notice that the socket posted for the first block continues from there.
 void FtpComponent::sendNextBlock(int error)
 {
-    for (int turn = 0; turn < kBlocksPerTurn; ++turn) {
-        if (!localStream_) return;
-        if (progressAsksStop()) return;
-        if (error != 0) {
-            display("! Error #" + std::to_string(error) + " sending data");
-            noteTransferFault(426, "426 Error #" + std::to_string(error) + " sending data");
-            data_.Close();
-            return;
-        }
-        if (endOfFile_ || !replyReady_ || !dataConnected_) return;
-        ioBuffer_.resize(kSendBlock);
-        char* const block = ioBuffer_.data();
-        const std::size_t n = std::fread(block, 1, kSendBlock, localStream_);
-        if (n > 0) {
-            bytesMoved_ += std::int64_t(n);
-            data_.Send(block, int(n));
-            if (!data_.AllSent()) return;
-            continue;
-        }
-        if (std::ferror(localStream_)) {
-            display("! Error reading file");
-            noteTransferFault(550, "550 Error reading local file " + LocalFileName);
-            data_.Close();
-            return;
-        }
-        // The server sees the end of the file as the end of the connection.
-        // The close is graceful (linger off): Winsock still delivers every
-        // byte it has taken before the connection ends, so no pause is needed.
-        data_.CloseLater();
-        endOfFile_ = true;
-        return;
+    for (int turn = 0; turn < kBlocksPerTurn && sendOneBlock(error); ++turn) error = 0;
+}
+
+// True when a whole block went to Winsock and the next may follow at once.
+bool FtpComponent::sendOneBlock(int error)
+{
+    if (!localStream_) return false;
+    if (progressAsksStop()) return false;
+    if (error != 0) {
+        display("! Error #" + std::to_string(error) + " sending data");
+        noteTransferFault(426, "426 Error #" + std::to_string(error) + " sending data");
+        data_.Close();
+        return false;
     }
+    if (endOfFile_ || !replyReady_ || !dataConnected_) return false;
+    ioBuffer_.resize(kSendBlock);
+    char* const block = ioBuffer_.data();
+    const std::size_t n = std::fread(block, 1, kSendBlock, localStream_);
+    if (n > 0) {
+        bytesMoved_ += std::int64_t(n);
+        data_.Send(block, int(n));
+        return data_.AllSent();
+    }
+    if (std::ferror(localStream_)) {
+        display("! Error reading file");
+        noteTransferFault(550, "550 Error reading local file " + LocalFileName);
+        data_.Close();
+        return false;
+    }
+    // The server sees the end of the file as the end of the connection.
+    // The close is graceful (linger off): Winsock still delivers every byte
+    // it has taken before the connection ends, so no pause is needed.
+    data_.CloseLater();
+    endOfFile_ = true;
+    return false;
 }
 
 void FtpComponent::finalReplySending(int code, const std::string&)

@@ -141,7 +141,7 @@ def timed(argv, env, cwd, wineserver_pid=None, limit=600):
 
 
 class Bench:
-    def __init__(self, session, server, work, prog_dir, wininet):
+    def __init__(self, session, server, work, prog_dir, wininet, before_dir=None):
         self.s, self.server, self.work = session, server, work
         self.prog = os.path.join(work, "prog")
         self.base = os.path.join(work, "base")
@@ -151,6 +151,13 @@ class Bench:
         for name in ("Quillpost.exe", "getsize.exe"):
             shutil.copy(os.path.join(prog_dir, name), self.prog)
         shutil.copy(wininet, self.prog)
+        # Program folders by column: the product, optionally an earlier build.
+        self.folders = {"Quillpost": self.prog, "WinINet": self.prog}
+        if before_dir:
+            self.folders["before"] = os.path.join(work, "prog-before")
+            os.makedirs(self.folders["before"])
+            for name in ("Quillpost.exe", "getsize.exe"):
+                shutil.copy(os.path.join(before_dir, name), self.folders["before"])
         code, out = session.run(qptest.exe("app_upload_scramble.exe"), [server.password], timeout=60)
         if code != 0:
             raise SystemExit("password scrambling failed")
@@ -162,8 +169,9 @@ class Bench:
                          {"Set1": dict(common, PassiveMode="1"), "Set2": dict(common, PassiveMode="0")})
         self.wineserver = session.wineserver.pid
 
-    def windows_program(self, name, config, path):
-        argv = [qptest.WINE_RUN, os.path.join(self.prog, name), config, self.s.winpath(path)]
+    def windows_program(self, who, config, path):
+        name = "wininet_upload.exe" if who == "WinINet" else "Quillpost.exe"
+        argv = [qptest.WINE_RUN, os.path.join(self.folders[who], name), config, self.s.winpath(path)]
         return timed(argv, self.s.env, self.base, self.wineserver)
 
     def curl(self, path, passive):
@@ -255,6 +263,7 @@ def main():
     ap.add_argument("--large-only", action="store_true", help="skip the 100 KiB case (no P2)")
     ap.add_argument("--small-only", action="store_true", help="only the 100 KiB case (P2)")
     ap.add_argument("--programs", help="another build folder (Quillpost.exe, getsize.exe, bench/)")
+    ap.add_argument("--before", help="an earlier build folder, run as one more column")
     a = ap.parse_args()
 
     prog_dir, wininet, note = programs(a.programs)
@@ -264,12 +273,12 @@ def main():
     big = make_file(os.path.join(work, "big.bin"), a.size * MIB, seed=7)
     big_md5 = md5_file(big)
     rows = {}
-    peaks_big, peaks_small = [], []
     try:
         with qptest.Session("bench") as session, \
                 qptest.PyFtpd(root, timeline=True) as server:
-            b = Bench(session, server, work, prog_dir, wininet)
-            print("programs: %s" % note)
+            b = Bench(session, server, work, prog_dir, wininet, a.before)
+            windows = [w for w in ("Quillpost", "before", "WinINet") if w in b.folders]
+            print("programs: %s" % note + ("; before: %s" % a.before if a.before else ""))
             print("machine: %s, %d cores, %s; load %s" % (
                 os.uname().machine, os.cpu_count(), cpu_model(), " ".join(map(str, os.getloadavg()))))
             print("server: pyftpdlib on 127.0.0.1:%d; large file %d MiB, small file 100 KiB" %
@@ -277,35 +286,30 @@ def main():
             for passive in (() if a.small_only else (True, False)):
                 mode, config = ("passive", "1") if passive else ("active", "2")
                 for _ in range(a.runs):
-                    for who in ("Quillpost", "WinINet", "curl"):
+                    for who in windows + ["curl"]:
                         if who == "curl":
                             r = b.curl(big, passive)
                         else:
-                            exe = "Quillpost.exe" if who == "Quillpost" else "wininet_upload.exe"
-                            r = b.windows_program(exe, config, big)
+                            r = b.windows_program(who, config, big)
                             b.settle()
                         b.check_copy(big, big_md5)
                         r.phases = phases(server.log, r)
                         rows.setdefault((mode, who), []).append(r)
-                        if who == "Quillpost":
-                            peaks_big.append(r.peak_kib)
             lines = {}
             for i in range(0 if a.large_only else a.small_runs):
-                for who, exe in (("Quillpost", "Quillpost.exe"), ("WinINet", "wininet_upload.exe")):
+                for who in windows:
                     small = make_file(os.path.join(b.local, "small-%s-%d.bin" % (who.lower(), i)), SMALL, i)
                     since = time.time()
-                    r = b.windows_program(exe, "1", small)
+                    r = b.windows_program(who, "1", small)
                     until = time.time()
                     b.check_clipboard(small)
                     b.settle()
                     b.check_copy(small, md5_file(small))
                     r.phases = phases(server.log, r)
                     rows.setdefault(("small", who), []).append(r)
-                    if who == "Quillpost":
-                        peaks_small.append(r.peak_kib)
-                    lines[who] = timeline(server.log, since, until)
-                    lines[who].append("%7.1f ms  process end" % ((until - since) * 1000))
-        report(a, rows, peaks_big, peaks_small, lines)
+                    lines[LABELS[who]] = timeline(server.log, since, until)
+                    lines[LABELS[who]].append("%7.1f ms  process end" % ((until - since) * 1000))
+        report(a, rows, lines)
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
@@ -321,34 +325,40 @@ def cpu_model():
     return "?"
 
 
-def report(a, rows, peaks_big, peaks_small, lines):
+LABELS = {"Quillpost": "Quillpost", "before": "Quillpost before", "WinINet": "WinINet uploader",
+          "curl": "native curl -T"}
+
+
+def report(a, rows, lines):
     def rate(r):
         return a.size / r.secs
 
     def med(key, f):
         return statistics.median(f(r) for r in rows[key])
 
-    who_all = ("Quillpost", "WinINet", "curl")
-    print()
-    print("| case | Quillpost | WinINet uploader | native curl -T |")
-    print("|---|---|---|---|")
+    def line(title, case, f, fmt, unit="", who_list=None):
+        cells = [spread([f(r) for r in rows[(case, w)]], fmt) + unit if (case, w) in rows else ""
+                 for w in who_list or who_all]
+        print("| %s | %s |" % (title, " | ".join(cells)))
+
+    who_all = [w for w in ("Quillpost", "before", "WinINet", "curl") if any(k[1] == w for k in rows)]
+    ours = [w for w in ("Quillpost", "before") if w in who_all]
     large = ("passive", "Quillpost") in rows
-    for mode in ("passive", "active") if large else ():
-        cells = [spread([rate(r) for r in rows[(mode, w)]], "%.0f") + " MiB/s" for w in who_all]
-        print("| %d MiB, %s | %s |" % (a.size, mode, " | ".join(cells)))
     small = ("small", "Quillpost") in rows
-    if small:
-        cells = [spread([r.secs * 1000 for r in rows[("small", w)]], "%.0f") + " ms" for w in who_all[:2]]
-        print("| 100 KiB to the clipboard (median of %d) | %s | |" % (a.small_runs, " | ".join(cells)))
+    print()
+    print("| case | %s |" % " | ".join(LABELS[w] for w in who_all))
+    print("|---|%s" % ("---|" * len(who_all)))
     for mode in ("passive", "active") if large else ():
-        cells = [spread([r.cpu for r in rows[(mode, w)]], "%.2f") for w in who_all]
-        print("| CPU seconds, %d MiB %s | %s |" % (a.size, mode, " | ".join(cells)))
-    for mode in ("passive", "active") if large else ():
-        cells = [spread([r.server_cpu for r in rows[(mode, w)]], "%.2f") for w in who_all[:2]]
-        print("| wineserver CPU s, %d MiB %s | %s | |" % (a.size, mode, " | ".join(cells)))
+        line("%d MiB, %s" % (a.size, mode), mode, rate, "%.0f", " MiB/s")
     if small:
-        cells = [spread([r.cpu for r in rows[("small", w)]], "%.2f") for w in who_all[:2]]
-        print("| CPU seconds, 100 KiB | %s | |" % " | ".join(cells))
+        line("100 KiB to the clipboard (median of %d)" % a.small_runs, "small", lambda r: r.secs * 1000,
+             "%.0f", " ms")
+    for mode in ("passive", "active") if large else ():
+        line("CPU seconds, %d MiB %s" % (a.size, mode), mode, lambda r: r.cpu, "%.2f")
+    for mode in ("passive", "active") if large else ():
+        line("wineserver CPU s, %d MiB %s" % (a.size, mode), mode, lambda r: r.server_cpu, "%.2f")
+    if small:
+        line("CPU seconds, 100 KiB", "small", lambda r: r.cpu, "%.2f")
 
     print()
     print("Where the time goes (medians of each step, ms): process start to the server's greeting,")
@@ -364,35 +374,36 @@ def report(a, rows, peaks_big, peaks_small, lines):
             steps += [statistics.median(x[i] - x[i - 1] for x in got) for i in (1, 2, 3)]
             size_mib = a.size if case != "small" else SMALL / MIB
             print("| %s | %s | %.0f | %.0f | %.0f | %.0f | %.0f |" % (
-                case if case != "small" else "100 KiB", who, steps[0], steps[1], steps[2], steps[3],
-                size_mib / max(steps[2], 0.001) * 1000))
+                case if case != "small" else "100 KiB", LABELS[who], steps[0], steps[1], steps[2],
+                steps[3], size_mib / max(steps[2], 0.001) * 1000))
     for who in who_all:
         got = [r.phases for r in rows.get(("small", who), []) if r.phases]
         if got:
             print("100 KiB runs of %s (greeting, STOR, 226, end): %s" % (
-                who, "  ".join("%.0f/%.0f/%.0f/%.0f" % p for p in got)))
+                LABELS[who], "  ".join("%.0f/%.0f/%.0f/%.0f" % p for p in got)))
     print()
-    for mode in ("passive", "active") if large else ():
-        p1 = med((mode, "Quillpost"), rate) / med((mode, "curl"), rate)
-        print("P1 %-7s  Quillpost / curl speed  %.2f  (goal >= 0.60)  %s" %
-              (mode, p1, "met" if p1 >= 0.6 else "NOT met"))
-    if small:
-        p2 = med(("small", "Quillpost"), lambda r: r.secs) / med(("small", "WinINet"), lambda r: r.secs)
-        print("P2          Quillpost / WinINet time, 100 KiB  %.2f  (goal <= 1.25)  %s" %
-              (p2, "met" if p2 <= 1.25 else "NOT met"))
-    for mode in ("passive", "active") if large else ():
-        p3 = med((mode, "Quillpost"), lambda r: r.cpu) / med((mode, "curl"), lambda r: r.cpu)
-        print("P3 %-7s  Quillpost / curl CPU  %.1f  (goal <= 2.0)  %s" %
-              (mode, p3, "met" if p3 <= 2.0 else "NOT met"))
-    if large and small:
-        grow = (max(peaks_big) - max(peaks_small)) / 1024
-        print("memory      peak working set of Quillpost.exe: %.1f MB (%d MiB) vs %.1f MB (100 KiB): "
-              "%+.1f MB  (goal <= 8)  %s" % (max(peaks_big) / 1024, a.size, max(peaks_small) / 1024,
-                                             grow, "met" if grow <= 8 else "NOT met"))
-    elif large:
-        print("memory      peak working set of Quillpost.exe, %d MiB: %.1f MB" % (a.size, max(peaks_big) / 1024))
-    else:
-        print("memory      peak working set of Quillpost.exe, 100 KiB: %.1f MB" % (max(peaks_small) / 1024))
+    for who in ours:
+        for mode in ("passive", "active") if large else ():
+            p1 = med((mode, who), rate) / med((mode, "curl"), rate)
+            print("P1 %-7s  %s / curl speed  %.2f  (goal >= 0.60)  %s" %
+                  (mode, LABELS[who], p1, "met" if p1 >= 0.6 else "NOT met"))
+        if small:
+            p2 = med(("small", who), lambda r: r.secs) / med(("small", "WinINet"), lambda r: r.secs)
+            print("P2          %s / WinINet time, 100 KiB  %.2f  (goal <= 1.25)  %s" %
+                  (LABELS[who], p2, "met" if p2 <= 1.25 else "NOT met"))
+        for mode in ("passive", "active") if large else ():
+            p3 = med((mode, who), lambda r: r.cpu) / med((mode, "curl"), lambda r: r.cpu)
+            print("P3 %-7s  %s / curl CPU  %.1f  (goal <= 2.0)  %s" %
+                  (mode, LABELS[who], p3, "met" if p3 <= 2.0 else "NOT met"))
+        peak_big = max([r.peak_kib for m in ("passive", "active") for r in rows.get((m, who), [])] or [0]) / 1024
+        peak_small = max([r.peak_kib for r in rows.get(("small", who), [])] or [0]) / 1024
+        if large and small:
+            grow = peak_big - peak_small
+            print("memory      peak working set of %s: %.1f MB (%d MiB) vs %.1f MB (100 KiB): "
+                  "%+.1f MB  (goal <= 8)  %s" % (LABELS[who], peak_big, a.size, peak_small, grow,
+                                                 "met" if grow <= 8 else "NOT met"))
+        else:
+            print("memory      peak working set of %s: %.1f MB" % (LABELS[who], max(peak_big, peak_small)))
     for who, rows_ in lines.items():
         print()
         print("server timeline, last 100 KiB run of %s (ms since the process start):" % who)

@@ -17,7 +17,7 @@ export DEBIAN_FRONTEND=noninteractive
 # itself conflicts with vsftpd and is unpacked, not installed.
 QP_PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix cmake make wine wine32:i386
   wine64 xvfb xauth xclip xdotool python3-pyftpdlib vsftpd imagemagick googletest curl zip
-  procps file nsis fonts-wine
+  procps file nsis fonts-wine strace
   libhiredis0.14 libmemcached11 libmemcachedutil2 libpcre2-posix3 libsodium23 libsqlite3-0)
 
 # The product is the 32-bit build. Some hosts cannot execute 32-bit code at

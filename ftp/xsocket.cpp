@@ -424,7 +424,10 @@ int XSocket::Send(const char* data, int count)
     if (sendQueue_.empty() && sockType_ == SOCK_STREAM) {
         while (left > 0 && !blocked) {
             const int n = sendSome(data, left);
-            if (n < 0) return count;  // the connection is gone
+            if (n < 0) {  // the connection is gone, or the failure went to the error hook
+                allSent_ = false;
+                return count;
+            }
             blocked = n == 0;
             data += n;
             left -= n;

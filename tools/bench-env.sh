@@ -73,13 +73,18 @@ qp_start_display() {
   return 1
 }
 
+# Boots the prefix at every run, new or old. wineserver and Wine's services
+# (services.exe, winedevice.exe, plugplay.exe, svchost.exe, rpcss.exe) keep
+# the Unix standard error of whoever starts them first and outlive it; left
+# to the first test, they hold ctest's pipe until the test's time limit.
+# `wineserver -p` puts itself in the background once its socket is ready, so
+# every later Wine process finds it instead of starting its own.
 qp_start_wine() {
   mkdir -p "$QP_WINEPREFIX"
-  # wineserver inherits our output otherwise and holds CI's pipe open.
-  wineserver -p >/dev/null 2>&1 </dev/null &
-  if [ ! -f "$QP_WINEPREFIX/system.reg" ]; then
-    "$QP_ROOT/tools/wine-run" wineboot -i >/dev/null 2>&1 </dev/null
-  fi
+  wineserver -p >/dev/null 2>&1 </dev/null || true  # exit 2: one runs already
+  local init=()
+  [ -f "$QP_WINEPREFIX/system.reg" ] || init=(-i)
+  "$QP_ROOT/tools/wine-run" wineboot "${init[@]}" >/dev/null 2>&1 </dev/null
   # Tahoma, the face of Quillpost's windows, lies in every Windows fonts
   # folder. Debian's Wine does not load the copy in its data folder
   # (fonts-wine), so the prefix gets it where Windows has it; otherwise Wine

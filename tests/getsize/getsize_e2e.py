@@ -128,17 +128,21 @@ class Window:
         return path
 
 
-def red_pixels(png):
-    """Number of clearly red pixels in a PNG (the marked bar)."""
-    out = subprocess.run(["convert", png, "-depth", "8", "txt:-"], stdout=subprocess.PIPE, check=True,
-                         stdin=subprocess.DEVNULL, timeout=60).stdout.decode()
-    count = 0
+def bar_fill(png, box):
+    """(filled, red): pixels of the bar's filled part inside `box` (left, top,
+    right, bottom in the PNG) and how many of them are red (the mark). The
+    filled part is drawn in a saturated colour, the rest of the bar in grey."""
+    l, t, r, b = box
+    crop = "%dx%d+%d+%d" % (r - l, b - t, l, t)
+    out = subprocess.run(["convert", png, "+repage", "-crop", crop, "-depth", "8", "txt:-"], stdout=subprocess.PIPE,
+                         check=True, stdin=subprocess.DEVNULL, timeout=60).stdout.decode()
+    filled = red = 0
     for line in out.splitlines()[1:]:
-        rgb = line.split("(", 1)[1].split(")", 1)[0].split(",")[:3]
-        r, g, b = (float(v) for v in rgb)
-        if r > 150 and g < 90 and b < 90:
-            count += 1
-    return count
+        rgb = [float(v) for v in line.split("(", 1)[1].split(")", 1)[0].split(",")[:3]]
+        if max(rgb) - min(rgb) > 60:
+            filled += 1
+            red += rgb[0] > 150 and rgb[1] < 90 and rgb[2] < 90
+    return filled, red
 
 
 def getsize_running(session):
@@ -257,6 +261,8 @@ class GetSize(unittest.TestCase):
             s.xdotool("mouseup", 1)
             qptest.wait_until(lambda: w.rect()[:2] == (left - 150, top - 100), 10, "the window to move")
             left, top = w.last_rect[:2]
+            bl, bt, br, bb = map(int, s.info(w.bar)["rect"].split())
+            bar = (bl - left, bt - top, br - left, bb - top)
             unmarked = w.shot("unmarked")
             s.xdotool("mousemove", left + 120, top + 37)
             s.xdotool("mousedown", 3)
@@ -264,12 +270,16 @@ class GetSize(unittest.TestCase):
             s.xdotool("mouseup", 3)
             qptest.wait_until(lambda: r.section().get("Protect") == "1", 20, "Protect=1")
             qptest.wait_until(lambda: "markiert" in s.get_text(w.status), 20, "the mark in the status")
-            after = red_pixels(w.shot("marked"))
-            self.assertEqual(red_pixels(unmarked), 0)
-            # The bar is at least 5 % filled (wait_pos above): 17 of its 338
-            # pixels, 14 high. Its fill grows by bursts of the server, so a
-            # fixed larger count depends on when the screenshot falls.
-            self.assertGreater(after, 200)
+            # The mark colours the whole filled part, however far the upload
+            # has got (the bar repaints after the status line changed); before
+            # it, nothing in the bar is red.
+            def red_share():
+                filled, red = bar_fill(w.shot("marked"), bar)
+                return filled and red / filled >= 0.95
+            qptest.wait_until(red_share, 20, "the filled part of the bar to turn red", interval=0.2)
+            filled, red = bar_fill(unmarked, bar)
+            self.assertGreater(filled, 0)
+            self.assertEqual(red, 0)
             self.assertEqual(s.wait_exit(p, RUN_LIMIT), 0)
             self.assertEqual(os.path.getsize(r.server_file("neu.bin")), BIG)
             # Protected: nothing deleted, not recorded, the mark reset.

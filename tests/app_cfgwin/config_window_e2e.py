@@ -6,7 +6,6 @@ INI file and the shortcut files checked afterwards.
 Each test has its own session (display, Wine prefix, wineserver), so the
 tests can run in parallel: `config_window_e2e.py ConfigWindow.test_name`.
 QP_SHOTS=folder keeps screenshots of both windows there."""
-import collections
 import contextlib
 import os
 import subprocess
@@ -22,8 +21,6 @@ CB_SETCURSEL, CBN_SELCHANGE, BM_CLICK = 0x14E, 1, 0xF5
 EM_GETLIMITTEXT, EM_SETSEL, WM_COPY = 0xD5, 0xB1, 0x301
 ES_PASSWORD, ES_NUMBER, ES_AUTOHSCROLL, ES_READONLY = 0x20, 0x2000, 0x80, 0x800
 WS_EX_STATICEDGE = 0x20000
-
-Ctl = collections.namedtuple("Ctl", "hwnd id cls style exstyle x y w h enabled checked text")
 
 # Controls by their number in the window's table (1-based creation order).
 GROUP, SELECTOR, NAME, ACTIVE = 1, 2, 4, 5
@@ -139,88 +136,8 @@ def etched(row):
     return row.cls.lower() == "static" and row.style & 0x1F == 0x10
 
 
-def unescape(s):
-    out, i = [], 0
-    while i < len(s):
-        if s[i] == "\\" and i + 1 < len(s):
-            out.append({"t": "\t", "r": "\r", "n": "\n"}.get(s[i + 1], s[i + 1]))
-            i += 2
-        else:
-            out.append(s[i])
-            i += 1
-    return "".join(out)
-
-
-def escape(s):
-    return s.replace("\\", "\\\\").replace("\t", "\\t").replace("\r", "\\r").replace("\n", "\\n")
-
-
-class Driver:
-    """window_driver.exe running in the session: one process answers all
-    questions about windows (see window_driver.cpp)."""
-
-    def __init__(self, session):
-        self.proc = subprocess.Popen([qptest.WINE_RUN, qptest.exe("cfgwin_driver.exe")], env=session.env,
-                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                     cwd=session.dir)
-        session.procs.append(self.proc)
-
-    def close(self):
-        if self.proc.poll() is None:
-            self.proc.stdin.close()
-            try:
-                self.proc.wait(10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait(5)
-
-    def ask(self, *fields, check=True):
-        self.proc.stdin.write(("\t".join(escape(str(f)) for f in fields) + "\n").encode("cp1252"))
-        self.proc.stdin.flush()
-        lines = []
-        while True:
-            raw = self.proc.stdout.readline()
-            if not raw:
-                raise AssertionError("window driver ended")
-            line = raw.decode("cp1252").rstrip("\n")
-            if line == ".":
-                break
-            lines.append(line)
-        if check and lines and lines[0].startswith("!"):
-            raise AssertionError("driver: " + lines[0])
-        return lines
-
-    def children(self, hwnd):
-        rows = []
-        for line in self.ask("children", hwnd):
-            f = line.split("\t", 11)
-            rows.append(Ctl(int(f[0]), int(f[1]), f[2], int(f[3], 16), int(f[4], 16), int(f[5]), int(f[6]),
-                            int(f[7]), int(f[8]), f[9] == "1", int(f[10]), unescape(f[11])))
-        return rows
-
-    def text(self, hwnd):
-        return unescape(self.ask("text", hwnd)[0])
-
-    def wait_box(self, caption, timeout=15):
-        return qptest.wait_until(lambda: int(self.ask("box", caption)[0]), timeout, "box %r" % caption)
-
-    def answer(self, caption, button_id=qptest.IDOK, timeout=15):
-        """Waits for a message box with its text in place, presses a button,
-        waits until the box is gone; returns the text."""
-        box = self.wait_box(caption, timeout)
-        text = self.text(self._box_static(box))
-        self.ask("post", box, WM_COMMAND, button_id, 0)
-        qptest.wait_until(lambda: self.ask("exists", box)[0] == "0", timeout, "box %r gone" % caption)
-        return text
-
-    def _box_static(self, box):
-        for row in self.children(box):
-            if row.id == 0xFFFF:
-                return row.hwnd
-        raise AssertionError("message box without text")
-
-    def titles(self):
-        return [unescape(l.split("\t", 3)[3]) for l in self.ask("list")]
+unescape = qptest.unescape
+Driver = qptest.WindowDriver
 
 
 class Window:

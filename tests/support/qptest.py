@@ -10,6 +10,7 @@ in parallel. FTP server fixtures bind to 127.0.0.1 only, on free ports.
         text = s.answer("Fehler:", qptest.IDOK)
         assert s.clipboard() == b"http://..."
 """
+import collections
 import contextlib
 import os
 import random
@@ -332,6 +333,100 @@ class Session:
             return proc.wait(timeout)
         except subprocess.TimeoutExpired:
             raise TimeoutError_("program did not end within %s s" % timeout)
+
+
+# -- one process that answers many questions about windows -------------------
+
+def escape(text):
+    """Text as `winctl serve` reads it: tab, CR, LF and backslash escaped."""
+    return text.replace("\\", "\\\\").replace("\t", "\\t").replace("\r", "\\r").replace("\n", "\\n")
+
+
+def unescape(text):
+    out, i = [], 0
+    while i < len(text):
+        if text[i] == "\\" and i + 1 < len(text):
+            out.append({"t": "\t", "r": "\r", "n": "\n"}.get(text[i + 1], text[i + 1]))
+            i += 2
+        else:
+            out.append(text[i])
+            i += 1
+    return "".join(out)
+
+
+Control = collections.namedtuple("Control", "hwnd id cls style exstyle x y w h enabled checked text")
+WM_COMMAND = 0x111
+
+
+class WindowDriver:
+    """`winctl serve` running in a session: one Windows process answers all
+    questions about windows (commands at the top of winctl.cpp), which saves
+    starting a Wine process per question."""
+
+    def __init__(self, session):
+        # Its standard error goes nowhere: only the answers come through a pipe.
+        self.proc = subprocess.Popen([WINE_RUN, exe("winctl.exe"), "serve"], env=session.env,
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                     cwd=session.dir)
+        session.procs.append(self.proc)
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.stdin.close()
+            try:
+                self.proc.wait(10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait(5)
+
+    def ask(self, *fields, check=True):
+        """Sends one command; returns the answer's lines."""
+        self.proc.stdin.write(("\t".join(escape(str(f)) for f in fields) + "\n").encode("cp1252"))
+        self.proc.stdin.flush()
+        lines = []
+        while True:
+            raw = self.proc.stdout.readline()
+            if not raw:
+                raise AssertionError("winctl serve ended")
+            line = raw.decode("cp1252").rstrip("\n")
+            if line == ".":
+                break
+            lines.append(line)
+        if check and lines and lines[0].startswith("!"):
+            raise AssertionError("winctl serve: " + lines[0])
+        return lines
+
+    def children(self, hwnd):
+        rows = []
+        for line in self.ask("children", hwnd):
+            f = line.split("\t", 11)
+            rows.append(Control(int(f[0]), int(f[1]), f[2], int(f[3], 16), int(f[4], 16), int(f[5]), int(f[6]),
+                                int(f[7]), int(f[8]), f[9] == "1", int(f[10]), unescape(f[11])))
+        return rows
+
+    def text(self, hwnd):
+        return unescape(self.ask("text", hwnd)[0])
+
+    def wait_box(self, caption, timeout=15):
+        return wait_until(lambda: int(self.ask("box", caption)[0]), timeout, "box %r" % caption)
+
+    def answer(self, caption, button_id=IDOK, timeout=15):
+        """Waits for a message box with its text in place, presses a button,
+        waits until the box is gone; returns the text."""
+        box = self.wait_box(caption, timeout)
+        text = self.text(self._box_static(box))
+        self.ask("post", box, WM_COMMAND, button_id, 0)
+        wait_until(lambda: self.ask("exists", box)[0] == "0", timeout, "box %r gone" % caption)
+        return text
+
+    def _box_static(self, box):
+        for row in self.children(box):
+            if row.id == 0xFFFF:
+                return row.hwnd
+        raise AssertionError("message box without text")
+
+    def titles(self):
+        return [unescape(l.split("\t", 3)[3]) for l in self.ask("list")]
 
 
 # -- FTP servers -------------------------------------------------------------

@@ -23,7 +23,30 @@
 //   witems HWND                   items as "items", read through the Unicode messages
 //   focus HWND                    the focus window of the thread that owns HWND
 //   lnk PATH                      target, arguments and working folder of a shortcut
+//   serve                         stays running and answers questions (below)
 // Exit code 0 on success, 1 when nothing was found or a wait ran out.
+//
+// serve: one process answers many questions, so a test does not start a
+// Wine process for each. Reads one command per line from standard input
+// (fields separated by tabs, texts escaped as below) and answers with zero or
+// more lines followed by a line ".". A failure answers "!" + reason, then ".".
+//   children HWND   one line per child window, in creation order:
+//                   hwnd id class style exstyle x y w h enabled checked text
+//                   (x, y relative to HWND's client area; checked is a
+//                   button's BM_GETCHECK or a combo box's selection, else -1)
+//   items HWND      the entries of a combo box or list box
+//   text HWND       the window text
+//   settext HWND TEXT
+//   send HWND MSG WPARAM LPARAM    prints the result
+//   post HWND MSG WPARAM LPARAM
+//   list            top-level windows: hwnd visible class title
+//   box CAPTION     a visible message box (#32770) with this caption whose
+//                   text is in place, or 0
+//   rect HWND       screen rectangle: left top right bottom
+//   exists HWND     1 or 0
+// Texts are code page 1252; tab, CR, LF and backslash are written as \t, \r,
+// \n and \\. Fonts cannot be checked from outside: Wine answers WM_GETFONT
+// from another process with nothing.
 #include <windows.h>
 #include <objbase.h>
 #include <shlobj.h>
@@ -31,6 +54,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <string>
 #include <vector>
 #include <fcntl.h>
@@ -43,10 +67,14 @@ HWND hwndArg(const char* s) { return reinterpret_cast<HWND>(static_cast<intptr_t
 
 std::string textOf(HWND h)
 {
-    char buf[4096] = {};
     DWORD_PTR len = 0;
-    SendMessageTimeoutA(h, WM_GETTEXT, sizeof buf, reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG, 2000, &len);
-    return std::string(buf, std::strlen(buf));
+    SendMessageTimeoutA(h, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &len);
+    std::string buf(len + 2, '\0');
+    DWORD_PTR got = 0;
+    SendMessageTimeoutA(h, WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(buf.data()), SMTO_ABORTIFHUNG, 2000,
+                        &got);
+    buf.resize(std::strlen(buf.c_str()));
+    return buf;
 }
 
 std::string classOf(HWND h)
@@ -109,24 +137,23 @@ int printHwnd(HWND h)
 
 void out(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); }
 
-// Items of a list box or combo box read through the Unicode messages and
+// Items of a list box or combo box, read through the Unicode messages and
 // turned into the ANSI code page: Wine hands the ANSI item texts of another
 // process's list over cut after the first character.
-int listItemsWide(HWND h)
+std::vector<std::string> listItems(HWND h)
 {
     const bool combo = _strnicmp(classOf(h).c_str(), "COMBOBOX", 8) == 0;
     const LRESULT n = SendMessageW(h, combo ? CB_GETCOUNT : LB_GETCOUNT, 0, 0);
-    if (n < 0) return 1;
+    std::vector<std::string> items;
     for (LRESULT i = 0; i < n; ++i) {
         const LRESULT len = SendMessageW(h, combo ? CB_GETLBTEXTLEN : LB_GETTEXTLEN, i, 0);
         std::wstring w(len > 0 ? len + 1 : 1, L'\0');
         SendMessageW(h, combo ? CB_GETLBTEXT : LB_GETTEXT, i, reinterpret_cast<LPARAM>(w.data()));
         char buf[1024] = {};
         WideCharToMultiByte(CP_ACP, 0, w.c_str(), -1, buf, sizeof buf - 1, nullptr, nullptr);
-        out(buf);
-        std::printf("\n");
+        items.push_back(buf);
     }
-    return 0;
+    return items;
 }
 
 // The window with the keyboard focus in the thread that owns `h`.
@@ -136,6 +163,144 @@ HWND focusOfThread(HWND h)
     info.cbSize = sizeof info;
     if (!GetGUIThreadInfo(GetWindowThreadProcessId(h, nullptr), &info)) return nullptr;
     return info.hwndFocus;
+}
+
+// -- serve ------------------------------------------------------------------
+
+std::string escaped(const std::string& s)
+{
+    std::string out;
+    for (char c : s) {
+        switch (c) {
+        case '\t': out += "\\t"; break;
+        case '\r': out += "\\r"; break;
+        case '\n': out += "\\n"; break;
+        case '\\': out += "\\\\"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+std::string unescaped(const std::string& s)
+{
+    std::string out;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\\' && i + 1 < s.size()) {
+            const char n = s[++i];
+            out += n == 't' ? '\t' : n == 'r' ? '\r' : n == 'n' ? '\n' : n;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> fields(const std::string& line)
+{
+    std::vector<std::string> f;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t tab = line.find('\t', start);
+        f.push_back(line.substr(start, tab - start));
+        if (tab == std::string::npos) return f;
+        start = tab + 1;
+    }
+}
+
+void line(const std::string& s) { std::cout << s << '\n'; }
+
+void servedChildren(HWND top)
+{
+    std::vector<HWND> kids;
+    EnumChildWindows(top, collect, reinterpret_cast<LPARAM>(&kids));
+    for (HWND h : kids) {
+        RECT r{};
+        GetWindowRect(h, &r);
+        MapWindowPoints(nullptr, top, reinterpret_cast<POINT*>(&r), 2);
+        const std::string cls = classOf(h);
+        long checked = -1;
+        if (_stricmp(cls.c_str(), "Button") == 0)
+            checked = static_cast<long>(SendMessageA(h, BM_GETCHECK, 0, 0));
+        else if (_stricmp(cls.c_str(), "ComboBox") == 0)
+            checked = static_cast<long>(SendMessageA(h, CB_GETCURSEL, 0, 0));
+        char head[256];
+        std::snprintf(head, sizeof head, "%lld\t%d\t%s\t0x%08lx\t0x%08lx\t%ld\t%ld\t%ld\t%ld\t%d\t%ld\t",
+                      num(h), GetDlgCtrlID(h), cls.c_str(), static_cast<unsigned long>(GetWindowLongA(h, GWL_STYLE)),
+                      static_cast<unsigned long>(GetWindowLongA(h, GWL_EXSTYLE)), r.left, r.top, r.right - r.left,
+                      r.bottom - r.top, IsWindowEnabled(h) ? 1 : 0, checked);
+        line(head + escaped(textOf(h)));
+    }
+}
+
+// A message box seen while it is still being built has no text yet (the
+// static with identifier 0xFFFF).
+HWND readyBox(const std::string& caption)
+{
+    for (HWND h : topLevel()) {
+        if (classOf(h) != "#32770" || !IsWindowVisible(h) || textOf(h) != caption) continue;
+        HWND text = GetDlgItem(h, 0xFFFF);
+        if (text && !textOf(text).empty()) return h;
+    }
+    return nullptr;
+}
+
+bool served(const std::vector<std::string>& f)
+{
+    const std::string& c = f[0];
+    auto need = [&](std::size_t n) { return f.size() >= n + 1; };
+    const HWND h = f.size() > 1 ? hwndArg(f[1].c_str()) : nullptr;
+    if (c == "children" && need(1)) {
+        if (!IsWindow(h)) return false;
+        servedChildren(h);
+    } else if (c == "items" && need(1)) {
+        for (const std::string& item : listItems(h)) line(escaped(item));
+    } else if (c == "text" && need(1)) {
+        if (!IsWindow(h)) return false;
+        line(escaped(textOf(h)));
+    } else if (c == "settext" && need(2)) {
+        const std::string text = unescaped(f[2]);
+        DWORD_PTR r = 0;
+        SendMessageTimeoutA(h, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_ABORTIFHUNG, 2000, &r);
+    } else if ((c == "send" || c == "post") && need(4)) {
+        const UINT m = static_cast<UINT>(std::strtoul(f[2].c_str(), nullptr, 0));
+        const WPARAM w = static_cast<WPARAM>(std::strtoull(f[3].c_str(), nullptr, 0));
+        const LPARAM l = static_cast<LPARAM>(std::strtoll(f[4].c_str(), nullptr, 0));
+        if (c == "post") return PostMessageA(h, m, w, l) != 0;
+        DWORD_PTR r = 0;
+        if (!SendMessageTimeoutA(h, m, w, l, SMTO_ABORTIFHUNG, 5000, &r)) return false;
+        line(std::to_string(static_cast<long long>(static_cast<LONG_PTR>(r))));
+    } else if (c == "list") {
+        for (HWND top : topLevel())
+            line(std::to_string(num(top)) + "\t" + (IsWindowVisible(top) ? "1" : "0") + "\t" + classOf(top) + "\t" +
+                 escaped(textOf(top)));
+    } else if (c == "box" && need(1)) {
+        line(std::to_string(num(readyBox(unescaped(f[1])))));
+    } else if (c == "rect" && need(1)) {
+        RECT r{};
+        if (!GetWindowRect(h, &r)) return false;
+        line(std::to_string(r.left) + "\t" + std::to_string(r.top) + "\t" + std::to_string(r.right) + "\t" +
+             std::to_string(r.bottom));
+    } else if (c == "exists" && need(1)) {
+        line(IsWindow(h) ? "1" : "0");
+    } else {
+        return false;
+    }
+    return true;
+}
+
+int serve()
+{
+    _setmode(_fileno(stdin), _O_BINARY);
+    std::string input;
+    while (std::getline(std::cin, input)) {
+        if (!input.empty() && input.back() == '\r') input.pop_back();
+        if (input.empty()) continue;
+        if (!served(fields(input))) line("!failed: " + escaped(input));
+        line(".");
+        std::cout.flush();
+    }
+    return 0;
 }
 
 } // namespace
@@ -264,16 +429,8 @@ int main(int argc, char** argv)
             std::printf("%ld\n", static_cast<long>(SendMessageA(h, combo ? CB_GETCURSEL : LB_GETCURSEL, 0, 0)));
             return 0;
         }
-        // Item texts are read as wide text and converted: across processes
-        // Wine's 64-bit loader passes only the first byte of the ANSI form.
-        LRESULT n = SendMessageA(h, combo ? CB_GETCOUNT : LB_GETCOUNT, 0, 0);
-        for (LRESULT i = 0; i < n; ++i) {
-            LRESULT len = SendMessageW(h, combo ? CB_GETLBTEXTLEN : LB_GETTEXTLEN, i, 0);
-            std::wstring w(len > 0 ? len + 1 : 1, L'\0');
-            SendMessageW(h, combo ? CB_GETLBTEXT : LB_GETTEXT, i, reinterpret_cast<LPARAM>(w.data()));
-            char buf[1024] = {};
-            WideCharToMultiByte(CP_ACP, 0, w.c_str(), -1, buf, sizeof buf, nullptr, nullptr);
-            out(buf);
+        for (const std::string& item : listItems(h)) {
+            out(item);
             std::printf("\n");
         }
         return 0;
@@ -316,7 +473,15 @@ int main(int argc, char** argv)
         CoUninitialize();
         return rc;
     }
-    if (cmd == "witems") { need(1); return listItemsWide(hwndArg(argv[2])); }
+    if (cmd == "witems") {
+        need(1);
+        for (const std::string& item : listItems(hwndArg(argv[2]))) {
+            out(item);
+            std::printf("\n");
+        }
+        return 0;
+    }
+    if (cmd == "serve") return serve();
     if (cmd == "focus") { need(1); return printHwnd(focusOfThread(hwndArg(argv[2]))); }
     std::fprintf(stderr, "winctl: unknown command %s\n", cmd.c_str());
     return 2;

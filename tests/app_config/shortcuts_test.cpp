@@ -3,7 +3,7 @@
 #include "app/config/config_file.h"
 #include "app/config/shortcuts.h"
 #include "runtime/runtime.h"
-#include "tests/app_config/runtime_host.h"
+#include "tests/support/runtime_host.h"
 #include <gtest/gtest.h>
 
 namespace {

@@ -57,6 +57,9 @@ void runChildScenario()
     mark("end");
 }
 
+// This program started with "--child" runs the scenario instead of the tests.
+const bool childScenarioSet = setChildScenario(runChildScenario);
+
 namespace {
 
 // One child program with its log and marker files, ended and removed at

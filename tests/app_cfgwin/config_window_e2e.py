@@ -235,9 +235,7 @@ class Window:
 
 class ConfigWindow(unittest.TestCase):
     def session(self, name):
-        s = qptest.Session("cfgwin-" + name)
-        self.addCleanup(s.__exit__, None, None, None)
-        s.__enter__()
+        s = qptest.session_for(self, "cfgwin-" + name)
         self.driver = Driver(s)
         self.addCleanup(self.driver.close)
         self.base = os.path.join(s.dir, "base")

@@ -128,12 +128,7 @@ class SharedSession(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.shared = qptest.Session("up-" + cls.__name__.lower())
-        cls.shared.__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.shared.__exit__(None, None, None)
+        cls.shared = qptest.class_session(cls, "up-" + cls.__name__.lower())
 
     @contextlib.contextmanager
     def session(self):

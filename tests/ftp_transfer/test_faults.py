@@ -20,18 +20,14 @@ class FaultTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.work = tempfile.mkdtemp(prefix="qp-faults-")
+        cls.addClassCleanup(shutil.rmtree, cls.work, ignore_errors=True)
         cls.small = make_file(os.path.join(cls.work, "small.bin"), 5000, seed=3)
         cls.big = make_file(os.path.join(cls.work, "big.bin"), 3 * 1024 * 1024 + 11, seed=4)
         with open(cls.small, "rb") as f:
             cls.small_bytes = f.read()
         with open(cls.big, "rb") as f:
             cls.big_bytes = f.read()
-        cls.session = qptest.Session("ftp-faults").__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.session.__exit__(None, None, None)
-        shutil.rmtree(cls.work, ignore_errors=True)
+        cls.session = qptest.class_session(cls, "ftp-faults")
 
     @staticmethod
     def w(path):

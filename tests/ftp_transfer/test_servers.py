@@ -45,11 +45,8 @@ class RealServerCase:
 
     def setUp(self):
         self.work = tempfile.mkdtemp(prefix="qp-srv-")
-        self.session = qptest.Session("ftp-transfer").__enter__()
-
-    def tearDown(self):
-        self.session.__exit__(None, None, None)
-        shutil.rmtree(self.work, ignore_errors=True)
+        self.addCleanup(shutil.rmtree, self.work, ignore_errors=True)
+        self.session = qptest.session_for(self, "ftp-transfer")
 
     def check_mode(self, server, passive, base, server_dir):
         files = Files.get()

@@ -335,6 +335,22 @@ class Session:
             raise TimeoutError_("program did not end within %s s" % timeout)
 
 
+def session_for(test, name):
+    """A session for one test case, ended by the case's clean-up (also when
+    the case fails halfway)."""
+    s = Session(name).__enter__()
+    test.addCleanup(s.__exit__, None, None, None)
+    return s
+
+
+def class_session(cls, name):
+    """A session shared by the cases of a test class, run one after another;
+    call from setUpClass. It is ended after the class's last case."""
+    s = Session(name).__enter__()
+    cls.addClassCleanup(s.__exit__, None, None, None)
+    return s
+
+
 # -- one process that answers many questions about windows -------------------
 
 def escape(text):

@@ -202,8 +202,13 @@ class Session:
             subprocess.run(["wineserver", "-k"], env=self.env, stdin=subprocess.DEVNULL,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
         if getattr(self, "wineserver", None):
-            with contextlib.suppress(Exception):
+            # A wineserver that outlives the session would keep its Wine
+            # processes (and whatever files they hold) running.
+            try:
                 self.wineserver.wait(10)
+            except subprocess.TimeoutExpired:
+                self.wineserver.kill()
+                self.wineserver.wait(5)
         if self.xvfb and self.xvfb.poll() is None:
             self.xvfb.terminate()
             with contextlib.suppress(Exception):

@@ -31,6 +31,7 @@ struct UploadSettings {
     std::string ServerDirectory;  // normalised: no leading/trailing "/"
     std::string ServerWWWName;
     std::string ServerWWWDirectory;
+    int UseTLS = 0;  // 1: explicit FTPS required, never plain FTP
 };
 
 struct ProgramState {

@@ -12,6 +12,7 @@
 #include "app/folder_select.h"
 #include "app/history.h"
 #include "app/state.h"
+#include "app/tls_message.h"
 #include "ftp/ftp_command.h"
 #include "runtime/events.h"
 #include "runtime/files.h"
@@ -105,8 +106,15 @@ void runUpload()
         ftp::FtpCommand("SetProxy", {rt::Value(set.ProxyServer), rt::Value(set.ProxyPort)});
     if (set.PassiveMode != 0)
         ftp::FtpCommand("SetPassive", {rt::Value(1)});
+    if (set.UseTLS != 0)
+        ftp::FtpCommand("SetTls", {rt::Value(1)});
     ftp::FtpCommand("Connect", {rt::Value(set.Username), rt::Value(set.Password),
                                 rt::Value(set.ServerName), rt::Value(set.ServerPort)});
+    // A refused or untrusted encrypted connection is final: probing could
+    // only fail the same way, and plain FTP is never tried instead.
+    const std::string tlsText = tlsFailureMessage(ftp::lastTlsFailure(), set.ServerName);
+    if (!tlsText.empty())
+        failAndEnd(tlsText);
 
     // The connect result alone is not trusted: the server must also let us
     // into its root, for up to about ten seconds.

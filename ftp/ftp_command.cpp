@@ -140,6 +140,11 @@ rt::Value runSubcommand(const std::string& cmd, FtpComponent& c, const std::vect
         copyReply(c);
         return rt::Value(previous);
     }
+    if (cmd == "settls") {
+        const int previous = c.UseTls ? 1 : 0;
+        c.UseTls = numberArg(args, 0) != 0;
+        return rt::Value(previous);
+    }
     if (cmd == "disconnect") {
         if (!c.Connected()) {
             // Nothing to sign off from: the connection is gone already.
@@ -211,7 +216,7 @@ bool isSubcommand(const std::string& cmd)
     static const char* const names[] = {
         "setproxy", "connect", "download", "upload", "getfilesize", "deletefile", "rename",
         "listdir", "setdir", "makedir", "deletedir", "setpassive", "setbinary", "disconnect",
-        "getdir",
+        "getdir", "settls",
     };
     return std::find(std::begin(names), std::end(names), cmd) != std::end(names);
 }
@@ -255,6 +260,12 @@ rt::Value FtpCommand(const std::string& name, const std::vector<rt::Value>& args
 int connectedFlag() { return state().connected; }
 int lastReplyCode() { return state().lastCode; }
 std::string lastReplyText() { return state().lastText; }
+
+TlsFailure lastTlsFailure()
+{
+    FtpComponent* c = component().get();
+    return c ? c->LastTlsFailure() : TlsFailure{};
+}
 
 void registerNamedProcedure(const std::string& name, Procedure proc)
 {

@@ -1,4 +1,4 @@
-// The FTP command interface: one call with fifteen named subcommands over
+// The FTP command interface: one call with sixteen named subcommands over
 // the process's single FtpComponent, used synchronously from the program
 // thread. Names compare without regard to case.
 //
@@ -6,11 +6,14 @@
 //   upload local remote | getfilesize remote | deletefile remote
 //   rename old new | listdir localfile | setdir dir | makedir dir
 //   deletedir dir | setpassive n | setbinary n | disconnect | getdir
+//   settls n (not 0: explicit FTPS from the next connect on; the previous
+//   setting is returned; no network traffic)
 #pragma once
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
+#include "ftp/tls_session.h"
 #include "runtime/value.h"
 
 namespace ftp {
@@ -21,6 +24,8 @@ rt::Value FtpCommand(const std::string& name, const std::vector<rt::Value>& args
 int connectedFlag();          // 1 after a successful connect
 int lastReplyCode();
 std::string lastReplyText();
+// Why TLS failed in the last subcommand (problem None when it did not).
+TlsFailure lastTlsFailure();
 
 // The program's table of named procedures for names that are no subcommand.
 void registerNamedProcedure(const std::string& name,

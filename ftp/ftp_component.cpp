@@ -65,6 +65,20 @@ constexpr OperationSteps kOperations[] = {
     {FtpOperation::FullSize, kLogin | StepCwd | StepSize | StepQuit},
 };
 
+// The order in which pending steps run.
+constexpr std::uint32_t kStepOrder[] = {
+    StepOpen, StepAuthTls, StepUser, StepPass, StepPbsz, StepProt, StepCwd, StepCdup, StepType,
+    StepDataPort, StepRest, StepRetr, StepStor, StepAppe, StepList, StepNlst, StepSyst, StepMkd,
+    StepRmd, StepRnfr, StepRnto, StepSize, StepDele, StepPwd, StepRaw, StepQuit,
+};
+
+std::uint32_t firstPendingStep(std::uint32_t pending)
+{
+    for (std::uint32_t step : kStepOrder)
+        if (pending & step) return step;
+    return 0;
+}
+
 } // namespace
 
 const char* ftpStateName(FtpState s)
@@ -287,6 +301,7 @@ void FtpComponent::startSingle(FtpOperation op)
     savedCode_ = -1;
     error_ = 0;
     setFailText("");
+    noteTlsFailure({});
     try {
         (this->*request)();
     } catch (...) {
@@ -317,7 +332,10 @@ void FtpComponent::startSteps(FtpOperation op, std::uint32_t steps)
     finalError_ = 0;
     setFailText("");
     sequence_ = true;
+    // Explicit FTPS: the login goes out only inside TLS.
+    if (UseTls && (steps & StepOpen)) steps |= StepAuthTls | StepPbsz | StepProt;
     pendingSteps_ = steps;
+    noteTlsFailure({});
     keepRestartOffset_ = op == FtpOperation::RestartPut || op == FtpOperation::FullRestartTransmit;
     try {
         runNextStep();
@@ -358,7 +376,7 @@ void FtpComponent::runNextStep()
         endOperation(finalError_);
         return;
     }
-    const std::uint32_t step = pendingSteps_ & (~pendingSteps_ + 1);  // lowest bit
+    const std::uint32_t step = firstPendingStep(pendingSteps_);
     pendingSteps_ &= ~step;
     if (step == StepRetr && !(request_ == FtpRequest::Rest && ReplyCode() == 350))
         restartOffset_ = 0;
@@ -396,6 +414,9 @@ void FtpComponent::runStep(std::uint32_t step)
     case StepPwd: requestPwd(); break;
     case StepRaw: requestRaw(); break;
     case StepQuit: requestQuit(); break;
+    case StepAuthTls: requestAuthTls(); break;
+    case StepPbsz: requestPbsz(); break;
+    case StepProt: requestProt(); break;
     default: break;
     }
 }

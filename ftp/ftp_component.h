@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -51,10 +52,12 @@ const char* ftpStateName(FtpState s);
 enum class FtpRequest {
     None, Open, User, Pass, Cwd, Size, Mkd, Rmd, Rnfr, Rnto, Quit, Syst, Dele, Pwd,
     Raw, Type, Rest, Cdup, DataPort, Retr, Stor, Appe, List, Nlst, Stat, Abor,
+    AuthTls, Pbsz, Prot,
 };
 
-// Steps of multi-step operations, as bits; the bit order is the fixed order
-// in which pending steps run.
+// Steps of multi-step operations, as bits. Pending steps run in the order of
+// kStepOrder (ftp_component.cpp): by bit, except that the TLS steps follow
+// the step they belong to.
 enum FtpStep : std::uint32_t {
     StepOpen = 1u << 0,
     StepUser = 1u << 1,
@@ -79,6 +82,11 @@ enum FtpStep : std::uint32_t {
     StepPwd = 1u << 20,
     StepRaw = 1u << 21,
     StepQuit = 1u << 22,
+    // With UseTls: "AUTH TLS" and the handshake right after the greeting,
+    // "PBSZ 0" and "PROT P" right after the login.
+    StepAuthTls = 1u << 23,
+    StepPbsz = 1u << 24,
+    StepProt = 1u << 25,
 };
 
 // Operations a caller can start. The single requests run one request
@@ -121,6 +129,9 @@ public:
     bool PassiveTransfers = false;
     char TransferType = 'I';    // 'I' binary or 'A' text
     int WaitSeconds = 15;       // limit of synchronous waits; <= 0 means none
+    // Explicit FTPS: sign-on demands TLS (never falls back to plain FTP) and
+    // every data connection is TLS too, resuming the control session.
+    bool UseTls = false;
 
     // Offset for the restart operations (REST); kept by the restart put
     // operations, otherwise taken from the size of LocalFileName.
@@ -145,6 +156,8 @@ public:
     std::string QuotedDir() const;
     std::int64_t ReportedSize() const { return reportedSize_.load(); }
     bool Terminated() const { return ctrl_.Terminated(); }
+    // Why TLS failed in the last operation; problem None when it did not.
+    TlsFailure LastTlsFailure() const;
 
     // ---- hooks: optional observers, called on the owner thread ----------
     std::function<void(const std::string&)> OnDisplay;     // "> cmd", "< reply", "! ..."
@@ -165,6 +178,7 @@ public:
 
 private:
     using ReplyHandler = void (FtpComponent::*)(int code, const std::string& line);
+    using DataEvent = void (FtpComponent::*)(int error);
 
     // ---- engine (ftp_component.cpp) -------------------------------------
     void startOnOwner(FtpOperation op);
@@ -210,6 +224,19 @@ private:
     void requestRest();
     void requestCdup();
     void ordinaryReply(int code, const std::string& line);
+
+    // Explicit FTPS (ftp_tls.cpp).
+    void requestAuthTls();
+    void authTlsReply(int code, const std::string& line);
+    void controlTlsReady(bool ok);
+    void requestPbsz();
+    void requestProt();
+    // Starts TLS on a data connection that just stood up; `ready` runs once
+    // the handshake and the certificate check are through. A failure ends
+    // the transfer.
+    void startDataTls(DataEvent ready);
+    void noteTlsFailure(const TlsFailure& failure);
+    std::string serverNameForTls() const;
 
     // ---- shared with the transfer side ----------------------------------
     // Readiness checks before a request: "FTP component not ready" unless
@@ -269,6 +296,10 @@ private:
     ReplyBuffer input_;
     std::int64_t restartOffset_ = 0;
     bool keepRestartOffset_ = false;  // inside the restart put operations
+    // One per sign-on, shared by the control and data sessions so that
+    // Schannel resumes the control session on the data connections.
+    std::shared_ptr<TlsCredentials> tlsCredentials_;
+    TlsFailure tlsFailure_;  // behind textMutex_: read by the waiting thread
 
     // ==== Data connections and transfers: implemented in ftp_transfer.cpp ====
     // The engine calls the steps; message 1026 calls startSending; Cancel and
@@ -285,7 +316,6 @@ private:
     void startSending();
     void closeLocalFile();
 
-    using DataEvent = void (FtpComponent::*)(int error);
     // A socket hook that runs `handler` and turns a thrown failure into the
     // end of the transfer (an exception must never leave a window procedure).
     std::function<void(int)> dataHook(DataEvent handler);
@@ -300,6 +330,7 @@ private:
     void connectedForSending(int error);
     void sendNextBlock(int error);
     bool sendOneBlock(int error);
+    void sendingTlsReady(int error);  // ftp_tls.cpp
     void discardData(int error);
     void dataClosed(int error);
     void firstReplyReceiving(int code, const std::string& line);

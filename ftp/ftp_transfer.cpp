@@ -236,6 +236,7 @@ void FtpComponent::acceptForReceiving(int)
     data_.OnDataReady = dataHook(&FtpComponent::receiveData);
     data_.Dup(accepted);
     startTick_ = GetTickCount();
+    if (UseTls) startDataTls(nullptr);
 }
 
 void FtpComponent::connectedForReceiving(int error)
@@ -247,6 +248,7 @@ void FtpComponent::connectedForReceiving(int error)
     data_.OnClosed = dataHook(&FtpComponent::dataClosed);
     data_.OnDataReady = dataHook(&FtpComponent::receiveData);
     startTick_ = GetTickCount();
+    if (UseTls) startDataTls(nullptr);
 }
 
 void FtpComponent::receiveData(int)
@@ -363,10 +365,12 @@ void FtpComponent::connectedForSending(int error)
         failTransfer(550, "Unable to establish data connection, error #" + std::to_string(error));
         return;
     }
-    dataConnected_ = true;
     startTick_ = GetTickCount();
     data_.OnClosed = dataHook(&FtpComponent::dataClosed);
     replyHandler_ = &FtpComponent::firstReplySending;
+    // The server starts its side of the handshake once it has the command.
+    if (UseTls) startDataTls(&FtpComponent::sendingTlsReady);
+    else dataConnected_ = true;
     sendRequest(sendCommandText_);
 }
 
@@ -385,6 +389,10 @@ void FtpComponent::acceptForSending(int)
         throw FtpFailure("getsockopt(SO_SNDBUF) failed");
     data_.SetLinger(0, 10);
     data_.ApplyLinger();
+    if (UseTls) {
+        startDataTls(&FtpComponent::sendingTlsReady);
+        return;
+    }
     dataConnected_ = true;
     // The first reply may have come before the connection: start from the
     // message loop, never inside this event.

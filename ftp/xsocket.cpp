@@ -167,6 +167,7 @@ void XSocket::resetSettings()
     addrResolved_ = portResolved_ = bindPortResolved_ = protoResolved_ = false;
     lingerMode_ = 1;
     lingerSeconds_ = 0;
+    tlsReset();
 }
 
 void XSocket::ClearHooks()
@@ -178,6 +179,7 @@ void XSocket::ClearHooks()
     OnClosed = nullptr;
     OnLookupDone = nullptr;
     OnStateChanged = nullptr;
+    OnTlsReady = nullptr;
 }
 
 // ---- failures --------------------------------------------------------------
@@ -417,6 +419,12 @@ int XSocket::Send(const char* data, int count)
         reportWsaError(WSAENOTCONN, "Send");
         return 0;
     }
+    return tls_ ? tlsSend(data, count) : sendWire(data, count);
+}
+
+// Queues bytes as they go onto the wire and flushes the queue.
+int XSocket::sendWire(const char* data, int count)
+{
     int left = count;
     bool blocked = false;
     // Nothing queued: the bytes go to Winsock straight from the caller's
@@ -506,6 +514,7 @@ int XSocket::sendSome(const char* data, int count)
 
 int XSocket::Read(char* buffer, int size)
 {
+    if (tls_) return tlsRead(buffer, size);
     const int n = recv(handle_, buffer, size, 0);
     if (n == SOCKET_ERROR) {
         lastError_ = WSAGetLastError();
@@ -531,6 +540,7 @@ void XSocket::Close(bool shutdownFirst)
         return;
     }
     if (State() == SocketState::Closed) return;
+    if (tls_) tlsSendGoodbye();
     if (shutdownFirst) shutdown(handle_, SD_SEND);
     WSAAsyncSelect(handle_, window_, 0, 0);
     int error = 0;
@@ -774,6 +784,8 @@ void XSocket::deliverData(int error)
     const SOCKET h = handle_;
     for (;;) {
         lastError_ = 0;
+        // Handshake records are the TLS layer's, never the owner's.
+        if (tlsHandshaking_) return tlsHandshakeRead();
         const std::int64_t before = bytesReceived_;
         if (OnDataReady) {
             OnDataReady(error);
@@ -799,7 +811,7 @@ void XSocket::deliverData(int error)
             lastError_ = WSAGetLastError();
             return;
         }
-        if (pending == 0) return;
+        if (pending == 0 && tlsPlain_.empty()) return;
     }
 }
 

@@ -21,10 +21,12 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "ftp/ftp_error.h"
+#include "ftp/tls_session.h"
 
 namespace ftp {
 
@@ -133,6 +135,18 @@ public:
     // When set, PumpMessages calls it instead of pumping itself.
     std::function<void()> PumpReplacement;
 
+    // ---- TLS on this connection (xsocket_tls.cpp) -------------------------
+    // Starts the client handshake on a Connected socket; throws FtpFailure
+    // when it cannot start. TlsReady fires once: true when the handshake and
+    // the certificate check are through, false when they failed (the reason
+    // is in Tls()->Failure()). From then on Send takes and Read returns
+    // plaintext, and DataReady fires only when plaintext is ready. Close
+    // sends close_notify and ends the TLS session.
+    void StartTls(std::unique_ptr<TlsSession> session);
+    bool TlsEstablished() const { return tls_ && !tlsHandshaking_ && tlsReadyReported_; }
+    const TlsSession* Tls() const { return tls_.get(); }
+    std::function<void(bool ok)> OnTlsReady;
+
     // Clears the event hooks (not the error hook or pump replacement).
     void ClearHooks();
 
@@ -160,6 +174,14 @@ private:
     // the connection is gone (closed, Closed fired) or the call failed.
     int sendSome(const char* data, int count);
     void lookupFinished(HANDLE request, LPARAM lParam);
+    int sendWire(const char* data, int count);
+    // TLS (xsocket_tls.cpp)
+    int tlsSend(const char* data, int count);
+    int tlsRead(char* buffer, int size);
+    void tlsHandshakeRead();
+    void tlsContinueHandshake(bool endOfStream);
+    void tlsSendGoodbye();
+    void tlsReset();
 
     SOCKET handle_ = INVALID_SOCKET;
     std::atomic<SocketState> state_{SocketState::Closed};
@@ -199,6 +221,14 @@ private:
     std::int64_t bytesReceived_ = 0;
     std::int64_t bytesSent_ = 0;
     std::atomic<bool> terminated_{false};
+
+    std::unique_ptr<TlsSession> tls_;
+    std::string tlsIn_;     // received bytes not yet decrypted (a partial record at most)
+    std::string tlsPlain_;  // decrypted bytes the owner has not read yet
+    std::string tlsHeld_;   // plaintext sent during a renegotiation, encrypted after it
+    bool tlsHandshaking_ = false;
+    bool tlsReadyReported_ = false;
+    bool tlsClosed_ = false;  // close_notify or end of stream seen
 };
 
 } // namespace ftp

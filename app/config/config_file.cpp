@@ -94,6 +94,7 @@ void loadIntoWindow(int configNumber, const ConfigControls& c)
     setChecked(c.DirSel, dirSel);
     setChecked(c.Active, s.number("Active"));
     setChecked(c.DelClick, s.number("DelClick"));
+    setChecked(c.UseTLS, s.number("UseTLS"));
     rt::enable(c.ServerWWWDirectory, dirSel == 0);
 }
 
@@ -124,6 +125,7 @@ void saveFromWindow(int configNumber, const ConfigControls& c)
     s.write("Ask", checked(c.Ask));
     s.write("DirSel", checked(c.DirSel));
     s.write("DelClick", checked(c.DelClick));
+    s.write("UseTLS", checked(c.UseTLS));
 }
 
 UploadSettings readUploadSettings(const std::string& iniPath, int configNumber)
@@ -145,6 +147,7 @@ UploadSettings readUploadSettings(const std::string& iniPath, int configNumber)
     u.ServerDirectory = normaliseServerDirectory(s.text("ServerDirectory"));
     u.ServerWWWName = s.text("ServerWWWName");
     u.ServerWWWDirectory = s.text("ServerWWWDirectory");
+    u.UseTLS = s.number("UseTLS");
     return u;
 }
 

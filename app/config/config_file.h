@@ -43,13 +43,14 @@ struct ConfigControls {
     rt::Handle UseClipboardFunction = 0;  // check box "&URL nach Upload ..."
     rt::Handle Ask = 0;                   // check box "&Vor dem Überschreiben fragen"
     rt::Handle DirSel = 0;                // check box "&Ordnerwahl vor Upload anbieten"
+    rt::Handle UseTLS = 0;                // check box "Verschlüsselte Verbindung (FTPS)"
 };
 
 // Fills the controls from section "Set" + configNumber of state().iniPath,
 // key by key: ConfigName, ServerName, ServerPort, Username, Password
 // (unscrambled), ServerDirectory, ProxyServer, ProxyPort, ServerWWWName,
 // ServerWWWDirectory, DelOld, DirSel, UseClipboardFunction, PassiveMode, Ask,
-// Active, DelClick. Blank texts show the window defaults above. Also sets
+// Active, DelClick, UseTLS. Blank texts show the window defaults above. Also sets
 // the enabled states that follow from the values: DelClick enabled exactly
 // when DelOld != 0; the keep list and ServerWWWDirectory enabled exactly
 // when DirSel == 0. The window's own coupling flags are not touched.
@@ -61,14 +62,14 @@ void loadIntoWindow(int configNumber, const ConfigControls& controls);
 // and writes ConfigName), then writes Active, UseClipboardFunction, DelOld,
 // PassiveMode, ServerName, ServerPort, Username, Password (scrambled),
 // ServerDirectory, ServerWWWName, ServerWWWDirectory, ProxyServer,
-// ProxyPort, Ask, DirSel, DelClick in this order.
+// ProxyPort, Ask, DirSel, DelClick, UseTLS in this order.
 void saveFromWindow(int configNumber, const ConfigControls& controls);
 
 // Reads the settings of section "Set" + configNumber of iniPath for an
 // upload, in the order UseClipboardFunction, DirSel, Ask, DelOld, DelClick,
 // ProxyServer, ProxyPort, ServerName, PassiveMode, ServerPort, Username,
 // Password (unscrambled), ServerDirectory (normalised), ServerWWWName,
-// ServerWWWDirectory. No defaults: missing keys give "" or 0.
+// ServerWWWDirectory, UseTLS. No defaults: missing keys give "" or 0.
 UploadSettings readUploadSettings(const std::string& iniPath, int configNumber);
 
 // Pure normalisations.

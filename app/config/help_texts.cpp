@@ -1,4 +1,4 @@
-// The texts of the fourteen help boxes, in the order in which the help
+// The texts of the fifteen help boxes, in the order in which the help
 // buttons are numbered.
 #include "app/config/help_texts.h"
 
@@ -59,6 +59,10 @@ const char* const kHelpTexts[kHelpCount] = {
     "gesetzt, die Sie mit Rechtsklick auf das Upload-Fenster bestimmen.\r\n"
     "\r\n"
     "Die Farbe des Fortschrittbalkens färbt sich zur Signalisierung.",
+    // 15: encrypted connection
+    "Überträgt Anmeldung und Dateien verschlüsselt (FTPS mit AUTH TLS). Das Zertifikat\r\n"
+    "des Servers wird geprüft; ist es nicht vertrauenswürdig, abgelaufen oder für einen\r\n"
+    "anderen Namen ausgestellt, wird nichts übertragen. Der Server muss FTPS anbieten.",
 };
 
 } // namespace

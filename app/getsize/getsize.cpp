@@ -60,6 +60,7 @@ bool connectLikeTheRun(const app::UploadSettings& set, const Arguments& args, HW
     if (!rt::trim(set.ProxyServer).empty())
         ftp::FtpCommand("setproxy", {rt::Value(set.ProxyServer), rt::Value(set.ProxyPort)});
     if (set.PassiveMode != 0) ftp::FtpCommand("setpassive", {rt::Value(1)});
+    if (set.UseTLS != 0) ftp::FtpCommand("settls", {rt::Value(1)});
     ftp::FtpCommand("connect", {rt::Value(set.Username), rt::Value(args.password),
                                 rt::Value(set.ServerName), rt::Value(set.ServerPort)});
     int probes = 0;

@@ -4,6 +4,7 @@
 
 #include "app/address.h"
 #include "app/history_logic.h"
+#include "app/tls_message.h"
 #include "app/upload_run.h"
 
 namespace {
@@ -187,3 +188,40 @@ TEST(DecideHistory, SuccessiveFilesOfOneRunKeepFive)
 }
 
 } // namespace
+
+// The "Fehler:" text of a connection that could not be encrypted: the
+// reason in German, the certificate's subject when one was seen, and always
+// the assurance that nothing went over.
+TEST(TlsFailureText, ReasonTable)
+{
+    using ftp::TlsProblem;
+    struct Row {
+        TlsProblem problem;
+        const char* subject;
+        std::string text;
+    };
+    const std::string none = "\r\n\r\nEs wurde nichts übertragen.";
+    const Row rows[] = {
+        {TlsProblem::None, "", ""},
+        {TlsProblem::Refused, "",
+         "Der Server ftp.example.com bietet keine verschlüsselte Verbindung (FTPS) an." + none},
+        {TlsProblem::Handshake, "",
+         "Die verschlüsselte Verbindung zum Server ftp.example.com konnte nicht aufgebaut werden." +
+             none},
+        {TlsProblem::Untrusted, "CN=selbst",
+         "Das Zertifikat des Servers ist nicht vertrauenswürdig.\r\n\r\nZertifikat: CN=selbst" + none},
+        {TlsProblem::Expired, "O=Test, CN=localhost",
+         "Das Zertifikat des Servers ist abgelaufen.\r\n\r\nZertifikat: O=Test, CN=localhost" + none},
+        {TlsProblem::WrongName, "CN=other.example",
+         "Das Zertifikat des Servers gilt nicht für den Namen ftp.example.com.\r\n\r\n"
+         "Zertifikat: CN=other.example" + none},
+        {TlsProblem::Certificate, "", "Das Zertifikat des Servers wurde abgelehnt." + none},
+    };
+    for (const Row& r : rows) {
+        ftp::TlsFailure f;
+        f.problem = r.problem;
+        f.subject = r.subject;
+        f.detail = "English detail that users never see";
+        EXPECT_EQ(app::tlsFailureMessage(f, "ftp.example.com"), r.text) << ftp::tlsProblemName(r.problem);
+    }
+}

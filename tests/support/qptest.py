@@ -502,10 +502,11 @@ class Vsftpd(_Server):
     """vsftpd on 127.0.0.1 with anonymous login; uploads go into the folder
     `upload` of its root (vsftpd refuses a writable anonymous root)."""
 
-    def __init__(self, workdir, port=None):
+    def __init__(self, workdir, port=None, extra=()):
         self.workdir = workdir
         self.port = port or free_port()
         self.proc = None
+        self.extra = list(extra)  # further configuration lines; later lines win
         self.root = os.path.join(workdir, "anon")
         self.upload = os.path.join(self.root, "upload")
 
@@ -529,7 +530,7 @@ class Vsftpd(_Server):
                 "pasv_min_port=%d" % lo, "pasv_max_port=%d" % hi, "pasv_address=127.0.0.1",
                 "port_enable=YES", "connect_from_port_20=NO", "seccomp_sandbox=NO",
                 "secure_chroot_dir=/var/run/vsftpd/empty", "log_ftp_protocol=YES",
-                "vsftpd_log_file=" + os.path.join(self.workdir, "vsftpd.log"), ""]))
+                "vsftpd_log_file=" + os.path.join(self.workdir, "vsftpd.log")] + self.extra + [""]))
         os.chown(conf, 0, 0)
         os.chmod(conf, 0o600)
         self.proc = subprocess.Popen(["vsftpd", conf], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,

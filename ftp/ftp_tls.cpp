@@ -1,0 +1,119 @@
+// Explicit FTPS (RFC 4217) in FtpComponent: "AUTH TLS" and the handshake
+// right after the greeting, "PBSZ 0" and "PROT P" after the login, and TLS
+// on every data connection, resuming the control connection's session.
+// A refusal or a failed certificate check ends the sign-on; there is no
+// fallback to plain FTP.
+#include "ftp/ftp_component.h"
+
+namespace ftp {
+
+TlsFailure FtpComponent::LastTlsFailure() const
+{
+    std::lock_guard<std::mutex> lock(textMutex_);
+    return tlsFailure_;
+}
+
+void FtpComponent::noteTlsFailure(const TlsFailure& failure)
+{
+    std::lock_guard<std::mutex> lock(textMutex_);
+    // The first reason counts; an empty failure starts a new operation.
+    if (failure.problem == TlsProblem::None || tlsFailure_.problem == TlsProblem::None)
+        tlsFailure_ = failure;
+}
+
+// The certificate must name the host we connect to: through a proxy that
+// passes TLS through, that is the proxy.
+std::string FtpComponent::serverNameForTls() const
+{
+    return UseProxy == 1 ? ProxyHost : Host;
+}
+
+void FtpComponent::requestAuthTls()
+{
+    checkRequest(FtpRequest::AuthTls);
+    tlsCredentials_ = std::make_shared<TlsCredentials>();
+    setRequest(FtpRequest::AuthTls, {234}, &FtpComponent::authTlsReply);
+    sendRequest("AUTH TLS");
+}
+
+void FtpComponent::authTlsReply(int code, const std::string&)
+{
+    if (code != 234) {
+        error_ = code;
+        fillFailText();
+        noteTlsFailure({TlsProblem::Refused, "", "AUTH TLS refused"});
+        finishRequest(code);
+        return;
+    }
+    // The request stays open until the handshake is through.
+    ctrl_.OnTlsReady = [this](bool ok) { guarded([&] { controlTlsReady(ok); }); };
+    ctrl_.StartTls(std::make_unique<TlsSession>(tlsCredentials_, serverNameForTls()));
+}
+
+void FtpComponent::controlTlsReady(bool ok)
+{
+    if (ok) {
+        display("! TLS established");
+        finishRequest(0);
+        return;
+    }
+    TlsFailure failure;
+    if (const TlsSession* tls = ctrl_.Tls()) failure = tls->Failure();
+    if (failure.problem == TlsProblem::None) failure.problem = TlsProblem::Handshake;
+    noteTlsFailure(failure);
+    std::string text = "500 TLS: " + failure.detail;
+    if (!failure.subject.empty()) text += " (" + failure.subject + ")";
+    display("! " + text);
+    setReply(500, text);
+    error_ = 500;
+    fillFailText();
+    ctrl_.Close();  // the close finishes the request with the error
+}
+
+void FtpComponent::requestPbsz()
+{
+    checkRequest(FtpRequest::Pbsz);
+    setRequest(FtpRequest::Pbsz, {200});
+    sendRequest("PBSZ 0");
+}
+
+void FtpComponent::requestProt()
+{
+    checkRequest(FtpRequest::Prot);
+    setRequest(FtpRequest::Prot, {200});
+    sendRequest("PROT P");
+}
+
+void FtpComponent::startDataTls(DataEvent ready)
+{
+    if (!tlsCredentials_) throw FtpFailure("TLS: not signed on with TLS");
+    data_.OnTlsReady = [this, ready](bool ok) {
+        try {
+            if (!ok) {
+                TlsFailure failure;
+                if (const TlsSession* tls = data_.Tls()) failure = tls->Failure();
+                if (failure.problem == TlsProblem::None) failure.problem = TlsProblem::Handshake;
+                noteTlsFailure(failure);
+                failTransfer(426, "426 TLS on the data connection: " + failure.detail);
+                return;
+            }
+            if (ready) (this->*ready)(0);
+        } catch (const std::exception& e) {
+            failTransfer(426, std::string("426 ") + e.what());
+        }
+    };
+    data_.StartTls(std::make_unique<TlsSession>(tlsCredentials_, serverNameForTls()));
+}
+
+// The data connection for a STOR/APPE carries file bytes only inside TLS.
+void FtpComponent::sendingTlsReady(int)
+{
+    dataConnected_ = true;
+    if (!replyReady_) return;
+    if (PassiveTransfers)
+        sendNextBlock(0);
+    else if (startTick_ == 0)
+        PostMessageA(window_, kMsgStartSending, 0, 0);
+}
+
+} // namespace ftp

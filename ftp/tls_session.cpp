@@ -1,0 +1,326 @@
+// Schannel client sessions: credentials, the handshake loop, the
+// certificate check, record encryption and decryption, close_notify.
+#include "ftp/tls_session.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "ftp/ftp_error.h"
+#include "ftp/tls_record.h"
+
+namespace ftp {
+namespace {
+
+constexpr ULONG kContextFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
+                                ISC_REQ_CONFIDENTIALITY | ISC_REQ_ALLOCATE_MEMORY |
+                                ISC_REQ_STREAM;
+
+std::string hexCode(long code)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(code));
+    return text;
+}
+
+std::wstring widen(const std::string& text)
+{
+    std::wstring wide;
+    for (unsigned char c : text) wide.push_back(wchar_t(c));  // host names are ASCII
+    return wide;
+}
+
+// Owners for what Schannel and crypt32 hand out.
+struct ContextBuffer {
+    void* p = nullptr;
+    ~ContextBuffer() { if (p) FreeContextBuffer(p); }
+};
+struct CertificateRef {
+    PCCERT_CONTEXT p = nullptr;
+    ~CertificateRef() { if (p) CertFreeCertificateContext(p); }
+};
+struct ChainRef {
+    PCCERT_CHAIN_CONTEXT p = nullptr;
+    ~ChainRef() { if (p) CertFreeCertificateChain(p); }
+};
+
+std::string subjectOf(PCCERT_CONTEXT cert)
+{
+    char text[512];
+    const DWORD n = CertNameToStrA(X509_ASN_ENCODING, &cert->pCertInfo->Subject,
+                                   CERT_X500_NAME_STR, text, sizeof text);
+    return n > 1 ? std::string(text, n - 1) : std::string();
+}
+
+} // namespace
+
+const char* tlsProblemName(TlsProblem p)
+{
+    switch (p) {
+    case TlsProblem::None: return "None";
+    case TlsProblem::Refused: return "Refused";
+    case TlsProblem::Handshake: return "Handshake";
+    case TlsProblem::Untrusted: return "Untrusted";
+    case TlsProblem::Expired: return "Expired";
+    case TlsProblem::WrongName: return "WrongName";
+    case TlsProblem::Certificate: return "Certificate";
+    }
+    return "?";
+}
+
+TlsProblem certificateProblem(DWORD policyError)
+{
+    switch (static_cast<HRESULT>(policyError)) {
+    case 0: return TlsProblem::None;
+    case CERT_E_UNTRUSTEDROOT:
+    case CERT_E_UNTRUSTEDTESTROOT:
+    case CERT_E_UNTRUSTEDCA:
+    case CERT_E_CHAINING:
+    case TRUST_E_CERT_SIGNATURE:
+        return TlsProblem::Untrusted;
+    case CERT_E_EXPIRED:
+    case CERT_E_VALIDITYPERIODNESTING:
+        return TlsProblem::Expired;
+    case CERT_E_CN_NO_MATCH:
+        return TlsProblem::WrongName;
+    default:
+        return TlsProblem::Certificate;
+    }
+}
+
+// ---- credentials ------------------------------------------------------------
+
+TlsCredentials::TlsCredentials()
+{
+    SCHANNEL_CRED cred{};
+    cred.dwVersion = SCHANNEL_CRED_VERSION;
+    cred.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
+    // The certificate is checked by TlsSession itself, with a reason to show.
+    cred.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
+    TimeStamp expiry;
+    const SECURITY_STATUS status = AcquireCredentialsHandleW(
+        nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND, nullptr, &cred, nullptr,
+        nullptr, &handle_, &expiry);
+    if (status != SEC_E_OK)
+        throw FtpFailure("TLS: AcquireCredentialsHandle failed (" + hexCode(status) + ")");
+}
+
+TlsCredentials::~TlsCredentials() { FreeCredentialsHandle(&handle_); }
+
+// ---- handshake ----------------------------------------------------------------
+
+TlsSession::TlsSession(std::shared_ptr<TlsCredentials> credentials, std::string serverName)
+    : credentials_(std::move(credentials)), serverName_(widen(serverName))
+{
+}
+
+TlsSession::~TlsSession()
+{
+    if (haveContext_) DeleteSecurityContext(&context_);
+}
+
+void TlsSession::fail(TlsProblem problem, const std::string& detail)
+{
+    if (failure_.problem != TlsProblem::None) return;
+    failure_.problem = problem;
+    failure_.detail = detail;
+}
+
+TlsSession::Step TlsSession::Start(std::string& out)
+{
+    std::string none;
+    return handshakeStep(none, out);
+}
+
+TlsSession::Step TlsSession::Continue(std::string& in, std::string& out)
+{
+    return handshakeStep(in, out);
+}
+
+TlsSession::Step TlsSession::handshakeStep(std::string& in, std::string& out)
+{
+    for (;;) {
+        std::size_t given = 0;
+        if (haveContext_) {
+            const TlsRecordRun run =
+                wholeRecords(reinterpret_cast<const unsigned char*>(in.data()), in.size());
+            // A renegotiation starts with one call without input, which
+            // yields the new ClientHello.
+            if (run.bytes == 0 && !renegotiating_) {
+                if (!run.invalid) return Step::Continue;
+                fail(TlsProblem::Handshake, "the server does not answer in TLS");
+                return Step::Failed;
+            }
+            given = run.bytes;
+        }
+        SecBuffer inBuffers[2] = {{ULONG(given), SECBUFFER_TOKEN, in.data()},
+                                  {0, SECBUFFER_EMPTY, nullptr}};
+        SecBufferDesc inDesc{SECBUFFER_VERSION, 2, inBuffers};
+        SecBuffer outBuffers[1] = {{0, SECBUFFER_TOKEN, nullptr}};
+        SecBufferDesc outDesc{SECBUFFER_VERSION, 1, outBuffers};
+        ULONG attributes = 0;
+        TimeStamp expiry;
+        const SECURITY_STATUS status = InitializeSecurityContextW(
+            credentials_->handle(), haveContext_ ? &context_ : nullptr,
+            const_cast<wchar_t*>(serverName_.c_str()), kContextFlags, 0, 0,
+            haveContext_ ? &inDesc : nullptr, 0, haveContext_ ? nullptr : &context_, &outDesc,
+            &attributes, &expiry);
+        renegotiating_ = false;
+        ContextBuffer token{outBuffers[0].pvBuffer};
+        if (!haveContext_ && (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED))
+            haveContext_ = true;
+        if (token.p && outBuffers[0].cbBuffer > 0)
+            out.append(static_cast<const char*>(token.p), outBuffers[0].cbBuffer);
+
+        if (status == SEC_E_INCOMPLETE_MESSAGE) return Step::Continue;  // more records needed
+        std::size_t used = given;
+        if (inBuffers[1].BufferType == SECBUFFER_EXTRA && inBuffers[1].cbBuffer <= given)
+            used = given - inBuffers[1].cbBuffer;
+        in.erase(0, used);
+
+        if (status == SEC_E_OK) {
+            if (QueryContextAttributesW(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_) != SEC_E_OK) {
+                fail(TlsProblem::Handshake, "no stream sizes");
+                return Step::Failed;
+            }
+            if (!checkCertificate()) return Step::Failed;
+            established_ = true;
+            return Step::Done;
+        }
+        if (status == SEC_I_CONTINUE_NEEDED || status == SEC_I_INCOMPLETE_CREDENTIALS) {
+            // Records left over belong to the next round.
+            if (used < given && !in.empty()) continue;
+            return Step::Continue;
+        }
+        fail(TlsProblem::Handshake, "InitializeSecurityContext failed (" + hexCode(status) + ")");
+        return Step::Failed;
+    }
+}
+
+bool TlsSession::checkCertificate()
+{
+    CertificateRef cert;
+    if (QueryContextAttributesW(&context_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &cert.p) != SEC_E_OK ||
+        !cert.p) {
+        fail(TlsProblem::Certificate, "the server sent no certificate");
+        return false;
+    }
+    failure_.subject = subjectOf(cert.p);
+
+    CERT_CHAIN_PARA chainPara{};
+    chainPara.cbSize = sizeof chainPara;
+    ChainRef chain;
+    if (!CertGetCertificateChain(nullptr, cert.p, nullptr, cert.p->hCertStore, &chainPara, 0,
+                                 nullptr, &chain.p)) {
+        fail(TlsProblem::Untrusted, "no certificate chain (" + hexCode(long(GetLastError())) + ")");
+        return false;
+    }
+    SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
+    ssl.cbSize = sizeof ssl;
+    ssl.dwAuthType = AUTHTYPE_SERVER;
+    ssl.pwszServerName = const_cast<wchar_t*>(serverName_.c_str());
+    CERT_CHAIN_POLICY_PARA policy{};
+    policy.cbSize = sizeof policy;
+    policy.pvExtraPolicyPara = &ssl;
+    CERT_CHAIN_POLICY_STATUS result{};
+    result.cbSize = sizeof result;
+    if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.p, &policy, &result)) {
+        fail(TlsProblem::Certificate, "policy check failed (" + hexCode(long(GetLastError())) + ")");
+        return false;
+    }
+    const TlsProblem problem = certificateProblem(result.dwError);
+    if (problem != TlsProblem::None) {
+        fail(problem, "certificate refused (" + hexCode(long(result.dwError)) + ")");
+        return false;
+    }
+    return true;
+}
+
+// ---- records --------------------------------------------------------------------
+
+void TlsSession::Encrypt(const char* data, std::size_t count, std::string& out)
+{
+    if (!established_) throw FtpFailure("TLS: connection not established");
+    while (count > 0) {
+        const std::size_t n = count < sizes_.cbMaximumMessage ? count : sizes_.cbMaximumMessage;
+        scratch_.resize(sizes_.cbHeader + n + sizes_.cbTrailer);
+        char* const p = scratch_.data();
+        std::memcpy(p + sizes_.cbHeader, data, n);
+        SecBuffer b[4] = {{sizes_.cbHeader, SECBUFFER_STREAM_HEADER, p},
+                          {ULONG(n), SECBUFFER_DATA, p + sizes_.cbHeader},
+                          {sizes_.cbTrailer, SECBUFFER_STREAM_TRAILER, p + sizes_.cbHeader + n},
+                          {0, SECBUFFER_EMPTY, nullptr}};
+        SecBufferDesc desc{SECBUFFER_VERSION, 4, b};
+        const SECURITY_STATUS status = EncryptMessage(&context_, 0, &desc, 0);
+        if (status != SEC_E_OK) throw FtpFailure("TLS: EncryptMessage failed (" + hexCode(status) + ")");
+        out.append(p, std::size_t(b[0].cbBuffer) + b[1].cbBuffer + b[2].cbBuffer);
+        data += n;
+        count -= n;
+    }
+}
+
+TlsSession::Decrypted TlsSession::Decrypt(std::string& in, std::string& plain)
+{
+    for (;;) {
+        const TlsRecordFrame f =
+            frameRecord(reinterpret_cast<const unsigned char*>(in.data()), in.size());
+        if (f.status == TlsRecordFrame::Partial) return Decrypted::Ok;
+        if (f.status == TlsRecordFrame::Invalid) {
+            fail(TlsProblem::Handshake, "the server does not answer in TLS");
+            return Decrypted::Failed;
+        }
+        scratch_.assign(in.data(), f.size);
+        in.erase(0, f.size);
+        SecBuffer b[4] = {{ULONG(f.size), SECBUFFER_DATA, scratch_.data()},
+                          {0, SECBUFFER_EMPTY, nullptr},
+                          {0, SECBUFFER_EMPTY, nullptr},
+                          {0, SECBUFFER_EMPTY, nullptr}};
+        SecBufferDesc desc{SECBUFFER_VERSION, 4, b};
+        const SECURITY_STATUS status = DecryptMessage(&context_, &desc, 0, nullptr);
+        std::size_t produced = 0;
+        for (const SecBuffer& s : b) {
+            if (s.BufferType == SECBUFFER_DATA && s.pvBuffer && s.cbBuffer > 0) {
+                plain.append(static_cast<const char*>(s.pvBuffer), s.cbBuffer);
+                produced += s.cbBuffer;
+            }
+        }
+        // Bytes Schannel did not take go back to the front (a record is
+        // handed over whole, so there should be none).
+        for (const SecBuffer& s : b) {
+            if (s.BufferType == SECBUFFER_EXTRA && s.cbBuffer > 0 && s.cbBuffer <= f.size)
+                in.insert(0, scratch_.data() + (f.size - s.cbBuffer), s.cbBuffer);
+        }
+        if (status == SEC_I_CONTEXT_EXPIRED) return Decrypted::Closed;
+        if (status == SEC_I_RENEGOTIATE) {
+            renegotiating_ = true;
+            return Decrypted::Renegotiate;
+        }
+        if (status != SEC_E_OK) {
+            fail(TlsProblem::Handshake, "DecryptMessage failed (" + hexCode(status) + ")");
+            return Decrypted::Failed;
+        }
+        // A TLS 1.2 close_notify is an alert record that yields no data.
+        if (f.type == TlsContent::Alert && produced == 0) return Decrypted::Closed;
+    }
+}
+
+std::string TlsSession::Shutdown()
+{
+    if (!established_) return {};
+    DWORD kind = SCHANNEL_SHUTDOWN;
+    SecBuffer control{sizeof kind, SECBUFFER_TOKEN, &kind};
+    SecBufferDesc controlDesc{SECBUFFER_VERSION, 1, &control};
+    if (ApplyControlToken(&context_, &controlDesc) != SEC_E_OK) return {};
+    SecBuffer outBuffers[1] = {{0, SECBUFFER_TOKEN, nullptr}};
+    SecBufferDesc outDesc{SECBUFFER_VERSION, 1, outBuffers};
+    ULONG attributes = 0;
+    TimeStamp expiry;
+    const SECURITY_STATUS status = InitializeSecurityContextW(
+        credentials_->handle(), &context_, const_cast<wchar_t*>(serverName_.c_str()), kContextFlags,
+        0, 0, nullptr, 0, nullptr, &outDesc, &attributes, &expiry);
+    ContextBuffer token{outBuffers[0].pvBuffer};
+    established_ = false;
+    if (FAILED(status) || !token.p) return {};
+    return std::string(static_cast<const char*>(token.p), outBuffers[0].cbBuffer);
+}
+
+} // namespace ftp

@@ -1,0 +1,111 @@
+// TlsSession: the client side of one TLS connection through Windows' own
+// TLS (Schannel, SSPI), free of sockets. Bytes from the wire go in, bytes
+// for the wire come out; the socket layer (xsocket_tls.cpp) moves them.
+//
+// The server's certificate is checked here after every handshake, never
+// skipped: the chain must end in a trusted root, be in its validity period
+// and name the configured server. Schannel's own check is switched off so
+// that the outcome and its reason are the same on every Windows (Wine's
+// Schannel checks nothing at all).
+//
+// Control and data connections share one TlsCredentials: Schannel resumes a
+// session only for the same credentials and server name, and servers such
+// as vsftpd (require_ssl_reuse) refuse data connections that do not resume
+// the control connection's session.
+#pragma once
+#include <winsock2.h>
+#include <windows.h>
+#define SECURITY_WIN32
+#include <schannel.h>
+#include <security.h>
+#include <wincrypt.h>
+
+#include <memory>
+#include <string>
+
+namespace ftp {
+
+// Why a TLS connection could not be used.
+enum class TlsProblem {
+    None,
+    Refused,       // the server refused AUTH TLS
+    Handshake,     // the handshake failed or the peer spoke no TLS
+    Untrusted,     // the chain does not lead to a trusted root
+    Expired,       // the certificate (or one of its chain) is out of date
+    WrongName,     // the certificate is for another name
+    Certificate,   // another certificate fault (revoked, wrong use, ...)
+};
+const char* tlsProblemName(TlsProblem p);
+
+struct TlsFailure {
+    TlsProblem problem = TlsProblem::None;
+    std::string subject;  // the certificate's subject, when one was seen
+    std::string detail;   // English detail for the reply text
+};
+
+// Maps a CertVerifyCertificateChainPolicy error to a problem.
+TlsProblem certificateProblem(DWORD policyError);
+
+class TlsCredentials {
+public:
+    // Throws FtpFailure when Schannel refuses the credentials.
+    TlsCredentials();
+    ~TlsCredentials();
+    TlsCredentials(const TlsCredentials&) = delete;
+    TlsCredentials& operator=(const TlsCredentials&) = delete;
+    CredHandle* handle() { return &handle_; }
+
+private:
+    CredHandle handle_{};
+};
+
+class TlsSession {
+public:
+    enum class Step { Continue, Done, Failed };
+    enum class Decrypted { Ok, Closed, Renegotiate, Failed };
+
+    // serverName: the name the certificate must carry (host name or dotted
+    // address, as configured).
+    TlsSession(std::shared_ptr<TlsCredentials> credentials, std::string serverName);
+    ~TlsSession();
+    TlsSession(const TlsSession&) = delete;
+    TlsSession& operator=(const TlsSession&) = delete;
+
+    // Starts the handshake; `out` receives the ClientHello.
+    Step Start(std::string& out);
+    // Takes the whole records at the front of `in` (the rest stays) and
+    // appends the bytes to send to `out`. Done comes only after the
+    // certificate check has passed; Failed leaves the reason in Failure().
+    Step Continue(std::string& in, std::string& out);
+    bool Established() const { return established_; }
+
+    // Plaintext in, records for the wire appended to `out`.
+    void Encrypt(const char* data, std::size_t count, std::string& out);
+    // Decrypts the whole records at the front of `in` into `plain`; a
+    // partial record stays in `in` (Ok). Stops at a close_notify (Closed),
+    // at a renegotiation request (Renegotiate: the handshake runs again
+    // through Continue) or at a fault (Failed).
+    Decrypted Decrypt(std::string& in, std::string& plain);
+    // The close_notify alert to send before closing; empty when Schannel
+    // gives none.
+    std::string Shutdown();
+
+    const TlsFailure& Failure() const { return failure_; }
+
+private:
+    Step handshakeStep(std::string& in, std::string& out);
+    bool checkCertificate();
+    void fail(TlsProblem problem, const std::string& detail);
+
+    std::shared_ptr<TlsCredentials> credentials_;
+    std::wstring serverName_;
+    CtxtHandle context_{};
+    bool haveContext_ = false;
+    bool established_ = false;
+    bool renegotiating_ = false;
+    SecPkgContext_StreamSizes sizes_{};
+    std::string scratch_;  // one record being encrypted or decrypted
+    TlsFailure failure_;
+};
+
+} // namespace ftp

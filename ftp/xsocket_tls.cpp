@@ -1,0 +1,165 @@
+// XSocket's TLS layer: drives a TlsSession over the socket's own events.
+// During a handshake every FD_READ goes to the session and the owner hears
+// nothing until TlsReady; afterwards Send encrypts into records and Read
+// decrypts whole records, keeping a partial record for the next FD_READ.
+// Nothing here blocks.
+#include "ftp/xsocket.h"
+
+namespace ftp {
+namespace {
+
+// Bytes taken from the socket per recv: a few records.
+constexpr int kWireChunk = 64 * 1024;
+
+} // namespace
+
+void XSocket::StartTls(std::unique_ptr<TlsSession> session)
+{
+    if (State() != SocketState::Connected) throw FtpFailure("StartTls: socket not connected");
+    tlsReset();
+    tls_ = std::move(session);
+    tlsHandshaking_ = true;
+    std::string hello;
+    if (tls_->Start(hello) == TlsSession::Step::Failed) {
+        const std::string detail = tls_->Failure().detail;
+        tlsReset();
+        throw FtpFailure("TLS: " + detail);
+    }
+    sendWire(hello.data(), int(hello.size()));
+}
+
+void XSocket::tlsReset()
+{
+    tls_.reset();
+    tlsIn_.clear();
+    tlsPlain_.clear();
+    tlsHeld_.clear();
+    tlsHandshaking_ = false;
+    tlsReadyReported_ = false;
+    tlsClosed_ = false;
+}
+
+// FD_READ (or FD_CLOSE) during a handshake.
+void XSocket::tlsHandshakeRead()
+{
+    char chunk[16 * 1024];
+    const int n = recv(handle_, chunk, sizeof chunk, 0);
+    if (n == SOCKET_ERROR) {
+        const int e = WSAGetLastError();
+        if (e == WSAEWOULDBLOCK) return;
+        lastError_ = e;
+        tlsContinueHandshake(true);
+        return;
+    }
+    bytesReceived_ += n;
+    tlsIn_.append(chunk, std::size_t(n));
+    tlsContinueHandshake(n == 0);
+}
+
+void XSocket::tlsContinueHandshake(bool endOfStream)
+{
+    const SOCKET h = handle_;
+    std::string out;
+    TlsSession::Step step = tls_->Continue(tlsIn_, out);
+    if (!out.empty()) sendWire(out.data(), int(out.size()));
+    if (handle_ != h) return;
+    if (step == TlsSession::Step::Continue) {
+        if (!endOfStream) return;
+        step = TlsSession::Step::Failed;  // the peer went away mid-handshake
+    }
+    tlsHandshaking_ = false;
+    if (step == TlsSession::Step::Done) {
+        if (!tlsHeld_.empty()) {
+            std::string held;
+            held.swap(tlsHeld_);
+            tlsSend(held.data(), int(held.size()));
+            if (handle_ != h) return;
+        }
+        if (!tlsReadyReported_) {
+            tlsReadyReported_ = true;
+            if (OnTlsReady) OnTlsReady(true);
+            if (handle_ != h) return;
+        }
+        // Application data that came with the last handshake records.
+        if (!tlsIn_.empty()) PostMessageA(window_, kMsgSocketEvent, WPARAM(h), FD_READ);
+        return;
+    }
+    tlsClosed_ = true;
+    if (OnTlsReady) OnTlsReady(false);
+    // An owner that did not close the connection gets it closed here: the
+    // session cannot carry data any more.
+    if (handle_ == h && State() != SocketState::Closed) Close();
+}
+
+int XSocket::tlsSend(const char* data, int count)
+{
+    if (tlsHandshaking_) {
+        if (!tlsReadyReported_) throw FtpFailure("Send: TLS handshake not finished");
+        tlsHeld_.append(data, std::size_t(count));  // renegotiation in progress
+        return count;
+    }
+    std::string wire;
+    tls_->Encrypt(data, std::size_t(count), wire);
+    sendWire(wire.data(), int(wire.size()));
+    return count;
+}
+
+int XSocket::tlsRead(char* buffer, int size)
+{
+    if (tlsPlain_.empty() && !tlsClosed_ && !tlsHandshaking_) {
+        std::string chunk(kWireChunk, '\0');
+        const int n = recv(handle_, chunk.data(), kWireChunk, 0);
+        if (n == SOCKET_ERROR) {
+            lastError_ = WSAGetLastError();
+            return -1;
+        }
+        if (n == 0) {
+            tlsClosed_ = true;
+        } else {
+            tlsIn_.append(chunk.data(), std::size_t(n));
+            const SOCKET h = handle_;
+            switch (tls_->Decrypt(tlsIn_, tlsPlain_)) {
+            case TlsSession::Decrypted::Ok:
+                break;
+            case TlsSession::Decrypted::Closed:
+                tlsClosed_ = true;
+                break;
+            case TlsSession::Decrypted::Renegotiate:
+                tlsHandshaking_ = true;
+                tlsContinueHandshake(false);
+                if (handle_ != h) {
+                    lastError_ = WSAECONNABORTED;
+                    return -1;
+                }
+                break;
+            case TlsSession::Decrypted::Failed:
+                // A record that does not decrypt ends the connection.
+                lastError_ = WSAECONNABORTED;
+                Close();
+                return -1;
+            }
+        }
+    }
+    if (tlsPlain_.empty()) {
+        if (tlsClosed_) return 0;
+        lastError_ = WSAEWOULDBLOCK;
+        return -1;
+    }
+    const int n = size < int(tlsPlain_.size()) ? size : int(tlsPlain_.size());
+    tlsPlain_.copy(buffer, std::size_t(n));
+    tlsPlain_.erase(0, std::size_t(n));
+    bytesReceived_ += n;
+    morePending_ = !tlsPlain_.empty();
+    return n;
+}
+
+// close_notify before the close, when nothing else is still waiting to go
+// out (it must be the last record of the connection).
+void XSocket::tlsSendGoodbye()
+{
+    if (!TlsEstablished() || !sendQueue_.empty() || handle_ == INVALID_SOCKET) return;
+    const std::string bye = tls_->Shutdown();
+    if (!bye.empty()) send(handle_, bye.data(), int(bye.size()), 0);
+}
+
+} // namespace ftp

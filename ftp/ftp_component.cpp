@@ -301,7 +301,6 @@ void FtpComponent::startSingle(FtpOperation op)
     savedCode_ = -1;
     error_ = 0;
     setFailText("");
-    noteTlsFailure({});
     try {
         (this->*request)();
     } catch (...) {

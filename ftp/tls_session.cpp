@@ -139,18 +139,27 @@ TlsSession::Step TlsSession::Continue(std::string& in, std::string& out)
 TlsSession::Step TlsSession::handshakeStep(std::string& in, std::string& out)
 {
     for (;;) {
+        // One record per call (more only when Schannel asks for them):
+        // what follows the server's Finished is application data, and not
+        // every Schannel reports the bytes it left (SECBUFFER_EXTRA), so
+        // none may be handed over with the handshake.
         std::size_t given = 0;
         if (haveContext_) {
-            const TlsRecordRun run =
-                wholeRecords(reinterpret_cast<const unsigned char*>(in.data()), in.size());
-            // A renegotiation starts with one call without input, which
-            // yields the new ClientHello.
-            if (run.bytes == 0 && !renegotiating_) {
-                if (!run.invalid) return Step::Continue;
-                fail(TlsProblem::Handshake, "the server does not answer in TLS");
-                return Step::Failed;
+            const auto* data = reinterpret_cast<const unsigned char*>(in.data());
+            for (std::size_t i = 0; i < handshakeRecords_; ++i) {
+                const TlsRecordFrame f = frameRecord(data + given, in.size() - given);
+                if (f.status == TlsRecordFrame::Invalid) {
+                    fail(TlsProblem::Handshake, "the server does not answer in TLS");
+                    return Step::Failed;
+                }
+                // A renegotiation starts with one call without input, which
+                // yields the new ClientHello.
+                if (f.status == TlsRecordFrame::Partial) {
+                    if (given == 0 && renegotiating_) break;
+                    return Step::Continue;
+                }
+                given += f.size;
             }
-            given = run.bytes;
         }
         SecBuffer inBuffers[2] = {{ULONG(given), SECBUFFER_TOKEN, in.data()},
                                   {0, SECBUFFER_EMPTY, nullptr}};
@@ -171,7 +180,11 @@ TlsSession::Step TlsSession::handshakeStep(std::string& in, std::string& out)
         if (token.p && outBuffers[0].cbBuffer > 0)
             out.append(static_cast<const char*>(token.p), outBuffers[0].cbBuffer);
 
-        if (status == SEC_E_INCOMPLETE_MESSAGE) return Step::Continue;  // more records needed
+        if (status == SEC_E_INCOMPLETE_MESSAGE) {
+            ++handshakeRecords_;  // a message that spans records
+            continue;
+        }
+        handshakeRecords_ = 1;
         std::size_t used = given;
         if (inBuffers[1].BufferType == SECBUFFER_EXTRA && inBuffers[1].cbBuffer <= given)
             used = given - inBuffers[1].cbBuffer;
@@ -187,8 +200,7 @@ TlsSession::Step TlsSession::handshakeStep(std::string& in, std::string& out)
             return Step::Done;
         }
         if (status == SEC_I_CONTINUE_NEEDED || status == SEC_I_INCOMPLETE_CREDENTIALS) {
-            // Records left over belong to the next round.
-            if (used < given && !in.empty()) continue;
+            if (!in.empty()) continue;  // the next record, or wait for it
             return Step::Continue;
         }
         fail(TlsProblem::Handshake, "InitializeSecurityContext failed (" + hexCode(status) + ")");

@@ -103,6 +103,7 @@ private:
     bool haveContext_ = false;
     bool established_ = false;
     bool renegotiating_ = false;
+    std::size_t handshakeRecords_ = 1;  // records handed to one handshake call
     SecPkgContext_StreamSizes sizes_{};
     std::string scratch_;  // one record being encrypted or decrypted
     TlsFailure failure_;

@@ -784,8 +784,13 @@ void XSocket::deliverData(int error)
     const SOCKET h = handle_;
     for (;;) {
         lastError_ = 0;
-        // Handshake records are the TLS layer's, never the owner's.
-        if (tlsHandshaking_) return tlsHandshakeRead();
+        // Handshake records are the TLS layer's, never the owner's; records
+        // that came behind the end of the handshake go to the owner at once
+        // (an FD_CLOSE may follow, and no FD_READ would bring them).
+        if (tlsHandshaking_) {
+            tlsHandshakeRead();
+            if (tlsHandshaking_ || handle_ != h || tlsIn_.empty()) return;
+        }
         const std::int64_t before = bytesReceived_;
         if (OnDataReady) {
             OnDataReady(error);

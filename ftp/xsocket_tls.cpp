@@ -5,6 +5,8 @@
 // Nothing here blocks.
 #include "ftp/xsocket.h"
 
+#include "ftp/tls_record.h"
+
 namespace ftp {
 namespace {
 
@@ -106,23 +108,33 @@ int XSocket::tlsSend(const char* data, int count)
 
 int XSocket::tlsRead(char* buffer, int size)
 {
-    if (tlsPlain_.empty() && !tlsClosed_ && !tlsHandshaking_) {
+    if (tlsPlain_.empty() && !tlsHandshaking_) {
+        // Every read goes to the socket, even after close_notify: Winsock
+        // announces the next FD_READ, and the FD_CLOSE, only after a recv.
         std::string chunk(kWireChunk, '\0');
         const int n = recv(handle_, chunk.data(), kWireChunk, 0);
         if (n == SOCKET_ERROR) {
             lastError_ = WSAGetLastError();
-            return -1;
-        }
-        if (n == 0) {
+            // Records may be waiting already: they came with the end of the
+            // handshake.
+            if (lastError_ != WSAEWOULDBLOCK || tlsIn_.empty() || tlsClosed_)
+                return tlsClosed_ && lastError_ == WSAEWOULDBLOCK ? 0 : -1;
+        } else if (n == 0) {
             tlsClosed_ = true;
-        } else {
+        } else if (!tlsClosed_) {
             tlsIn_.append(chunk.data(), std::size_t(n));
+        }
+        if (!tlsClosed_) {
             const SOCKET h = handle_;
-            switch (tls_->Decrypt(tlsIn_, tlsPlain_)) {
+            const auto dr = tls_->Decrypt(tlsIn_, tlsPlain_);
+            switch (dr) {
             case TlsSession::Decrypted::Ok:
                 break;
             case TlsSession::Decrypted::Closed:
+                // close_notify ends the stream as FD_CLOSE would; peers such
+                // as vsftpd wait for ours (sent by Close) before they close.
                 tlsClosed_ = true;
+                PostMessageA(window_, kMsgSocketEvent, WPARAM(handle_), FD_CLOSE);
                 break;
             case TlsSession::Decrypted::Renegotiate:
                 tlsHandshaking_ = true;
@@ -145,6 +157,7 @@ int XSocket::tlsRead(char* buffer, int size)
         lastError_ = WSAEWOULDBLOCK;
         return -1;
     }
+    lastError_ = 0;
     const int n = size < int(tlsPlain_.size()) ? size : int(tlsPlain_.size());
     tlsPlain_.copy(buffer, std::size_t(n));
     tlsPlain_.erase(0, std::size_t(n));

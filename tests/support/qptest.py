@@ -520,6 +520,7 @@ class Vsftpd(_Server):
         os.chown(self.upload, ftp.pw_uid, ftp.pw_gid)
         os.chmod(self.upload, 0o755)
         lo, hi = free_port_range(10)
+        self.pasv = (lo, hi)
         conf = os.path.join(self.workdir, "vsftpd.conf")
         with open(conf, "w") as f:
             f.write("\n".join([

@@ -90,8 +90,8 @@ class TestCA:
         conf = os.path.join(self.dir, "ca.cnf")
         with open(conf, "w") as f:
             f.write("[ca]\ndefault_ca=test\n[test]\ndatabase=index.txt\nnew_certs_dir=.\n"
-                    "serial=serial\ndefault_md=sha256\npolicy=any\n[any]\ncommonName=supplied\n"
-                    "organizationName=optional\n")
+                    "serial=serial\ndefault_md=sha256\npolicy=any\n[any]\norganizationName=optional\n"
+                    "commonName=supplied\n")
         open(os.path.join(self.dir, "index.txt"), "w").close()
         with open(os.path.join(self.dir, "serial"), "w") as f:
             f.write("1000\n")

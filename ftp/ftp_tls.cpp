@@ -45,7 +45,9 @@ void FtpComponent::authTlsReply(int code, const std::string&)
         finishRequest(code);
         return;
     }
-    // The request stays open until the handshake is through.
+    // The request stays open until the handshake is through. Plain text
+    // behind the 234 line would belong to no one: it is dropped.
+    input_.clear();
     ctrl_.OnTlsReady = [this](bool ok) { guarded([&] { controlTlsReady(ok); }); };
     ctrl_.StartTls(std::make_unique<TlsSession>(tlsCredentials_, serverNameForTls()));
 }

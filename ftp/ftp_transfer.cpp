@@ -369,8 +369,10 @@ void FtpComponent::connectedForSending(int error)
     data_.OnClosed = dataHook(&FtpComponent::dataClosed);
     replyHandler_ = &FtpComponent::firstReplySending;
     // The server starts its side of the handshake once it has the command.
-    if (UseTls) startDataTls(&FtpComponent::sendingTlsReady);
-    else dataConnected_ = true;
+    if (UseTls)
+        startDataTls(&FtpComponent::sendingTlsReady);
+    else
+        dataConnected_ = true;
     sendRequest(sendCommandText_);
 }
 

@@ -439,3 +439,32 @@ TEST(Threads, CancelFromTheDrivingThreadClosesBoth)
     EXPECT_EQ(rig.c().ControlSocket().State(), SocketState::Closed);
     EXPECT_TRUE(rig.server.finished());
 }
+
+// Explicit FTPS against servers that do not give it: the sign-on ends
+// after AUTH TLS with the reason kept, and USER or PASS never go out.
+TEST(ExplicitTls, NoLoginWithoutTls)
+{
+    struct Row {
+        const char* name;
+        Lines replies;
+        TlsProblem problem;
+        int code;
+    };
+    const Row rows[] = {
+        {"AUTH unknown", {"500 AUTH not understood\r\n"}, TlsProblem::Refused, 500},
+        {"AUTH refused before login", {"530 Please login with USER and PASS.\r\n"}, TlsProblem::Refused, 530},
+        {"closed after 234", {"234 Proceed\r\n" + kCloseConnection}, TlsProblem::Handshake, 500},
+        {"plain text behind 234, then closed", {"234 Proceed\r\n331 pw\r\n" + kCloseConnection},
+         TlsProblem::Handshake, 500},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        Rig rig({{"220 ready\r\n"}, r.replies});
+        rig.c().UseTls = true;
+        EXPECT_FALSE(rig.c().Run(FtpOperation::SignOn));
+        EXPECT_EQ(rig.server.commands(), Lines{"AUTH TLS"});
+        EXPECT_EQ(rig.c().LastTlsFailure().problem, r.problem);
+        EXPECT_EQ(rig.c().ReplyCode(), r.code);
+        EXPECT_EQ(rig.c().State(), FtpState::Idle);
+    }
+}

@@ -3,7 +3,7 @@
 #pragma once
 #include <string>
 
-#include "ftp/tls_session.h"
+#include "ftp/tls_failure.h"
 
 namespace app {
 

@@ -13,7 +13,7 @@
 #include <functional>
 #include <string>
 #include <vector>
-#include "ftp/tls_session.h"
+#include "ftp/tls_failure.h"
 #include "runtime/value.h"
 
 namespace ftp {

@@ -23,25 +23,9 @@
 #include <memory>
 #include <string>
 
+#include "ftp/tls_failure.h"
+
 namespace ftp {
-
-// Why a TLS connection could not be used.
-enum class TlsProblem {
-    None,
-    Refused,       // the server refused AUTH TLS
-    Handshake,     // the handshake failed or the peer spoke no TLS
-    Untrusted,     // the chain does not lead to a trusted root
-    Expired,       // the certificate (or one of its chain) is out of date
-    WrongName,     // the certificate is for another name
-    Certificate,   // another certificate fault (revoked, wrong use, ...)
-};
-const char* tlsProblemName(TlsProblem p);
-
-struct TlsFailure {
-    TlsProblem problem = TlsProblem::None;
-    std::string subject;  // the certificate's subject, when one was seen
-    std::string detail;   // English detail for the reply text
-};
 
 // Maps a CertVerifyCertificateChainPolicy error to a problem.
 TlsProblem certificateProblem(DWORD policyError);

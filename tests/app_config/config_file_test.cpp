@@ -45,6 +45,7 @@ const app::ConfigControls& controls()
         k.UseClipboardFunction = box();
         k.Ask = box();
         k.DirSel = box();
+        k.UseTLS = box();
         return k;
     }();
     return c;
@@ -88,7 +89,7 @@ TEST_F(ConfigFile, NoFileShowsTheDefaultsAndSavingWritesEveryKey)
     EXPECT_EQ(rt::getText(c.ServerWWWName), "www.example.com");
     for (rt::Handle h : {c.ServerDirectory, c.ProxyServer, c.ProxyPort, c.ServerWWWDirectory})
         EXPECT_EQ(rt::getText(h), "");
-    for (rt::Handle h : {c.Active, c.DelClick, c.PassiveMode, c.UseClipboardFunction, c.Ask, c.DirSel})
+    for (rt::Handle h : {c.Active, c.DelClick, c.PassiveMode, c.UseClipboardFunction, c.Ask, c.DirSel, c.UseTLS})
         EXPECT_EQ(checkState(h), BST_UNCHECKED);
     EXPECT_EQ(keepSelection(), 0);
     EXPECT_FALSE(enabled(c.DelClick));
@@ -102,7 +103,7 @@ TEST_F(ConfigFile, NoFileShowsTheDefaultsAndSavingWritesEveryKey)
         {"PassiveMode", "0"}, {"ServerName", "ftp.example.com"}, {"ServerPort", "21"},
         {"Username", "Anonymous"}, {"Password", app::scramble("tinsel")}, {"ServerDirectory", ""},
         {"ServerWWWName", "www.example.com"}, {"ServerWWWDirectory", ""}, {"ProxyServer", ""},
-        {"ProxyPort", ""}, {"Ask", "0"}, {"DirSel", "0"}, {"DelClick", "0"}};
+        {"ProxyPort", ""}, {"Ask", "0"}, {"DirSel", "0"}, {"DelClick", "0"}, {"UseTLS", "0"}};
     EXPECT_EQ(iniSection(ini, "Set1"), expected);
     EXPECT_TRUE(boxes.boxes().empty());
 }
@@ -157,6 +158,7 @@ TEST_F(ConfigFile, KeepListAndSwitchesFollowTheStoredNumbers)
     write(4, "DelClick", "1");
     write(4, "Ask", "1");
     write(4, "Active", "1");
+    write(4, "UseTLS", "1");
     write(4, "ConfigName", "Vier");
     app::loadIntoWindow(4, c);
     EXPECT_EQ(keepSelection(), 4);
@@ -166,6 +168,7 @@ TEST_F(ConfigFile, KeepListAndSwitchesFollowTheStoredNumbers)
     EXPECT_EQ(checkState(c.DelClick), BST_CHECKED);
     EXPECT_EQ(checkState(c.Ask), BST_CHECKED);
     EXPECT_EQ(checkState(c.Active), BST_CHECKED);
+    EXPECT_EQ(checkState(c.UseTLS), BST_CHECKED);
     EXPECT_EQ(checkState(c.PassiveMode), BST_UNCHECKED);
 
     write(5, "DirSel", "1");
@@ -193,6 +196,7 @@ TEST_F(ConfigFile, SwitchesAreSavedAsZeroOrOne)
     app::loadIntoWindow(6, c);
     setCheck(c.PassiveMode, true);
     setCheck(c.UseClipboardFunction, true);
+    setCheck(c.UseTLS, true);
     SendMessageA(hwnd(c.DelOld), CB_SETCURSEL, 6, 0);
     rt::setText(c.ServerPort, "2121");
     rt::setText(c.ProxyServer, "proxy.example.com");
@@ -201,6 +205,7 @@ TEST_F(ConfigFile, SwitchesAreSavedAsZeroOrOne)
     EXPECT_EQ(stored(6, "PassiveMode"), "1");
     EXPECT_EQ(stored(6, "UseClipboardFunction"), "1");
     EXPECT_EQ(stored(6, "Ask"), "0");
+    EXPECT_EQ(stored(6, "UseTLS"), "1");
     EXPECT_EQ(stored(6, "DelOld"), "6");
     EXPECT_EQ(stored(6, "ServerPort"), "2121");
     EXPECT_EQ(stored(6, "ProxyServer"), "proxy.example.com");
@@ -251,6 +256,7 @@ TEST_F(ConfigFile, UploadReadTakesStoredValuesWithoutDefaults)
     EXPECT_EQ(none.Password, "");
     EXPECT_EQ(none.DelOld, 0);
     EXPECT_EQ(none.PassiveMode, 0);
+    EXPECT_EQ(none.UseTLS, 0);
 
     write(3, "UseClipboardFunction", "1");
     write(3, "DirSel", "1");
@@ -267,6 +273,7 @@ TEST_F(ConfigFile, UploadReadTakesStoredValuesWithoutDefaults)
     write(3, "ServerDirectory", "/pub/files/");
     write(3, "ServerWWWName", "www.example.net");
     write(3, "ServerWWWDirectory", "files");
+    write(3, "UseTLS", "1");
     write(2, "ServerName", "other.example");
     const app::UploadSettings u = app::readUploadSettings(ini, 3);
     EXPECT_EQ(u.UseClipboardFunction, 1);
@@ -284,6 +291,7 @@ TEST_F(ConfigFile, UploadReadTakesStoredValuesWithoutDefaults)
     EXPECT_EQ(u.ServerDirectory, "pub/files");
     EXPECT_EQ(u.ServerWWWName, "www.example.net");
     EXPECT_EQ(u.ServerWWWDirectory, "files");
+    EXPECT_EQ(u.UseTLS, 1);
     EXPECT_EQ(stored(3, "ServerDirectory"), "/pub/files/") << "the stored value is not changed";
 
     write(3, "DelOld", "x");

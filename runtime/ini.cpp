@@ -74,7 +74,28 @@ void registryWrite(const std::string& file, const std::string& section, const st
     if (rc != ERROR_SUCCESS) raiseWarning(303, file);
 }
 
+// Characters the profile functions remove at either end of a value.
+bool strippedAtEnds(char c)
+{
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r' || c == '\n' || c == '\x1A';
+}
+
+bool writeProfileText(const std::string& file, const std::string& section, const std::string& key,
+                      const std::string& text)
+{
+    return WritePrivateProfileStringA(section.c_str(), key.c_str(), text.c_str(), file.c_str()) != FALSE;
+}
+
 } // namespace
+
+std::string profileValueText(const std::string& value)
+{
+    if (value.empty()) return value;
+    const char first = value.front(), last = value.back();
+    const bool enclosed = value.size() >= 2 && (first == '"' || first == '\'') && last == first;
+    if (strippedAtEnds(first) || strippedAtEnds(last) || enclosed) return '"' + value + '"';
+    return value;
+}
 
 std::string iniRead(const std::string& file, const std::string& section, const std::string& key)
 {
@@ -91,14 +112,18 @@ void iniWrite(const std::string& file, const std::string& section, const std::st
         registryWrite(file, section, key, value);
         return;
     }
-    if (!WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), file.c_str()))
-        raiseWarning(303, file);
+    if (!writeProfileText(file, section, key, profileValueText(value))) raiseWarning(303, file);
 }
 
 void iniWrite(const std::string& file, const std::string& section, const std::string& key,
               std::int32_t value)
 {
-    iniWrite(file, section, key, intToText(value));
+    const std::string text = intToText(value);
+    if (isRegistryName(file)) {
+        registryWrite(file, section, key, text);
+        return;
+    }
+    if (!writeProfileText(file, section, key, text)) raiseWarning(303, file);
 }
 
 } // namespace rt

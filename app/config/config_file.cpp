@@ -75,8 +75,10 @@ void loadIntoWindow(int configNumber, const ConfigControls& c)
     rt::setText(c.ServerName, s.textOr("ServerName", kDefaultServerName));
     rt::setText(c.ServerPort, s.textOr("ServerPort", kDefaultServerPort));
     rt::setText(c.Username, s.textOr("Username", kDefaultUsername));
+    // Blanks are characters of the stored form (" " is the stored "Y"): only
+    // a missing password shows the default.
     const std::string password = s.text("Password");
-    rt::setText(c.Password, blank(password) ? std::string(kDefaultPassword) : unscramble(password));
+    rt::setText(c.Password, password.empty() ? std::string(kDefaultPassword) : unscramble(password));
     rt::setText(c.ServerDirectory, s.text("ServerDirectory"));
     rt::setText(c.ProxyServer, s.text("ProxyServer"));
     rt::setText(c.ProxyPort, s.text("ProxyPort"));

@@ -50,7 +50,9 @@ struct ConfigControls {
 // key by key: ConfigName, ServerName, ServerPort, Username, Password
 // (unscrambled), ServerDirectory, ProxyServer, ProxyPort, ServerWWWName,
 // ServerWWWDirectory, DelOld, DirSel, UseClipboardFunction, PassiveMode, Ask,
-// Active, DelClick, UseTLS. Blank texts show the window defaults above. Also sets
+// Active, DelClick, UseTLS. Blank texts show the window defaults above; the
+// password shows its default only when nothing is stored, since a stored
+// form may consist of blanks. Also sets
 // the enabled states that follow from the values: DelClick enabled exactly
 // when DelOld != 0; the keep list and ServerWWWDirectory enabled exactly
 // when DirSel == 0. The window's own coupling flags are not touched.

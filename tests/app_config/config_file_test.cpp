@@ -6,6 +6,8 @@
 #include "runtime/runtime.h"
 #include "tests/support/runtime_host.h"
 #include <gtest/gtest.h>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -234,6 +236,53 @@ TEST_F(ConfigFile, PasswordsAreStoredScrambledAndLongOnesBecomeTooLong)
     write(7, "Password", std::string(36, 'A'));
     app::loadIntoWindow(7, c);
     EXPECT_EQ(rt::getText(c.Password), app::unscramble("toolong"));
+}
+
+// Every character of the set as first and as last character of a stored
+// form, for several lengths, and as first and last character of a password:
+// each password read back through the file is the one written.
+TEST_F(ConfigFile, EveryPasswordReadsBackThroughTheFile)
+{
+    const std::string_view set = app::scrambleRow(0);
+    const std::string filler = "Yellow42Kette9_x-Y#abcdefghijklmnopqrstu";
+    std::vector<std::string> passwords;
+    for (char c : set) {
+        passwords.push_back(std::string(1, c) + "ellow42");
+        passwords.push_back("Yellow4" + std::string(1, c));
+        for (std::size_t n : {1u, 2u, 8u, 29u, 30u, 31u, 35u}) {
+            std::string storedForm = std::string(1, c);
+            if (n > 1) storedForm += filler.substr(0, n - 2) + c;
+            passwords.push_back(app::unscramble(storedForm));
+            ASSERT_EQ(app::scramble(passwords.back()), storedForm);
+        }
+    }
+    int failures = 0;
+    for (const std::string& password : passwords) {
+        write(4, "Password", app::scramble(password));
+        const std::string back = app::readUploadSettings(ini, 4).Password;
+        if (back != password && ++failures <= 10)
+            ADD_FAILURE() << "[" << password << "] stored as [" << app::scramble(password) << "] reads back as ["
+                          << back << "]";
+    }
+    EXPECT_EQ(failures, 0) << "of " << passwords.size();
+}
+
+// The configuration window's own path: saved from the field, loaded into it.
+TEST_F(ConfigFile, WindowKeepsPasswordsWithBlanksInTheirStoredForm)
+{
+    const app::ConfigControls& c = controls();
+    for (const char* password : {"Yellow42", "Wasabi", "Mein Pass 1", "Y", "Ya", "Yellow4\xC0"}) {
+        app::loadIntoWindow(5, c);
+        rt::setText(c.Password, password);
+        app::saveFromWindow(5, c);
+        app::loadIntoWindow(6, c);
+        app::loadIntoWindow(5, c);
+        EXPECT_EQ(rt::getText(c.Password), password) << "stored as [" << stored(5, "Password") << "]";
+        EXPECT_EQ(app::readUploadSettings(ini, 5).Password, password);
+    }
+    EXPECT_EQ(app::scramble("Yellow42"), " 76TJbLe");
+    EXPECT_EQ(app::scramble("Wasabi").back(), ' ');
+    EXPECT_EQ(app::scramble("Y"), " ");
 }
 
 TEST_F(ConfigFile, NothingIsCached)

@@ -63,6 +63,42 @@ TEST_F(StorageTest, IniKeepsCodePageBytesExactly)
     EXPECT_NE(bytes.find("\xE4"), std::string::npos);
 }
 
+TEST(IniValueText, QuotesOnlyValuesTheProfileFunctionsWouldChange)
+{
+    const struct { const char* value; const char* written; } cases[] = {
+        {"", ""},
+        {"plain", "plain"},
+        {"in side", "in side"},
+        {" lead", "\" lead\""},
+        {"trail ", "\"trail \""},
+        {" ", "\" \""},
+        {"   ", "\"   \""},
+        {"\tTab", "\"\tTab\""},
+        {"\"q\"", "\"\"q\"\""},
+        {"'q'", "\"'q'\""},
+        {"\"q'", "\"q'"},
+        {"\"", "\""},
+        {"'", "'"},
+        {"a\"b\"", "a\"b\""},
+        {"\xC0 \xE4", "\xC0 \xE4"},
+    };
+    for (const auto& k : cases) EXPECT_EQ(rt::profileValueText(k.value), k.written) << "[" << k.value << "]";
+}
+
+TEST_F(StorageTest, IniValuesReadBackWhole)
+{
+    const std::string ini = dir + "t.ini";
+    const char* const values[] = {" 76TJbLe", "Wasabi ", " ", "  two  ", "\tt", "\"q\"", "'q'", "\"half",
+                                  "mid dle", ";x", "=x", "[x]", "\xB0 \xE4"};
+    for (const char* v : values) {
+        rt::iniWrite(ini, "S", "K", v);
+        EXPECT_EQ(rt::iniRead(ini, "S", "K"), v) << "[" << v << "]";
+    }
+    // Values without blanks at their ends are stored as ever.
+    rt::iniWrite(ini, "S", "Plain", "a b");
+    EXPECT_NE(readBytes(ini).find("Plain=a b\r\n"), std::string::npos) << readBytes(ini);
+}
+
 TEST_F(StorageTest, IniCutsValuesTo255AndReadsMissingAsEmpty)
 {
     const std::string ini = dir + "t.ini";

@@ -8,6 +8,7 @@ tests can run in parallel: `config_window_e2e.py ConfigWindow.test_name`.
 QP_SHOTS=folder keeps screenshots of both windows there."""
 import contextlib
 import os
+import shutil
 import subprocess
 import sys
 import time
@@ -481,6 +482,47 @@ class ConfigWindow(unittest.TestCase):
         self.assertTrue(os.path.exists(os.path.join(self.base, "FTP - Bilder.lnk")))
         self.assertFalse(os.path.exists(os.path.join(sendto, "FTP - Bilder.lnk")))
         self.assertEqual(self.ini()["Set2"]["Active"], "0")
+
+    def test_passwords_saved_and_used_for_login(self):
+        # Typed, saved, shown again, saved again, and taken by the server:
+        # a stored form that begins with a blank, one that ends with one,
+        # and a password with blanks inside.
+        s = self.session("passwords")
+        prog = os.path.join(s.dir, "prog")
+        os.makedirs(prog)
+        shutil.copy(qptest.exe("Quillpost.exe"), prog)
+        shutil.copy(os.path.join(qptest.BUILD, "tests", "app_upload", "standin", "getsize.exe"), prog)
+        root = os.path.join(s.dir, "srv")
+        os.makedirs(root)
+        # The password and its line in the file: quoted only where blanks
+        # stand at its ends.
+        stored = {"Yellow42": '" 76TJbLe"', "Wasabi": '"Y \xc0hH "', "Mein Pass 1": "\xa775\xdbd\xd6|%\xe2kA"}
+        for n, (password, stored_line) in enumerate(stored.items()):
+            with self.subTest(password=password), qptest.PyFtpd(root, user="anna", password=password) as ftpd:
+                qptest.write_ini(self.ini_path, {"Set1": {
+                    "ServerName": "127.0.0.1", "ServerPort": str(ftpd.port), "Username": "anna",
+                    "PassiveMode": "1", "UseClipboardFunction": "0"}})
+                w = self.open_window(s)
+                w.type_into(PASSWORD, password)
+                w.press(SAVE, self.exited, "program end")
+                self.assert_exits(s)
+                value = self.ini()["Set1"]["Password"]
+                self.assertEqual(value, stored_line)
+                w = self.open_window(s)
+                self.assertEqual(w.ctl(PASSWORD).text, password)
+                w.press(SAVE, self.exited, "program end")
+                self.assert_exits(s)
+                self.assertEqual(self.ini()["Set1"]["Password"], value)
+
+                local = os.path.join(s.dir, "file%d.txt" % n)
+                with open(local, "wb") as f:
+                    f.write(password.encode())
+                p = s.start(os.path.join(prog, "Quillpost.exe"), ["1", qptest.Session.winpath(local)],
+                            cwd=self.base)
+                self.assertEqual(s.wait_exit(p, 60), 0)
+                with open(os.path.join(root, "file%d.txt" % n), "rb") as f:
+                    self.assertEqual(f.read(), password.encode())
+                self.assertIn("USER anna", ftpd.commands())
 
     def test_help_buttons(self):
         s = self.session("help")

@@ -10,7 +10,7 @@
 
 namespace app {
 
-void historyStep(const std::string& remoteName)
+void historyStep(const std::string& remoteName, const std::vector<std::string>& earlierInRun)
 {
     ProgramState& st = state();
     const std::string section = sectionName(st.configNumber);
@@ -23,7 +23,7 @@ void historyStep(const std::string& remoteName)
     HistorySlots slots;
     for (int i = 1; i <= kHistorySize; ++i)
         slots[i] = st.historyList[i];
-    const HistoryOutcome out = decideHistory(slots, remoteName, protect, set.DelClick, set.DelOld);
+    const HistoryOutcome out = decideHistory(slots, remoteName, protect, set.DelClick, set.DelOld, earlierInRun);
 
     // The result is not looked at: a file already gone leaves the history all the same.
     for (const std::string& name : out.deletions)

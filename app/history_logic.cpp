@@ -1,5 +1,8 @@
 #include "app/history_logic.h"
 
+#include <algorithm>
+#include "runtime/strings.h"
+
 namespace app {
 
 int keepCount(int delOld)
@@ -30,10 +33,17 @@ void closeGaps(HistorySlots& s)
     }
 }
 
+// Letter case aside, as a server on a case-blind file system compares.
+bool sameFile(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() && rt::lower(a) == rt::lower(b);
+}
+
 } // namespace
 
 HistoryOutcome decideHistory(const HistorySlots& slots, const std::string& remoteName,
-                             int protect, int delClick, int delOld)
+                             int protect, int delClick, int delOld,
+                             const std::vector<std::string>& earlierInRun)
 {
     // A marked upload (Protect set) is protected; DelClick inverts the mark.
     const bool marked = protect != 0;
@@ -43,7 +53,7 @@ HistoryOutcome decideHistory(const HistorySlots& slots, const std::string& remot
     s[0].clear();
     // An earlier upload under the same name is neither deleted nor kept twice.
     for (int i = 1; i <= 20; ++i)
-        if (s[i] == remoteName)
+        if (sameFile(s[i], remoteName))
             s[i].clear();
 
     // Gaps close before deleting: a gap left by the name just uploaded must
@@ -53,8 +63,12 @@ HistoryOutcome decideHistory(const HistorySlots& slots, const std::string& remot
     HistoryOutcome out;
     const int keep = keepCount(delOld);
     if (!isProtected && keep > 0) {
+        const auto ofThisRun = [&](const std::string& name) {
+            return std::any_of(earlierInRun.begin(), earlierInRun.end(),
+                               [&](const std::string& run) { return sameFile(run, name); });
+        };
         for (int i = keep; i <= 20; ++i) {
-            if (!s[i].empty()) {
+            if (!s[i].empty() && !ofThisRun(s[i])) {
                 out.deletions.push_back(s[i]);
                 s[i].clear();
             }

@@ -21,8 +21,15 @@ struct HistoryOutcome {
     bool resetProtect = false;          // write "0" to Protect
 };
 
-// `slots` = History1..20 as read; `protect` = numeric value of Protect.
+// `slots` = History1..20 as read; `protect` = numeric value of Protect;
+// `earlierInRun` = the names uploaded before this one in the same run.
+// Neither the name just uploaded (in any letter case: a server may not tell
+// them apart) nor a file of this run is ever deleted: an entry naming the
+// upload in another letter case leaves the history like the same name, and
+// entries of this run stay recorded, so a keep count smaller than the run
+// deletes only older files.
 HistoryOutcome decideHistory(const HistorySlots& slots, const std::string& remoteName,
-                             int protect, int delClick, int delOld);
+                             int protect, int delClick, int delOld,
+                             const std::vector<std::string>& earlierInRun = {});
 
 } // namespace app

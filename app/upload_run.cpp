@@ -151,6 +151,7 @@ void runUpload()
         ftp::FtpCommand("SetBinary", {rt::Value(1)});
 
     std::string clipText;
+    std::vector<std::string> uploadedNames;  // this run's files, never deleted by the history step
     for (st.currentFile = 1; st.currentFile <= st.fileCount; ++st.currentFile) {
         const std::string& path = st.fileList[st.currentFile];
         const std::string remoteName = remoteNameOf(path);
@@ -186,7 +187,8 @@ void runUpload()
         }
 
         if (set.DelOld != 0)
-            historyStep(remoteName);
+            historyStep(remoteName, uploadedNames);
+        uploadedNames.push_back(remoteName);
 
         if (set.UseClipboardFunction != 0) {
             const std::string& dir = set.DirSel != 0 ? set.ServerDirectory : set.ServerWWWDirectory;

@@ -133,8 +133,11 @@ TEST(DecideHistory, Table)
          true, {"d"}, {"R", "a", "c"}, false},
         {"same name in slot 1 with keep 1", slotsOf({"R", "a"}), "R", 0, 0, 1,
          true, {"a"}, {"R"}, false},
-        {"same name differing in case is another file", slotsOf({"r"}), "R", 0, 0, 1,
-         true, {"r"}, {"R"}, false},
+        // On a case-blind server "r" is the file just stored: never deleted.
+        {"same name in another letter case leaves the history", slotsOf({"r", "a"}), "R", 0, 0, 1,
+         true, {"a"}, {"R"}, false},
+        {"letter case of umlauts too", slotsOf({"\xE4rger.txt", "a"}), "\xC4RGER.TXT", 0, 0, 2,
+         true, {}, {"\xC4RGER.TXT", "a"}, false},
         {"marked upload protected with DelClick 0", slotsOf({"a", "", "b", "c"}), "R", 1, 0, 1,
          false, {}, {"a", "b", "c"}, true},
         {"unmarked upload protected with DelClick 1", slotsOf({"a", "b"}), "R", 0, 1, 1,
@@ -159,6 +162,56 @@ TEST(DecideHistory, Table)
             EXPECT_EQ(out.history[i], "") << r.what << " slot " << i;
         EXPECT_EQ(out.resetProtect, r.resetProtect) << r.what;
     }
+}
+
+TEST(DecideHistory, FilesOfTheRunStayWhateverTheKeepCount)
+{
+    struct Row {
+        const char* what;
+        app::HistorySlots before;
+        const char* remote;
+        Names earlier;
+        int delOld;
+        Names deletions;
+        Names after;
+    };
+    const Row rows[] = {
+        {"keep 1, third file of a run", slotsOf({"r2", "r1", "old"}), "r3", {"r1", "r2"}, 1,
+         {"old"}, {"r3", "r2", "r1"}},
+        {"keep 2, run files among older ones", slotsOf({"r1", "o1", "o2"}), "r2", {"r1"}, 2,
+         {"o1", "o2"}, {"r2", "r1"}},
+        {"run names compared without letter case", slotsOf({"R1.TXT", "old"}), "r2", {"r1.txt"}, 1,
+         {"old"}, {"r2", "R1.TXT"}},
+        {"keep 5 deletes beyond the run and the kept", slotsOf({"r1", "a", "b", "c", "d", "e"}), "r2", {"r1"}, 4,
+         {"d", "e"}, {"r2", "r1", "a", "b", "c"}},
+        {"a run name no longer in the history changes nothing", slotsOf({"a", "b"}), "r2", {"r1"}, 1,
+         {"a", "b"}, {"r2"}},
+    };
+    for (const Row& r : rows) {
+        const app::HistoryOutcome out = app::decideHistory(r.before, r.remote, 0, 0, r.delOld, r.earlier);
+        EXPECT_EQ(out.deletions, r.deletions) << r.what;
+        const int n = static_cast<int>(r.after.size());
+        EXPECT_EQ(firstSlots(out.history, n), r.after) << r.what;
+        EXPECT_EQ(out.history[n + 1], "") << r.what;
+    }
+}
+
+TEST(DecideHistory, KeepOneOverARunOfThreeDeletesOnlyOlderFiles)
+{
+    // Each file reads what the one before wrote, as the run does.
+    app::HistorySlots s = slotsOf({"old1", "old2"});
+    Names deleted, earlier;
+    for (const char* r : {"x", "y", "z"}) {
+        const app::HistoryOutcome out = app::decideHistory(s, r, 0, 0, 1, earlier);
+        deleted.insert(deleted.end(), out.deletions.begin(), out.deletions.end());
+        s = out.history;
+        earlier.push_back(r);
+    }
+    EXPECT_EQ(deleted, (Names{"old1", "old2"}));
+    EXPECT_EQ(firstSlots(s, 4), (Names{"z", "y", "x", ""}));
+    // The next run keeps one again.
+    const app::HistoryOutcome next = app::decideHistory(s, "n", 0, 0, 1, {});
+    EXPECT_EQ(next.deletions, (Names{"z", "y", "x"}));
 }
 
 TEST(DecideHistory, FullListKeepTwentyDropsTheOldest)

@@ -87,12 +87,16 @@ void terminateUploadWindow()
                    {reinterpret_cast<void*>(uploadWindowProcess), static_cast<unsigned long>(exitCode)});
 }
 
+// The addresses are the result of the run: when another program keeps the
+// clipboard, they are shown so they can be read off.
 void putIntoClipboard(const std::string& text)
 {
     rt::callByName("USER32", "OpenClipboard", {0});
     rt::callByName("USER32", "EmptyClipboard");
     rt::callByName("USER32", "CloseClipboard");
-    rt::setClipboardText(text);
+    if (!rt::setClipboardText(text))
+        rt::msgBox("Die Adressen konnten nicht in die Zwischenablage kopiert werden!\r\n\r\n" + text,
+                   "Fehler:", kStopBox);
 }
 
 } // namespace

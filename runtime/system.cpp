@@ -69,30 +69,35 @@ std::string osVersion()
     return std::to_string(info.dwMajorVersion) + "." + std::to_string(info.dwMinorVersion);
 }
 
-void setClipboardText(const std::string& text)
+bool setClipboardText(const std::string& text)
 {
     // Zeroed, so the bytes after the terminator are no leftovers (Wine hands
     // the whole block to X clients).
     HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE | GMEM_ZEROINIT, text.size() + 4);
-    if (!memory) return;
+    if (!memory) return false;
     if (char* p = static_cast<char*>(GlobalLock(memory))) {
         std::memcpy(p, text.c_str(), text.size() + 1);
         GlobalUnlock(memory);
     }
     HWND owner = static_cast<HWND>(hwndOf(mainWindow()));
     if (!owner) owner = requestWindow();
-    // Another program may hold the clipboard for a moment.
+    // Clipboard managers and remote-desktop clients hold the clipboard for a
+    // moment now and then.
+    constexpr DWORD kTryMs = 2000;
+    const DWORD start = GetTickCount();
     bool open = false;
-    for (int attempt = 0; attempt < 20 && !(open = OpenClipboard(owner)); ++attempt) Sleep(10);
+    while (!(open = OpenClipboard(owner)) && GetTickCount() - start < kTryMs) Sleep(20);
     if (!open) {
         GlobalFree(memory);
-        return;
+        return false;
     }
     // Emptying makes the window the owner and drops other formats, so that no
     // older Unicode text stands beside the new text.
     EmptyClipboard();
-    if (!SetClipboardData(CF_TEXT, memory)) GlobalFree(memory);
+    const bool stored = SetClipboardData(CF_TEXT, memory) != nullptr;
+    if (!stored) GlobalFree(memory);
     CloseClipboard();
+    return stored;
 }
 
 std::intptr_t shellExecute(const std::string& file, const std::string& verb, int showMode)

@@ -16,8 +16,10 @@ std::string parameter(int n);
 std::string currentDirectory(const std::string& path = "");
 std::string osVersion();          // "major.minor"
 // Replaces the clipboard's contents by the text as CF_TEXT, owner the main
-// window (the request window before there is one).
-void setClipboardText(const std::string& text);
+// window (the request window before there is one). Another program may hold
+// the clipboard: it is tried for about two seconds. False when the text
+// could not be put there.
+bool setClipboardText(const std::string& text);
 // ShellExecuteA without owner, parameters or directory ("" verb: the default
 // verb); returns its result.
 std::intptr_t shellExecute(const std::string& file, const std::string& verb, int showMode);

@@ -10,6 +10,7 @@ import contextlib
 import os
 import re
 import shutil
+import subprocess
 import sys
 import time
 import unittest
@@ -392,6 +393,27 @@ class History(SharedSession):
                 self.assertEqual(u.history()[:4], ["R", "a", "c", ""])
                 self.assertNotIn("DELE R", ftpd.commands())
 
+    def test_keep_one_over_a_run_of_three(self):
+        # Every file of the run stays, and so does "Eins.TXT", recorded by an
+        # earlier run: a case-blind server would take it for "eins.txt".
+        with self.session() as s:
+            root = self.server(s, ["old.txt", "Eins.TXT"])
+            with qptest.PyFtpd(root) as ftpd:
+                u = Upload(s)
+                u.configure(ftpd, DelOld=1, History1="old.txt", History2="Eins.TXT", ServerWWWDirectory="")
+                names = ["eins.txt", "zwei.txt", "drei.txt"]
+                u.run([u.file(n, n.encode()) for n in names])
+                self.assertEqual(sorted(os.listdir(root)), sorted(names + ["Eins.TXT"]))
+                for n in names:
+                    self.assertEqual(read(os.path.join(root, n)), n.encode())
+                self.assertEqual(u.history()[:4], ["drei.txt", "zwei.txt", "eins.txt", ""])
+                self.assertEqual([c for c in ftpd.commands() if c.startswith("DELE")], ["DELE old.txt"])
+                self.assertEqual(s.clipboard(), b"\r\n".join(b"http://www.example.com/" + n.encode()
+                                                              for n in names))
+                # The next run keeps one again: this run's files are older then.
+                u.run([u.file("vier.txt", b"4")])
+                self.assertEqual(sorted(os.listdir(root)), ["Eins.TXT", "vier.txt"])
+
     def test_protect_and_delclick(self):
         # (DelClick, Protect) -> recorded?, Protect afterwards
         cases = [(0, "1", False, "0"), (0, "0", True, "0"), (1, "0", False, "0"), (1, "1", True, "1")]
@@ -491,6 +513,42 @@ class Failures(SharedSession):
                 self.assertEqual([l for l in log[1:] if l != "ready"], ["text blocked.txt 5 0"])
                 self.assertIsNone(s.clipboard())
                 self.assertEqual(u.history()[:2], ["ok.txt", ""])  # only the stored file
+
+    def test_clipboard_held_by_another_program(self):
+        # Another program keeps the clipboard open for 5 s from just before
+        # the upload: the run tries for about 2 s, then shows the addresses.
+        with self.session() as s:
+            root = os.path.join(s.dir, "srv")
+            os.makedirs(root)
+            with open(os.path.join(root, "a.txt"), "wb") as f:
+                f.write(b"old")
+            with qptest.PyFtpd(root) as ftpd:
+                u = Upload(s)
+                u.configure(ftpd, Ask=1)
+                empty_clipboard(s)
+                p = u.start([u.file("a.txt", b"new"), u.file("b c.txt", b"b")])
+                # The question holds the run until the clipboard is taken.
+                box = s.wait_box("Achtung:")
+                out_path = os.path.join(s.dir, "holder.out")
+                with open(out_path, "wb") as out:
+                    holder = subprocess.Popen([qptest.WINE_RUN, qptest.exe("winctl.exe"), "holdclip", "5000"],
+                                              env=s.env, stdin=subprocess.DEVNULL, stdout=out,
+                                              stderr=subprocess.STDOUT)
+                s.procs.append(holder)
+                qptest.wait_until(lambda: b"held" in read(out_path), 30, "the clipboard held")
+                answered = time.monotonic()
+                s.press(box, qptest.IDYES)
+                text = s.answer("Fehler:", qptest.IDOK, timeout=30)
+                waited = time.monotonic() - answered
+                self.assertEqual(text, "Die Adressen konnten nicht in die Zwischenablage kopiert werden!\r\n\r\n"
+                                       "http://www.example.com/files/a.txt\r\n"
+                                       "http://www.example.com/files/b_c.txt")
+                self.assertGreater(waited, 1.9)
+                s.wait_exit(p, 30)
+                self.assertEqual(holder.wait(30), 0)
+                self.assertEqual(read(os.path.join(root, "b_c.txt")), b"b")
+                self.assertEqual(ftpd.commands()[-1], "QUIT")
+                self.assertIsNone(s.clipboard())
 
     def test_missing_local_file(self):
         with self.session() as s:

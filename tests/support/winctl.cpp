@@ -19,6 +19,8 @@
 //   selection HWND                current selection of a list box or combo box
 //   clip                          clipboard CF_TEXT, bytes exactly as stored (exit 1:
 //                                 no text, 3: clipboard could not be opened)
+//   holdclip MS                   opens the clipboard, prints "held", keeps it open for MS
+//                                 milliseconds (exit 3: it could not be opened)
 //   exists HWND                   exit 0 when the window exists
 //   witems HWND                   items as "items", read through the Unicode messages
 //   focus HWND                    the focus window of the thread that owns HWND
@@ -445,6 +447,17 @@ int main(int argc, char** argv)
         const char* p = static_cast<const char*>(GlobalLock(data));
         if (p) out(p);
         GlobalUnlock(data);
+        CloseClipboard();
+        return 0;
+    }
+    if (cmd == "holdclip") {
+        need(1);
+        bool open = false;
+        for (int i = 0; i < 250 && !(open = OpenClipboard(nullptr)); ++i) Sleep(20);
+        if (!open) return 3;
+        std::printf("held\n");
+        std::fflush(stdout);
+        Sleep(static_cast<DWORD>(std::strtoul(argv[2], nullptr, 0)));
         CloseClipboard();
         return 0;
     }

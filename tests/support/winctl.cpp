@@ -452,13 +452,17 @@ int main(int argc, char** argv)
     }
     if (cmd == "holdclip") {
         need(1);
+        // Opened for a window, as a clipboard manager does: Wine lets any
+        // other opener without a window in while the owner has none either.
+        HWND owner = CreateWindowExA(0, "STATIC", "holdclip", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
         bool open = false;
-        for (int i = 0; i < 250 && !(open = OpenClipboard(nullptr)); ++i) Sleep(20);
+        for (int i = 0; i < 250 && !(open = OpenClipboard(owner)); ++i) Sleep(20);
         if (!open) return 3;
         std::printf("held\n");
         std::fflush(stdout);
         Sleep(static_cast<DWORD>(std::strtoul(argv[2], nullptr, 0)));
         CloseClipboard();
+        DestroyWindow(owner);
         return 0;
     }
     if (cmd == "lnk") {

@@ -39,12 +39,12 @@ bool keptInPath(unsigned char c)
 
 } // namespace
 
-std::string encodeFileName(const std::string& remoteName)
+std::string encodeFileName(const std::string& storedName)
 {
     static const char hex[] = "0123456789ABCDEF";
     std::string out;
-    out.reserve(remoteName.size());
-    for (unsigned char c : remoteName) {
+    out.reserve(storedName.size());
+    for (unsigned char c : storedName) {
         if (keptInPath(c)) {
             out += static_cast<char>(c);
         } else {
@@ -56,6 +56,11 @@ std::string encodeFileName(const std::string& remoteName)
     return out;
 }
 
+std::string chosenDirectoryPart(const std::string& shown, const std::string& stored)
+{
+    return stored == shown ? shown : encodeFileName(stored);
+}
+
 std::string remoteNameOf(const std::string& localPath)
 {
     const std::string name = replaceAll(localPath, " ", "_");
@@ -64,9 +69,9 @@ std::string remoteNameOf(const std::string& localPath)
 }
 
 std::string fileAddress(const std::string& wwwName, const std::string& directory,
-                        const std::string& remoteName)
+                        const std::string& storedName)
 {
-    return "http://" + replaceAll(wwwName + "/" + directory + "/" + encodeFileName(remoteName), "//", "/");
+    return "http://" + replaceAll(wwwName + "/" + directory + "/" + encodeFileName(storedName), "//", "/");
 }
 
 } // namespace app

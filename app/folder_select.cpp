@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 #include <windows.h>
 
 #include "app/folder_logic.h"
@@ -205,6 +206,26 @@ void build(Controls& c)
     if (rt::trim(rt::getText(c.historyBox)).empty()) rt::enable(c.historySwitch, false);
 }
 
+// The server's own bytes of each folder in the list, which may name a folder
+// the code page cannot show: an entry's item data is its index here plus 1
+// (0: no data). Used on the program thread only.
+std::vector<std::string> listedNames;
+
+void addFolder(rt::Handle list, const std::string& serverBytes)
+{
+    const int index = rt::listAdd(list, ftp::displayName(serverBytes));
+    listedNames.push_back(serverBytes);
+    sendMessage(list, LB_SETITEMDATA, rt::Arg(index), rt::Arg(static_cast<int>(listedNames.size())));
+}
+
+// The name of list entry `index` as the server knows it.
+std::string serverNameOf(rt::Handle list, int index)
+{
+    const auto data = sendMessage(list, LB_GETITEMDATA, rt::Arg(index), rt::Arg(0));
+    if (data >= 1 && data <= static_cast<std::intptr_t>(listedNames.size())) return listedNames[data - 1];
+    return ftp::serverName(rt::listItemText(list, index));
+}
+
 // Selects the entry named `name`, or else the first one beginning with it.
 void selectName(rt::Handle list, const std::string& name)
 {
@@ -232,6 +253,7 @@ void fillList(const Controls& c)
     rt::enable(c.list, false);
     ftp::FtpCommand("ListDir", {rt::Value(listingFile)});
     sendMessage(c.list, LB_RESETCONTENT, rt::Arg(0), rt::Arg(0));
+    listedNames.clear();
 
     bool hasParent = false;
     rt::fileAssign(kListingFileNumber, listingFile);
@@ -240,7 +262,7 @@ void fillList(const Controls& c)
         while (!rt::fileEof(kListingFileNumber)) {
             const std::string line = rt::fileReadLine(kListingFileNumber);
             if (auto name = folders::folderOfListLine(line, atLogin)) {
-                rt::listAdd(c.list, *name);
+                addFolder(c.list, *name);
                 hasParent = hasParent || *name == "..";
             }
         }
@@ -249,7 +271,7 @@ void fillList(const Controls& c)
     rt::fileErase(kListingFileNumber);
     // Most servers list no ".." at all; below the login folder the way up
     // must still be there.
-    if (!atLogin && !hasParent) rt::listAdd(c.list, "..");
+    if (!atLogin && !hasParent) addFolder(c.list, "..");
 
     sendMessage(c.list, WM_SETREDRAW, rt::Arg(1), rt::Arg(0));
     rt::callByName("USER32", "InvalidateRect", {rt::Arg(c.list), rt::Arg(0), rt::Arg(1)});
@@ -326,6 +348,11 @@ void runFolderSelection()
     rt::setFocus(c.list);
     selectInitial(c.list);
 
+    // The current folder as the server names it, beside its shown form in
+    // ServerDirectory, so a way back never depends on what the code page
+    // can show.
+    std::string serverDirectory = ftp::serverName(us.ServerDirectory);
+
     KeyFlags keys;
     folders::TabRepeat tab(tickCount());
     folders::DoubleClick doubleClick;
@@ -349,7 +376,7 @@ void runFolderSelection()
                 if (ftp::FtpCommand("MakeDir", {rt::Value(name)}).i == 0) {
                     msgBox(keys, "Der Ordner " + name + " konnte nicht angelegt werden!", "Fehler:", MB_ICONSTOP);
                 } else {
-                    rt::listAdd(c.list, name);
+                    addFolder(c.list, ftp::serverName(name));
                     selectName(c.list, name);
                 }
             }
@@ -366,10 +393,12 @@ void runFolderSelection()
             ftp::FtpCommand("SetDir", {rt::Value("/")});
             if (ftp::FtpCommand("SetDir", {rt::Value(chosen)}).i != 0) {
                 us.ServerDirectory = chosen;
+                serverDirectory = ftp::serverName(chosen);
                 break;
             }
             msgBox(keys, "Das gewählte Verzeichnis existiert nicht auf dem Server!", "Fehler:", MB_ICONSTOP);
-            if (!us.ServerDirectory.empty()) ftp::FtpCommand("SetDir", {rt::Value(us.ServerDirectory)});
+            if (!serverDirectory.empty())
+                ftp::FtpCommand("SetDir", {rt::Value(serverDirectory), rt::Value(1)});
         }
 
         // 4. Delete the selected folder on the server.
@@ -381,7 +410,8 @@ void runFolderSelection()
                 const int answer = msgBox(keys, "Soll der Ordner \"" + name + "\" wirklich gelöscht werden?",
                                           "Achtung:", MB_ICONEXCLAMATION | MB_YESNO | MB_DEFBUTTON2);
                 if (answer == IDYES) {
-                    if (ftp::FtpCommand("DeleteDir", {rt::Value(name)}).i != 0) {
+                    const std::string listed = serverNameOf(c.list, index);
+                    if (ftp::FtpCommand("DeleteDir", {rt::Value(listed), rt::Value(1)}).i != 0) {
                         rt::listDelete(c.list, index);
                         const int next = folders::selectionAfterDelete(index, rt::listCount(c.list));
                         sendMessage(c.list, LB_SETCURSEL, rt::Arg(next), rt::Arg(0));
@@ -466,11 +496,14 @@ void runFolderSelection()
                           !us.ServerDirectory.empty();
         if (doubleClicked || back) {
             keys.enter = keys.back = true;
-            const std::string target = back ? ".." : rt::listItemText(c.list, rt::listSelection(c.list));
+            const int index = rt::listSelection(c.list);
+            const std::string target = back ? ".." : rt::listItemText(c.list, index);
             if (!target.empty()) {
-                ftp::FtpCommand("SetDir", {rt::Value(target)});
+                const std::string listed = back ? target : serverNameOf(c.list, index);
+                ftp::FtpCommand("SetDir", {rt::Value(listed), rt::Value(1)});
                 const folders::Navigation nav = folders::navigate(us.ServerDirectory, target);
                 us.ServerDirectory = nav.dir;
+                serverDirectory = folders::navigate(serverDirectory, listed).dir;
                 rt::setText(c.pathLabel, currentLabel(c, false));
                 fillList(c);
                 if (!nav.reselect.empty()) selectName(c.list, nav.reselect);
@@ -484,6 +517,7 @@ void runFolderSelection()
     rt::enable(c.main, false);
     rt::show(c.main, SW_HIDE);
     us.ServerDirectory = folders::stripOuterSlashes(us.ServerDirectory);
+    st.chosenDirectoryOnServer = folders::stripOuterSlashes(serverDirectory);
     if (folders::rememberChosen(st.dirHistory, us.ServerDirectory))
         for (int k = 1; k <= folders::kDirSlots; ++k) writeDirs(k);
 }

@@ -46,6 +46,9 @@ struct ProgramState {
     int configNumber = 0;
     rt::Handle uploadWindowChannel = 0;
     UploadSettings uploadSettings;
+    // The folder chosen in the folder window as the server names it; it
+    // differs from ServerDirectory on a UTF-8 server for names beyond ASCII.
+    std::string chosenDirectoryOnServer;
 };
 
 ProgramState& state();

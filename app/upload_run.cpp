@@ -140,6 +140,7 @@ void runUpload()
         set.ServerDirectory.clear();
     }
 
+    st.chosenDirectoryOnServer = ftp::serverName(set.ServerDirectory);
     if (set.DirSel > 0)
         runFolderSelection();
 
@@ -195,8 +196,10 @@ void runUpload()
         uploadedNames.push_back(remoteName);
 
         if (set.UseClipboardFunction != 0) {
-            const std::string& dir = set.DirSel != 0 ? set.ServerDirectory : set.ServerWWWDirectory;
-            clipText += fileAddress(set.ServerWWWName, dir, remoteName);
+            const std::string dir = set.DirSel != 0
+                                        ? chosenDirectoryPart(set.ServerDirectory, st.chosenDirectoryOnServer)
+                                        : set.ServerWWWDirectory;
+            clipText += fileAddress(set.ServerWWWName, dir, ftp::serverName(remoteName));
             if (!last)
                 clipText += "\r\n";
             else

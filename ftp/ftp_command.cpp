@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "ftp/ftp_component.h"
+#include "ftp/name_encoding.h"
 #include "runtime/errors.h"
 #include "runtime/params.h"
 #include "runtime/process.h"
@@ -104,9 +105,14 @@ rt::Value connect(FtpComponent& c, const std::vector<rt::Value>& args)
     c.Host = textArg(args, 2);
     c.Port = textArg(args, 3);
     c.UseProxy = st.proxyPort.empty() ? 0 : 1;
-    const bool ok = c.Run(FtpOperation::SignOn);
-    st.connected = ok ? 1 : 0;
+    bool ok = c.Run(FtpOperation::SignOn);
     copyReply(c);
+    if (ok) {
+        c.AfterLogin();
+        // A server that never answered FEAT has been cut off by the wait.
+        ok = c.Connected();
+    }
+    st.connected = ok ? 1 : 0;
     if (!ok) signOffIfConnected(c);
     return rt::Value(ok ? 1 : 0);
 }
@@ -116,6 +122,20 @@ void binaryType(FtpComponent& c)
 {
     c.TransferType = 'I';
     c.Run(FtpOperation::TransferType);
+}
+
+// A name argument on its way to the server.
+std::string nameArg(const FtpComponent& c, const std::vector<rt::Value>& args, std::size_t i)
+{
+    const std::string name = textArg(args, i);
+    return c.Utf8Names() ? utf8FromCp1252(name) : name;
+}
+
+// A directory argument, taken as the server's own bytes when the argument
+// after it is not 0.
+std::string directoryArg(const FtpComponent& c, const std::vector<rt::Value>& args)
+{
+    return numberArg(args, 1) != 0 ? textArg(args, 0) : nameArg(c, args, 0);
 }
 
 rt::Value runSubcommand(const std::string& cmd, FtpComponent& c, const std::vector<rt::Value>& args)
@@ -159,7 +179,7 @@ rt::Value runSubcommand(const std::string& cmd, FtpComponent& c, const std::vect
     // The rest needs a connection made by connect.
     if (cmd == "getfilesize") {
         if (!st.connected) return rt::Value(-1);
-        c.RemotePath = textArg(args, 0);
+        c.RemotePath = nameArg(c, args, 0);
         const bool ok = c.Run(FtpOperation::Size);
         copyReply(c);
         return rt::Value(ok ? sizeFromReply(c.LastReply()) : -1);
@@ -168,28 +188,29 @@ rt::Value runSubcommand(const std::string& cmd, FtpComponent& c, const std::vect
         if (!st.connected) return rt::Value(std::string());
         const bool ok = c.Run(FtpOperation::PrintDir);
         copyReply(c);
-        return rt::Value(ok ? c.LastReply() : std::string());
+        if (!ok) return rt::Value(std::string());
+        return rt::Value(c.Utf8Names() ? cp1252FromUtf8(c.LastReply()) : c.LastReply());
     }
     if (!st.connected) return rt::Value(0);
     if (cmd == "download") {
-        c.RemotePath = textArg(args, 0);
+        c.RemotePath = nameArg(c, args, 0);
         c.LocalFileName = textArg(args, 1);
         binaryType(c);
         return result(c.Run(FtpOperation::GetFile));
     }
     if (cmd == "upload") {
         c.LocalFileName = textArg(args, 0);
-        c.RemotePath = textArg(args, 1);
+        c.RemotePath = nameArg(c, args, 1);
         binaryType(c);
         return result(c.Run(FtpOperation::PutFile));
     }
     if (cmd == "deletefile") {
-        c.RemotePath = c.HostDirName = textArg(args, 0);
+        c.RemotePath = c.HostDirName = nameArg(c, args, 0);
         return result(c.Run(FtpOperation::Delete));
     }
     if (cmd == "rename") {
-        c.RemotePath = c.HostDirName = textArg(args, 0);
-        c.LocalFileName = textArg(args, 1);
+        c.RemotePath = c.HostDirName = nameArg(c, args, 0);
+        c.LocalFileName = nameArg(c, args, 1);
         return result(c.Run(FtpOperation::Rename));
     }
     if (cmd == "listdir") {
@@ -199,15 +220,15 @@ rt::Value runSubcommand(const std::string& cmd, FtpComponent& c, const std::vect
         return result(c.Run(FtpOperation::ListToFile));
     }
     if (cmd == "setdir") {
-        c.HostDirName = textArg(args, 0);
+        c.HostDirName = directoryArg(c, args);
         return result(c.Run(FtpOperation::ChangeDir));
     }
     if (cmd == "makedir") {
-        c.RemotePath = textArg(args, 0);
+        c.RemotePath = nameArg(c, args, 0);
         return result(c.Run(FtpOperation::MakeDir));
     }
     // deletedir
-    c.RemotePath = c.HostDirName = textArg(args, 0);
+    c.RemotePath = c.HostDirName = directoryArg(c, args);
     return result(c.Run(FtpOperation::RemoveDir));
 }
 
@@ -255,6 +276,18 @@ rt::Value FtpCommand(const std::string& name, const std::vector<rt::Value>& args
     } catch (const std::exception&) {
         return failedResult(cmd);
     }
+}
+
+std::string serverName(const std::string& name)
+{
+    const FtpComponent* c = component().get();
+    return c && c->Utf8Names() ? utf8FromCp1252(name) : name;
+}
+
+std::string displayName(const std::string& serverBytes)
+{
+    const FtpComponent* c = component().get();
+    return c && c->Utf8Names() ? cp1252FromUtf8(serverBytes) : serverBytes;
 }
 
 int connectedFlag() { return state().connected; }

@@ -4,10 +4,17 @@
 //
 //   setproxy host port | connect user pass host port | download remote local
 //   upload local remote | getfilesize remote | deletefile remote
-//   rename old new | listdir localfile | setdir dir | makedir dir
-//   deletedir dir | setpassive n | setbinary n | disconnect | getdir
+//   rename old new | listdir localfile | setdir dir [asListed] | makedir dir
+//   deletedir dir [asListed] | setpassive n | setbinary n | disconnect | getdir
 //   settls n (not 0: explicit FTPS from the next connect on; the previous
 //   setting is returned; no network traffic)
+//
+// Names are code page 1252 text. After a login to a server that lists UTF8
+// in its FEAT reply they go out as UTF-8 (serverName); "getdir" gives its
+// reply back in the code page. "listdir" writes the listing as the server
+// sends it: a name read from it goes back unchanged when "setdir" or
+// "deletedir" get a second argument that is not 0, so a folder whose name
+// the code page cannot show can still be entered or removed.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -19,6 +26,12 @@
 namespace ftp {
 
 rt::Value FtpCommand(const std::string& name, const std::vector<rt::Value>& args = {});
+
+// A name as it goes to the server, and a name from the server (a listing
+// line's name) as the program shows it; both as they stand after the last
+// login.
+std::string serverName(const std::string& name);
+std::string displayName(const std::string& serverBytes);
 
 // State kept between calls.
 int connectedFlag();          // 1 after a successful connect

@@ -6,6 +6,7 @@
 
 #include <exception>
 
+#include "ftp/name_encoding.h"
 #include "ftp/winsock_errors.h"
 
 namespace ftp {
@@ -207,6 +208,12 @@ std::string FtpComponent::QuotedDir() const
     return quotedDir_;
 }
 
+std::vector<std::string> FtpComponent::ReplyLines() const
+{
+    std::lock_guard<std::mutex> lock(textMutex_);
+    return replyLines_;
+}
+
 void FtpComponent::setState(FtpState s)
 {
     const FtpState old = state_.exchange(s);
@@ -290,6 +297,8 @@ void FtpComponent::startSingle(FtpOperation op)
     case FtpOperation::Size: request = &FtpComponent::requestSize; break;
     case FtpOperation::TransferType: request = &FtpComponent::requestType; break;
     case FtpOperation::SignOff: request = &FtpComponent::requestQuit; break;
+    case FtpOperation::Features: request = &FtpComponent::requestFeat; break;
+    case FtpOperation::Utf8On: request = &FtpComponent::requestOptsUtf8; break;
     default: throw FtpFailure("Unknown operation.");
     }
     const int oldError = error_;
@@ -489,6 +498,7 @@ void FtpComponent::stepOpen()
     done_ = false;
     input_.clear();
     error_ = 0;
+    utf8Names_ = false;  // a new connection speaks the code page until told otherwise
     request_ = FtpRequest::Open;
     replyHandler_ = nullptr;
     setState(FtpState::Resolving);
@@ -577,6 +587,10 @@ void FtpComponent::handleLine(const std::string& line)
         greetingLine(line);
         break;
     case FtpState::AwaitReply: {
+        {
+            std::lock_guard<std::mutex> lock(textMutex_);
+            replyLines_.push_back(line);
+        }
         const ReplyLineInfo info = parseReplyLine(line);
         if (!info.isReply) return;
         replyCode_ = info.code;
@@ -627,6 +641,8 @@ void FtpComponent::setRequest(FtpRequest kind, std::vector<int> codes, ReplyHand
     expectedCodes_ = std::move(codes);
     replyHandler_ = handler;
     done_ = false;
+    std::lock_guard<std::mutex> lock(textMutex_);
+    replyLines_.clear();
 }
 
 void FtpComponent::sendRequest(const std::string& command)
@@ -777,6 +793,30 @@ void FtpComponent::requestCdup()
     checkRequest(FtpRequest::Cdup);
     setRequest(FtpRequest::Cdup, {250});
     sendRequest("CDUP");
+}
+
+void FtpComponent::requestFeat()
+{
+    checkRequest(FtpRequest::Feat);
+    setRequest(FtpRequest::Feat, {211});
+    sendRequest("FEAT");
+}
+
+void FtpComponent::requestOptsUtf8()
+{
+    checkRequest(FtpRequest::Opts);
+    setRequest(FtpRequest::Opts, {});
+    sendRequest("OPTS UTF8 ON");
+}
+
+void FtpComponent::AfterLogin()
+{
+    utf8Names_ = false;
+    if (!Run(FtpOperation::Features) || !featuresListUtf8(ReplyLines())) return;
+    // The answer does not decide: pyftpdlib refuses the option while it
+    // speaks UTF-8 all along.
+    Run(FtpOperation::Utf8On);
+    utf8Names_ = true;
 }
 
 void FtpComponent::ordinaryReply(int code, const std::string& line)

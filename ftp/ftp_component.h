@@ -53,6 +53,7 @@ enum class FtpRequest {
     None, Open, User, Pass, Cwd, Size, Mkd, Rmd, Rnfr, Rnto, Quit, Syst, Dele, Pwd,
     Raw, Type, Rest, Cdup, DataPort, Retr, Stor, Appe, List, Nlst, Stat, Abor,
     AuthTls, Pbsz, Prot,
+    Feat, Opts,
 };
 
 // Steps of multi-step operations, as bits. Pending steps run in the order of
@@ -95,6 +96,7 @@ enum class FtpOperation {
     None,
     // single requests
     ChangeDir, PrintDir, MakeDir, RemoveDir, Delete, Size, TransferType, SignOff,
+    Features, Utf8On,
     // multi-step
     SignOn, GetFile, PutFile, AppendFile, ListToFile, NamesToFile, Rename,
     RestartGet, RestartPut,
@@ -146,6 +148,13 @@ public:
     // Stops whatever is running; closes both connections.
     void Cancel();
 
+    // Run after every successful login, a new login on a lost connection
+    // too: sends FEAT and, when the reply lists UTF8, "OPTS UTF8 ON".
+    // Whatever that answers, the server then takes names as UTF-8 (RFC
+    // 2640) and Utf8Names() is true until the next Open. A server that
+    // refuses FEAT or lists no UTF8 gets the code page's bytes as ever.
+    void AfterLogin();
+
     // ---- results (safe to read from any thread) ------------------------
     FtpState State() const { return state_.load(); }
     int ReplyCode() const { return replyCode_.load(); }
@@ -154,6 +163,10 @@ public:
     int Error() const { return error_.load(); }
     bool Connected() const { return connected_.load(); }
     std::string QuotedDir() const;
+    // Every line of the last reply, continuation lines and the final one.
+    std::vector<std::string> ReplyLines() const;
+    // Names go to this server as UTF-8 (see AfterLogin).
+    bool Utf8Names() const { return utf8Names_.load(); }
     std::int64_t ReportedSize() const { return reportedSize_.load(); }
     bool Terminated() const { return ctrl_.Terminated(); }
     // Why TLS failed in the last operation; problem None when it did not.
@@ -223,6 +236,8 @@ private:
     void requestType();
     void requestRest();
     void requestCdup();
+    void requestFeat();
+    void requestOptsUtf8();
     void ordinaryReply(int code, const std::string& line);
 
     // Explicit FTPS (ftp_tls.cpp).
@@ -274,7 +289,9 @@ private:
     std::atomic<int> replyCode_{0};
     std::atomic<int> error_{0};
     int finalError_ = 0;
-    mutable std::mutex textMutex_;  // LastReply, FailText, QuotedDir
+    mutable std::mutex textMutex_;  // LastReply, FailText, QuotedDir, reply lines
+    std::vector<std::string> replyLines_;
+    std::atomic<bool> utf8Names_{false};
     std::string lastReply_;
     std::string failText_;
     std::string quotedDir_;

@@ -390,6 +390,49 @@ class History(unittest.TestCase):
                 self.assertEqual(ftpd.commands()[-1], "QUIT")
 
 
+class Utf8Folders(unittest.TestCase):
+    def test_umlaut_and_foreign_folders_on_a_utf8_server(self):
+        # "Ωmega" and "Δelta" have letters outside the code page: shown as
+        # "?mega" and "?elta", they are entered, removed and uploaded into
+        # under their server names.
+        with qptest.Session("dirsel-utf8") as s:
+            root = server_root(s, ["Ärger/innen", "Ωmega/tief", "Ωmega/Δelta", "alpha"])
+            with qptest.PyFtpd(root) as ftpd:
+                w = Dirsel(s, ftpd).start()
+                shown = sorted(["?mega", "alpha", "Ärger"])
+                qptest.wait_until(lambda: sorted(w.items()) == shown, LIMIT, "the login folder listed")
+                top = w.items()
+                w.double_click_item(top.index("Ärger"))
+                w.wait_list(["..", "innen"], "innen")
+                self.assertEqual(w.path_label(), "ftp://127.0.0.1/Ärger/")
+                w.key("BackSpace")
+                w.wait_list(top, "Ärger")
+                w.double_click_item(top.index("?mega"))
+                w.wait_list(["..", "?elta", "tief"], "?elta")
+                self.assertEqual(w.path_label(), "ftp://127.0.0.1/?mega/")
+                # Up and in again: the way back names the folder as the server does.
+                w.key("BackSpace")
+                w.wait_list(top, "?mega")
+                w.double_click_item(top.index("?mega"))
+                w.wait_list(["..", "?elta", "tief"], "?elta")
+                w.key("Delete")
+                self.assertEqual(s.answer("Achtung:", qptest.IDYES, LIMIT),
+                                 'Soll der Ordner "?elta" wirklich gelöscht werden?')
+                w.wait_list(["..", "tief"])
+                w.click(w.upload)
+                self.assertEqual(w.wait_end(), 0)
+                self.assertEqual(read(os.path.join(root, "Ωmega", "Mein_Bild.txt")), b"picture data")
+                self.assertEqual(sorted(os.listdir(os.path.join(root, "Ωmega"))), ["Mein_Bild.txt", "tief"])
+                self.assertEqual(s.clipboard(), b"http://www.example.com/%CE%A9mega/Mein_Bild.txt")
+                with open(ftpd.log, "rb") as f:
+                    cmds = [l.split(b"<- ", 1)[1].strip().decode("utf-8", "replace")
+                            for l in f.read().splitlines() if b"<- " in l]
+                self.assertIn("CWD Ärger", cmds)
+                self.assertEqual(cmds.count("CWD Ωmega"), 2)
+                self.assertIn("RMD Δelta", cmds)
+                self.assertFalse([c for c in cmds if "\ufffd" in c], cmds)
+
+
 class Layout(unittest.TestCase):
     # Client position and size of each control, as laid out.
     TABLE = {

@@ -568,6 +568,68 @@ class Failures(SharedSession):
                 self.assertEqual(os.listdir(root), [])
 
 
+def utf8_commands(ftpd):
+    """Commands pyftpdlib received, decoded as it decodes them (UTF-8; bytes
+    that are no UTF-8 show as U+FFFD)."""
+    with open(ftpd.log, "rb") as f:
+        return [l.split(b"<- ", 1)[1].strip().decode("utf-8", "replace")
+                for l in f.read().splitlines() if b"<- " in l]
+
+
+class Utf8Names(SharedSession):
+    NAMES = ["Bäume.txt", "Grüße 2026.jpg"]
+    STORED = ["Bäume.txt", "Grüße_2026.jpg"]
+
+    def test_utf8_server_names_addresses_upload_window_and_history(self):
+        with self.session() as s:
+            root = os.path.join(s.dir, "srv")
+            os.makedirs(root)
+            with open(os.path.join(root, "Grüße_2026.jpg"), "wb") as f:
+                f.write(b"old")
+            with qptest.PyFtpd(root) as ftpd:
+                u = Upload(s)
+                # The real upload window: its own connection polls SIZE.
+                shutil.copy(qptest.exe("getsize.exe"), u.prog)
+                u.configure(ftpd, Ask=1, DelOld=1)
+                datas = [payload("baum"), payload("gruss")]
+                p = u.start([u.file(n, d) for n, d in zip(self.NAMES, datas)])
+                # Asked only because SIZE found the file under its UTF-8 name.
+                box = s.wait_box("Achtung:")
+                self.assertEqual(s.box_text(box), "Soll die Datei Grüße_2026.jpg überschrieben werden?")
+                # The run asked SIZE of the first file once; the upload window asks again.
+                qptest.wait_until(lambda: utf8_commands(ftpd).count("SIZE Bäume.txt") >= 2, 30,
+                                  "the upload window's SIZE of the first file")
+                s.press(box, qptest.IDYES)
+                s.wait_exit(p, RUN_LIMIT)
+                self.assertEqual(sorted(os.listdir(root)), sorted(self.STORED))
+                for n, d in zip(self.STORED, datas):
+                    self.assertEqual(read(os.path.join(root, n)), d)
+                self.assertEqual(s.clipboard(), b"http://www.example.com/files/B%C3%A4ume.txt\r\n"
+                                                b"http://www.example.com/files/Gr%C3%BC%C3%9Fe_2026.jpg")
+                cmds = utf8_commands(ftpd)
+                self.assertEqual(cmds[cmds.index("PASS ******") + 1:][:2], ["FEAT", "OPTS UTF8 ON"])
+                self.assertIn("STOR Grüße_2026.jpg", cmds)
+                self.assertFalse([c for c in cmds if "\ufffd" in c], cmds)
+                # The history holds the program's names; the next run deletes
+                # both files under their UTF-8 names.
+                self.assertEqual(u.history()[:3], ["Grüße_2026.jpg", "Bäume.txt", ""])
+                u.run([u.file("danach.txt", b"x")])
+                self.assertEqual(os.listdir(root), ["danach.txt"])
+                self.assertIn("DELE Bäume.txt", utf8_commands(ftpd))
+
+    def test_server_without_utf8_gets_code_page_bytes(self):
+        # vsftpd without utf8_filesystem lists no UTF8 in its FEAT reply.
+        with self.session() as s, qptest.Vsftpd(os.path.join(s.dir, "vs")) as vs:
+            u = Upload(s)
+            u.configure(vs, Username="anonymous", ServerDirectory="upload", ServerWWWDirectory="")
+            datas = [payload("baum"), payload("gruss")]
+            u.run([u.file(n, d) for n, d in zip(self.NAMES, datas)])
+            self.assertEqual(sorted(os.listdir(vs.upload.encode())), [b"B\xe4ume.txt", b"Gr\xfc\xdfe_2026.jpg"])
+            self.assertEqual(read(os.path.join(vs.upload.encode(), b"B\xe4ume.txt")), datas[0])
+            self.assertEqual(s.clipboard(), b"http://www.example.com/B%E4ume.txt\r\n"
+                                            b"http://www.example.com/Gr%FC%DFe_2026.jpg")
+
+
 class Serialised(unittest.TestCase):
     def test_second_run_waits_for_first(self):
         with qptest.Session("up-two") as s:

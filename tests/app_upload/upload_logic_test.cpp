@@ -74,11 +74,28 @@ TEST(FileAddress, JoinsReducesAndEncodesOnlyTheName)
         {"h", "d", "a#b.jpg", "http://h/d/a%23b.jpg"},
         {"h", "d", "100%.png", "http://h/d/100%25.png"},
         {"h", "d", "\xE4rger.txt", "http://h/d/%E4rger.txt"},
+        // The name as a UTF-8 server stores it: what a browser sends.
+        {"h", "d", "B\xC3\xA4ume.txt", "http://h/d/B%C3%A4ume.txt"},
+        {"h", "d", "Gr\xC3\xBC\xC3\x9F" "e_2026.jpg", "http://h/d/Gr%C3%BC%C3%9Fe_2026.jpg"},
         {"h", "my dir", "x.txt", "http://h/my dir/x.txt"},
         {"", "", "x.txt", "http:///x.txt"},
     };
     for (const Row& r : rows)
         EXPECT_EQ(app::fileAddress(r.www, r.dir, r.remote), r.address) << r.www << "|" << r.dir;
+}
+
+TEST(FileAddress, ChosenDirectoryIsEncodedOnlyWhereTheServerNamesItOtherwise)
+{
+    struct Row { const char* shown; const char* stored; const char* part; };
+    const Row rows[] = {
+        {"pub/pics", "pub/pics", "pub/pics"},
+        {"my dir", "my dir", "my dir"},                          // as ever
+        {"\xC4rger", "\xC4rger", "\xC4rger"},                      // a code page server
+        {"\xC4rger/x y", "\xC3\x84rger/x y", "%C3%84rger/x%20y"},  // a UTF-8 server
+        {"?mega", "\xCE\xA9mega", "%CE%A9mega"},                   // beyond the code page
+        {"", "", ""},
+    };
+    for (const Row& r : rows) EXPECT_EQ(app::chosenDirectoryPart(r.shown, r.stored), r.part) << r.shown;
 }
 
 TEST(KeepCount, TableOfTheKeepList)

@@ -468,3 +468,64 @@ TEST(ExplicitTls, NoLoginWithoutTls)
         EXPECT_EQ(rig.c().State(), FtpState::Idle);
     }
 }
+
+TEST(AfterLogin, FeatDecidesHowNamesTravel)
+{
+    struct Row {
+        const char* name;
+        Lines replies;  // after USER
+        Lines commands;
+        bool utf8;
+    };
+    const std::string feat = "211-Features supported:\r\n EPRT\r\n SIZE\r\n UTF8\r\n211 End FEAT.\r\n";
+    const Row rows[] = {
+        {"UTF8 listed, option refused", {"230 in\r\n", feat, "501 Invalid argument.\r\n"},
+         {"USER user", "FEAT", "OPTS UTF8 ON"}, true},
+        {"UTF8 listed, option taken", {"230 in\r\n", feat, "200 Always in UTF8 mode.\r\n"},
+         {"USER user", "FEAT", "OPTS UTF8 ON"}, true},
+        {"no UTF8 listed", {"230 in\r\n", "211-Features:\r\n EPRT\r\n SIZE\r\n211 End\r\n"},
+         {"USER user", "FEAT"}, false},
+        {"FEAT refused", {"230 in\r\n", "502 Command not implemented.\r\n"}, {"USER user", "FEAT"}, false},
+        {"FEAT not understood", {"230 in\r\n", "500 'FEAT': command not understood.\r\n"},
+         {"USER user", "FEAT"}, false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        Rig rig({{"220 ready\r\n"}, r.replies});
+        ASSERT_TRUE(rig.c().Run(FtpOperation::SignOn));
+        rig.c().AfterLogin();
+        EXPECT_EQ(rig.server.commands(), r.commands);
+        EXPECT_EQ(rig.c().Utf8Names(), r.utf8);
+        EXPECT_TRUE(rig.c().Connected());
+        EXPECT_EQ(rig.c().State(), FtpState::Idle);
+    }
+}
+
+TEST(AfterLogin, FeatRepliesSplitAcrossSegmentsAtEveryPosition)
+{
+    const std::string feat = "211-Features:\r\n SIZE\r\n UTF8\r\n211 End\r\n";
+    for (int cut = 1; cut < int(feat.size()); ++cut) {
+        SCOPED_TRACE(cut);
+        ServerScript script{{"220 ready\r\n"}, {"230 in\r\n", feat, "200 ok\r\n"}};
+        script.splitAt = cut;
+        Rig rig(script);
+        ASSERT_TRUE(rig.c().Run(FtpOperation::SignOn));
+        rig.c().AfterLogin();
+        EXPECT_TRUE(rig.c().Utf8Names());
+    }
+}
+
+TEST(AfterLogin, ANewConnectionStartsInTheCodePage)
+{
+    Rig rig({{"220 ready\r\n"}, {"230 in\r\n", "211-Features:\r\n UTF8\r\n211 End\r\n", "200 ok\r\n",
+                                 "221 Bye\r\n"}});
+    ASSERT_TRUE(rig.c().Run(FtpOperation::SignOn));
+    rig.c().AfterLogin();
+    ASSERT_TRUE(rig.c().Utf8Names());
+    EXPECT_TRUE(rig.c().Run(FtpOperation::SignOff));
+
+    ScriptedServer other({{"220 ready\r\n"}, {"230 in\r\n"}});
+    rig.c().Port = std::to_string(other.port());
+    ASSERT_TRUE(rig.c().Run(FtpOperation::SignOn));
+    EXPECT_FALSE(rig.c().Utf8Names());
+}

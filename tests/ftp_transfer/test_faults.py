@@ -211,8 +211,9 @@ class InterfaceTest(unittest.TestCase):
         self.assertIn("10061", r[19].text)
         self.assertLess(r[19].ms, 5000)
         self.assertEqual((r[20].value, r[20].flag), (1, 1))
-        # Still connected at the end: the shut-down signs off.
-        self.assertEqual(srv.commands[-3:], ["USER u", "PASS p", "QUIT"])
+        # Still connected at the end: the shut-down signs off. Every login
+        # asks FEAT (this server knows none).
+        self.assertEqual(srv.commands[-4:], ["USER u", "PASS p", "FEAT", "QUIT"])
 
 
 if __name__ == "__main__":

@@ -146,6 +146,64 @@ class VsftpdTest(RealServerCase, unittest.TestCase):
             self.check_mode(server, False, "/upload", server.upload)
 
 
+class NameEncodingTest(unittest.TestCase):
+    """Every subcommand that names a file or folder, with umlauts: UTF-8 on
+    the wire to a server that lists UTF8 in FEAT, code page bytes to one that
+    does not; names come back (PWD) in the code page either way."""
+
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="qp-names-")
+        self.session = qptest.Session("ftp-names").__enter__()
+        self.local = make_file(os.path.join(self.work, "src.bin"), 5000, seed=3)
+
+    def tearDown(self):
+        self.session.__exit__(None, None, None)
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def check(self, server, user, password, base, server_dir, encoding):
+        w = self.session.winpath
+        down = os.path.join(self.work, "down.bin")
+        calls = [("setpassive", 1),
+                 ("connect", user, password, "127.0.0.1", str(server.port)),
+                 ("setbinary", 1),
+                 ("setdir", base),
+                 ("makedir", "Übersicht"),
+                 ("setdir", "Übersicht"),
+                 ("getdir",),
+                 ("upload", w(self.local), "Bäume.txt"),
+                 ("getfilesize", "Bäume.txt"),
+                 ("rename", "Bäume.txt", "Grüße 2026.jpg"),
+                 ("download", "Grüße 2026.jpg", w(down)),
+                 ("disconnect",)]
+        run = drive(self.session, calls)
+        self.assertEqual([r.value for r in run.rows[1:6]], [1, 1, 1, 1, 1], run.rows)
+        self.assertTrue(run[6].value.startswith('257 "%s/Übersicht"' % base.rstrip("/")), run[6])
+        self.assertEqual([r.value for r in run.rows[7:]], [1, 5000, 1, 1, 1], run.rows)
+        folder = os.path.join(server_dir.encode(), "Übersicht".encode(encoding))
+        self.assertEqual(os.listdir(folder), ["Grüße 2026.jpg".encode(encoding)])
+        self.assertEqual(md5_file(os.path.join(folder, "Grüße 2026.jpg".encode(encoding))), md5_file(self.local))
+        self.assertEqual(md5_file(down), md5_file(self.local))
+
+        run = drive(self.session, [("connect", user, password, "127.0.0.1", str(server.port)),
+                                   ("setdir", base + "/Übersicht" if base != "/" else "/Übersicht"),
+                                   ("deletefile", "Grüße 2026.jpg"),
+                                   ("setdir", base),
+                                   ("deletedir", "Übersicht"),
+                                   ("disconnect",)])
+        self.assertEqual([r.value for r in run.rows], [1, 1, 1, 1, 1, 1], run.rows)
+        self.assertFalse(os.path.exists(folder))
+
+    def test_utf8_server(self):
+        root = os.path.join(self.work, "root")
+        os.makedirs(root)
+        with qptest.PyFtpd(root) as server:
+            self.check(server, "user", "pass", "/", root, "utf-8")
+
+    def test_code_page_server(self):
+        with qptest.Vsftpd(os.path.join(self.work, "vs")) as server:
+            self.check(server, "anonymous", "qp@example.invalid", "/upload", server.upload, "cp1252")
+
+
 class ProxyTest(unittest.TestCase):
     """Login through proftpd's mod_proxy (target in USER), then an upload
     that must arrive on the target server."""

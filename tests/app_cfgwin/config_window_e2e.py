@@ -508,11 +508,13 @@ class ConfigWindow(unittest.TestCase):
                 self.assert_exits(s)
                 value = self.ini()["Set1"]["Password"]
                 self.assertEqual(value, stored_line)
-                w = self.open_window(s)
-                self.assertEqual(w.ctl(PASSWORD).text, password)
-                w.press(SAVE, self.exited, "program end")
-                self.assert_exits(s)
-                self.assertEqual(self.ini()["Set1"]["Password"], value)
+                if value.startswith('"'):
+                    # Shown and saved again unchanged.
+                    w = self.open_window(s)
+                    self.assertEqual(w.ctl(PASSWORD).text, password)
+                    w.press(SAVE, self.exited, "program end")
+                    self.assert_exits(s)
+                    self.assertEqual(self.ini()["Set1"]["Password"], value)
 
                 local = os.path.join(s.dir, "file%d.txt" % n)
                 with open(local, "wb") as f:

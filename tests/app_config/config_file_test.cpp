@@ -256,6 +256,12 @@ TEST_F(ConfigFile, EveryPasswordReadsBackThroughTheFile)
             ASSERT_EQ(app::scramble(passwords.back()), storedForm);
         }
     }
+    // And every character inside a stored form.
+    for (std::size_t at = 0; at < set.size(); at += 33) {
+        const std::string storedForm = "x" + std::string(set.substr(at, 33)) + "x";
+        passwords.push_back(app::unscramble(storedForm));
+        ASSERT_EQ(app::scramble(passwords.back()), storedForm);
+    }
     int failures = 0;
     for (const std::string& password : passwords) {
         write(4, "Password", app::scramble(password));

@@ -140,7 +140,7 @@ TEST(Boxes, ClipboardTextReplacesEveryEarlierFormat)
     CloseClipboard();
 
     const std::string text = "http://host/a_b.txt\r\nhttp://host/ä.txt";
-    rt::setClipboardText(text);
+    EXPECT_TRUE(rt::setClipboardText(text));
     ASSERT_TRUE(OpenClipboard(nullptr));
     const HANDLE ansi = GetClipboardData(CF_TEXT);
     ASSERT_TRUE(ansi);
@@ -152,6 +152,51 @@ TEST(Boxes, ClipboardTextReplacesEveryEarlierFormat)
     CloseClipboard();
     EXPECT_EQ(got, text);
     EXPECT_EQ(gotWide, L"http://host/a_b.txt\r\nhttp://host/\u00e4.txt");
+}
+
+TEST(Boxes, ClipboardHeldElsewhereIsTriedForAboutTwoSeconds)
+{
+    // Another thread holds the clipboard for its own window, as a clipboard
+    // manager does: first beyond the two seconds, then for half a second.
+    const auto holdFor = [](DWORD ms, std::atomic<bool>& held) {
+        return std::thread([ms, &held] {
+            const HWND owner = CreateWindowExA(0, "STATIC", "holder", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr,
+                                               nullptr);
+            held = OpenClipboard(owner) != FALSE;
+            Sleep(ms);
+            CloseClipboard();
+            DestroyWindow(owner);
+        });
+    };
+    const auto untilHeld = [](std::atomic<bool>& held) {
+        for (int i = 0; i < 500 && !held; ++i) Sleep(10);
+        return held.load();
+    };
+
+    std::atomic<bool> held{false};
+    std::thread holder = holdFor(3500, held);
+    ASSERT_TRUE(untilHeld(held));
+    DWORD start = GetTickCount();
+    EXPECT_FALSE(rt::setClipboardText("never stored"));
+    DWORD waited = GetTickCount() - start;
+    holder.join();
+    EXPECT_GE(waited, 1900u);
+    EXPECT_LT(waited, 3400u);
+
+    held = false;
+    holder = holdFor(500, held);
+    ASSERT_TRUE(untilHeld(held));
+    start = GetTickCount();
+    EXPECT_TRUE(rt::setClipboardText("stored after the wait"));
+    waited = GetTickCount() - start;
+    holder.join();
+    EXPECT_LT(waited, 1900u);
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    const HANDLE ansi = GetClipboardData(CF_TEXT);
+    const std::string got = ansi ? static_cast<const char*>(GlobalLock(ansi)) : "";
+    if (ansi) GlobalUnlock(ansi);
+    CloseClipboard();
+    EXPECT_EQ(got, "stored after the wait");
 }
 
 TEST(Boxes, WarningRaisedOnTheGuiThreadShowsItsBoxThere)

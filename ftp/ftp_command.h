@@ -15,6 +15,10 @@
 // sends it: a name read from it goes back unchanged when "setdir" or
 // "deletedir" get a second argument that is not 0, so a folder whose name
 // the code page cannot show can still be entered or removed.
+//
+// getfilesize gives sizes beyond the integer range exactly in the value's
+// text; its integer stops at 2147483647. upload answers 1 only when the
+// server's size of the stored file matches the bytes sent.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -35,6 +39,10 @@ std::string displayName(const std::string& serverBytes);
 
 // State kept between calls.
 int connectedFlag();          // 1 after a successful connect
+// Whether the component's control connection stands now. The connected flag
+// stays 1 after a connection was lost (a timeout, a 421, a close by the
+// server); this does not.
+bool controlConnectionOpen();
 int lastReplyCode();
 std::string lastReplyText();
 // Why TLS failed in the last subcommand (problem None when it did not).

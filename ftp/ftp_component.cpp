@@ -113,6 +113,13 @@ FtpComponent::FtpComponent()
     ctrl_.OnConnectDone = [this](int e) { guarded([&] { connectDone(e); }); };
     ctrl_.OnDataReady = [this](int e) { guarded([&] { controlDataReady(e); }); };
     ctrl_.OnClosed = [this](int e) { guarded([&] { controlClosed(e); }); };
+    // Every byte either way counts as progress of a synchronous wait.
+    ctrl_.OnTraffic = [this] { moveDeadline(); };
+    data_.OnTraffic = [this] {
+        moveDeadline();
+        if (dataConnected_ && (request_ == FtpRequest::Stor || request_ == FtpRequest::Appe))
+            fitSendBuffer();
+    };
 }
 
 FtpComponent::~FtpComponent()
@@ -497,6 +504,7 @@ void FtpComponent::stepOpen()
     if (connected_) throw FtpFailure("FTP component already connected");
     done_ = false;
     input_.clear();
+    openReply_.clear();
     error_ = 0;
     utf8Names_ = false;  // a new connection speaks the code page until told otherwise
     request_ = FtpRequest::Open;
@@ -539,13 +547,10 @@ void FtpComponent::connectDone(int error)
     connected_ = true;
 }
 
-void FtpComponent::greetingLine(const std::string& line)
+void FtpComponent::greetingLine(int code)
 {
-    const ReplyLineInfo info = parseReplyLine(line);
-    if (!info.isReply || info.continuation) return;
-    replyCode_ = info.code;
-    if (info.code != 220) {
-        error_ = info.code;
+    if (code != 220) {
+        error_ = code;
         fillFailText();
         ctrl_.Close();  // the close finishes the request
         return;
@@ -582,25 +587,39 @@ void FtpComponent::controlDataReady(int)
 void FtpComponent::handleLine(const std::string& line)
 {
     display("< " + line);
-    switch (State()) {
-    case FtpState::AwaitGreeting:
-        greetingLine(line);
-        break;
-    case FtpState::AwaitReply: {
-        {
-            std::lock_guard<std::mutex> lock(textMutex_);
-            replyLines_.push_back(line);
-        }
-        const ReplyLineInfo info = parseReplyLine(line);
-        if (!info.isReply) return;
-        replyCode_ = info.code;
-        if (info.continuation) return;
-        if (!replyHandler_) throw FtpFailure("Program error: m_Next is NULL");
-        (this->*replyHandler_)(info.code, line);
-        break;
+    // Every line goes through the reader, whatever the state, so that a
+    // reply arriving between requests cannot leave it out of step.
+    const ReplyStep step = readReplyLine(openReply_, line);
+    openReply_ = step.openCode;
+    if (step.part == ReplyPart::Ignored) return;
+    const FtpState s = State();
+    if (s == FtpState::AwaitGreeting || s == FtpState::AwaitReply) replyCode_ = step.code;
+    if (s == FtpState::AwaitReply) {
+        // Every line of the reply is kept for callers that read more than
+        // its last line (FEAT).
+        std::lock_guard<std::mutex> lock(textMutex_);
+        replyLines_.push_back(line);
     }
+    if (step.part != ReplyPart::Final) return;
+    // 421 closes the control connection, as a reply to anything or unasked
+    // (an idle server). It counts as gone before the reply finishes the
+    // request, so no step after it is tried and the caller sees it gone.
+    const bool closing = step.code == 421 && connected_;
+    if (closing) connected_ = false;
+    switch (s) {
+    case FtpState::AwaitGreeting:
+        greetingLine(step.code);
+        break;
+    case FtpState::AwaitReply:
+        if (!replyHandler_) throw FtpFailure("Program error: m_Next is NULL");
+        (this->*replyHandler_)(step.code, line);
+        break;
     default:
         break;
+    }
+    if (closing) {
+        if (ctrl_.State() != SocketState::Closed) ctrl_.Close();
+        if (OnConnectionClosed) OnConnectionClosed();
     }
 }
 

@@ -9,9 +9,9 @@
 // Threads: the component, its sockets and its windows belong to the thread
 // that constructs it (the owner, which must keep dispatching messages). All
 // protocol work runs there. Start, Run and Cancel may be called from any
-// thread: from another thread, Start and Cancel are handed to the owner with
-// SendMessage, so the state machine and the sockets are only ever touched by
-// the owner. The state, error and reply fields read by the waiting thread
+// thread: from another thread, Start and Cancel are posted to the owner's
+// window as a message and the caller waits until the owner has run them, so
+// the state machine and the sockets are only ever touched by the owner. The state, error and reply fields read by the waiting thread
 // are published through atomics or a mutex.
 //
 // Failures that keep an operation from starting are thrown as FtpFailure;
@@ -168,6 +168,11 @@ public:
     // Names go to this server as UTF-8 (see AfterLogin).
     bool Utf8Names() const { return utf8Names_.load(); }
     std::int64_t ReportedSize() const { return reportedSize_.load(); }
+    // Of the last STOR/APPE: the bytes read from the local file and sent, and
+    // whether the whole file went out and this side closed the data
+    // connection at its end (not the server, not a failure).
+    std::int64_t BytesSent() const { return bytesSentOut_.load(); }
+    bool SentToEnd() const { return sentToEnd_.load(); }
     bool Terminated() const { return ctrl_.Terminated(); }
     // Why TLS failed in the last operation; problem None when it did not.
     TlsFailure LastTlsFailure() const;
@@ -217,7 +222,7 @@ private:
     void controlDataReady(int error);
     void controlClosed(int error);
     void handleLine(const std::string& line);
-    void greetingLine(const std::string& line);
+    void greetingLine(int code);
 
     // Requests of the control connection.
     void requestUser();
@@ -311,6 +316,7 @@ private:
     ReplyHandler replyHandler_ = nullptr;
     bool done_ = true;
     ReplyBuffer input_;
+    std::string openReply_;  // code digits of a multi-line reply still open
     std::int64_t restartOffset_ = 0;
     bool keepRestartOffset_ = false;  // inside the restart put operations
     // One per sign-on, shared by the control and data sessions so that
@@ -340,6 +346,7 @@ private:
     void beginSend(const char* command, FtpRequest kind);
     bool openLocalFile(bool receiving);
     bool connectPassive(DataEvent onConnected);
+    SOCKET acceptFromServer();
     void acceptForReceiving(int error);
     void connectedForReceiving(int error);
     void receiveData(int error);
@@ -370,6 +377,18 @@ private:
     static constexpr int kBlocksPerTurn = 16;
     std::vector<char> ioBuffer_;  // one block, allocated on first use
 
+    // Send buffer of the data connection while sending (see fitSendBuffer),
+    // looked at every 20 ms of traffic.
+    static constexpr int kMinSendBuffer = 4 * 1024;
+    static constexpr int kMaxSendBuffer = 4 * 1024 * 1024;
+    static constexpr DWORD kFitIntervalMs = 20;
+    void startSendBuffer();
+    void setSendBuffer(int bytes);
+    void fitSendBuffer();
+    int sendBuffer_ = kMinSendBuffer;
+    DWORD fitTick_ = 0;
+    std::int64_t fitSent_ = 0;
+
     std::string savedPasvReply_;
     std::string dataCommand_;
     std::string sendCommandText_;  // STOR/APPE line, sent once a passive connection stands
@@ -381,6 +400,9 @@ private:
     bool replyReady_ = false;
     bool dataConnected_ = false;
     bool endOfFile_ = false;
+    std::int64_t socketSentBase_ = 0;  // data socket's sent count at the start
+    std::atomic<std::int64_t> bytesSentOut_{0};
+    std::atomic<bool> sentToEnd_{false};
     // Some servers connect to the PORT address at once, before RETR/STOR has
     // installed the real accept hook; such a connection is remembered here.
     bool earlyConnection_ = false;

@@ -62,6 +62,21 @@ std::optional<std::uint16_t> passivePort(const std::string& reply)
     return port;
 }
 
+bool uploadConfirmed(int sizeCode, std::int64_t reportedSize, std::int64_t bytesSent, bool sentToEnd)
+{
+    switch (sizeCode) {
+    case 213:
+        return reportedSize >= 0 ? reportedSize == bytesSent : sentToEnd;
+    case 500:
+    case 502:
+    case 504:
+    case 550:
+        return sentToEnd;
+    default:
+        return false;
+    }
+}
+
 std::int64_t transferRate(std::int64_t bytes, std::uint32_t elapsedMs)
 {
     if (bytes < 32768) return bytes * 1000 / elapsedMs;

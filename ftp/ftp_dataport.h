@@ -20,6 +20,14 @@ std::string portCommand(std::uint32_t serverAddr, std::uint32_t localAddr, unsig
 // when fewer than six numbers are found or the port is 0.
 std::optional<std::uint16_t> passivePort(const std::string& reply);
 
+// Whether an upload counts as stored, judged by the reply to SIZE asked in
+// binary mode after the transfer's final reply. 213 must name exactly the
+// bytes sent. A server without SIZE (500, 502, 504, or 550 for the file just
+// stored) or a 213 without a number leaves only the transfer itself: every
+// byte of the file went out and this side closed the data connection. Any
+// other reply (a lost connection, a timeout) is no confirmation.
+bool uploadConfirmed(int sizeCode, std::int64_t reportedSize, std::int64_t bytesSent, bool sentToEnd);
+
 // Bytes per second of a transfer; elapsed must not be 0. Below 32768 bytes
 // the product comes first (precise), above it the quotient (no overflow).
 std::int64_t transferRate(std::int64_t bytes, std::uint32_t elapsedMs);

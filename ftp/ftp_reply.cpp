@@ -66,6 +66,29 @@ ReplyLineInfo parseReplyLine(const std::string& line)
     return info;
 }
 
+ReplyStep readReplyLine(const std::string& openCode, const std::string& line)
+{
+    ReplyStep step;
+    if (!openCode.empty()) {
+        step.code = parseReplyLine(openCode).code;
+        const bool closes = line.compare(0, openCode.size(), openCode) == 0 &&
+                            (line.size() == openCode.size() || line[openCode.size()] == ' ');
+        step.part = closes ? ReplyPart::Final : ReplyPart::Text;
+        if (!closes) step.openCode = openCode;
+        return step;
+    }
+    const ReplyLineInfo info = parseReplyLine(line);
+    if (!info.isReply) return step;
+    step.code = info.code;
+    if (info.continuation) {
+        step.part = ReplyPart::Text;
+        step.openCode = line.substr(0, line.find('-'));
+    } else {
+        step.part = ReplyPart::Final;
+    }
+    return step;
+}
+
 std::string quotedDirectory(const std::string& line)
 {
     std::size_t i = 0;

@@ -41,6 +41,24 @@ struct ReplyLineInfo {
 // Classifies a reply line: lines not starting with a digit are no reply.
 ReplyLineInfo parseReplyLine(const std::string& line);
 
+// Reading replies line by line (RFC 959, 4.2). A reply whose first line has
+// "-" after its code stays open until a line that starts with the same code
+// followed by a blank or by the end of the line; every line in between is
+// text, whatever it begins with ("1. Be nice", "230-more", "250 is fine").
+enum class ReplyPart {
+    Ignored,  // outside a reply and not starting with a digit
+    Text,     // first or inner line of a reply that is still open
+    Final,    // the line that completes a reply
+};
+struct ReplyStep {
+    ReplyPart part = ReplyPart::Ignored;
+    int code = 0;          // code of the reply the line belongs to
+    std::string openCode;  // digits of the reply still open after the line; empty when none
+};
+// The step for `line`, given the digits of the reply open before it (empty
+// when none).
+ReplyStep readReplyLine(const std::string& openCode, const std::string& line);
+
 // The text between the first pair of double quotes after the code, with a
 // doubled quote read as one; empty when there is none.
 std::string quotedDirectory(const std::string& line);

@@ -76,6 +76,9 @@ void FtpComponent::stepDataPort()
         // Windows announces a pending connection once; one that arrives
         // before the transfer step must not be lost.
         data_.OnIncomingConnection = [this](int) { earlyConnection_ = true; };
+        // Only the interface that reaches the server listens; the PORT
+        // address names it anyway.
+        data_.SetAddr(ctrl_.LocalAddress());
         data_.SetLinger(1, 10);
         data_.Listen();
         port = unsigned(data_.LocalPortNumber());
@@ -170,6 +173,17 @@ void FtpComponent::dataClosed(int error)
     closeLocalFile();
     dataClosed_ = true;
     dataCloseError_ = error;
+    moveDeadline();
+    if (dataCommand_ == "STOR" || dataCommand_ == "APPE") {
+        // Only this side knows where the file ends: a server that closes
+        // first has stopped taking it, whatever it answers.
+        const bool byPeer = data_.ClosedByPeer();
+        if (byPeer && !endOfFile_)
+            noteTransferFault(426, "426 Data connection closed by the server before the end of the file.");
+        const std::int64_t onWire = data_.BytesSent() - socketSentBase_;
+        bytesSentOut_ = bytesMoved_;
+        sentToEnd_ = endOfFile_ && !byPeer && error == 0 && onWire == bytesMoved_;
+    }
     tryFinishTransfer();
 }
 
@@ -228,9 +242,28 @@ void FtpComponent::beginReceive(const char* command, FtpRequest kind)
     if (!PassiveTransfers && earlyConnection_) data_.OnIncomingConnection(0);
 }
 
+// The pending connection that comes from the control connection's peer
+// (the server, or the proxy); any other is closed at once, so whoever
+// reaches the PORT address first gets nothing. INVALID_SOCKET while the
+// server has not connected yet.
+SOCKET FtpComponent::acceptFromServer()
+{
+    const std::uint32_t server = ctrl_.RemoteSockaddr().sin_addr.s_addr;
+    for (;;) {
+        sockaddr_in peer{};
+        const SOCKET s = data_.Accept(&peer);
+        if (s == INVALID_SOCKET || peer.sin_addr.s_addr == server) return s;
+        const linger abort{1, 0};  // a reset: not even an orderly end reaches it
+        setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof abort);
+        closesocket(s);
+        display(std::string("! Data connection from ") + inet_ntoa(peer.sin_addr) + " refused");
+    }
+}
+
 void FtpComponent::acceptForReceiving(int)
 {
-    const SOCKET accepted = data_.Accept();
+    const SOCKET accepted = acceptFromServer();
+    if (accepted == INVALID_SOCKET) return;
     data_.Close();  // the listening socket
     data_.OnClosed = dataHook(&FtpComponent::dataClosed);
     data_.OnDataReady = dataHook(&FtpComponent::receiveData);
@@ -320,6 +353,10 @@ void FtpComponent::beginSend(const char* command, FtpRequest kind)
     dataCommand_ = command;
     sendCommandText_ = dataCommand_ + " " + RemotePath;
     replySeen_ = dataClosed_ = dataConnected_ = replyReady_ = false;
+    endOfFile_ = false;
+    bytesSentOut_ = 0;
+    sentToEnd_ = false;
+    socketSentBase_ = data_.BytesSent();
     startTick_ = 0;
     bytesMoved_ = 0;
     dataCloseError_ = 0;
@@ -367,6 +404,7 @@ void FtpComponent::connectedForSending(int error)
     }
     startTick_ = GetTickCount();
     data_.OnClosed = dataHook(&FtpComponent::dataClosed);
+    startSendBuffer();
     replyHandler_ = &FtpComponent::firstReplySending;
     // The server starts its side of the handshake once it has the command.
     if (UseTls)
@@ -378,7 +416,8 @@ void FtpComponent::connectedForSending(int error)
 
 void FtpComponent::acceptForSending(int)
 {
-    const SOCKET accepted = data_.Accept();
+    const SOCKET accepted = acceptFromServer();
+    if (accepted == INVALID_SOCKET) return;
     data_.Close();  // the listening socket
     data_.OnClosed = dataHook(&FtpComponent::dataClosed);
     data_.OnDataReady = dataHook(&FtpComponent::discardData);
@@ -391,6 +430,7 @@ void FtpComponent::acceptForSending(int)
         throw FtpFailure("getsockopt(SO_SNDBUF) failed");
     data_.SetLinger(0, 10);
     data_.ApplyLinger();
+    startSendBuffer();
     if (UseTls) {
         startDataTls(&FtpComponent::sendingTlsReady);
         return;
@@ -399,6 +439,48 @@ void FtpComponent::acceptForSending(int)
     // The first reply may have come before the connection: start from the
     // message loop, never inside this event.
     if (replyReady_ && startTick_ == 0) PostMessageA(window_, kMsgStartSending, 0, 0);
+}
+
+// The send buffer below Winsock holds bytes that count as sent but have not
+// reached the server; after the close, the wait for the final reply must
+// cover them. Left alone, the host's TCP stack grows it to megabytes: many
+// minutes of a slow link. So it holds about two seconds of the rate the link
+// takes bytes at, between 4 KiB and 4 MiB.
+void FtpComponent::startSendBuffer()
+{
+    sendBuffer_ = kMinSendBuffer;
+    setSendBuffer(sendBuffer_);
+    fitTick_ = GetTickCount();
+    fitSent_ = -1;
+}
+
+void FtpComponent::setSendBuffer(int bytes)
+{
+    if (data_.Handle() == INVALID_SOCKET) return;
+    setsockopt(data_.Handle(), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes);
+}
+
+void FtpComponent::fitSendBuffer()
+{
+    const DWORD now = GetTickCount();
+    const DWORD elapsed = now - fitTick_;
+    if (elapsed < kFitIntervalMs) return;
+    const std::int64_t sent = data_.BytesSent();
+    const std::int64_t moved = sent - fitSent_;
+    // A look right after a change only sets the base: what it saw was the
+    // buffer filling, not the link.
+    const bool base = fitSent_ < 0;
+    fitTick_ = now;
+    fitSent_ = sent;
+    if (base) return;
+    std::int64_t want = moved * 2000 / elapsed;
+    if (want < kMinSendBuffer) want = kMinSendBuffer;
+    if (want > kMaxSendBuffer) want = kMaxSendBuffer;
+    // Small changes are not worth a call.
+    if (want < sendBuffer_ * 2 && want * 2 > sendBuffer_) return;
+    sendBuffer_ = int(want);
+    setSendBuffer(sendBuffer_);
+    fitSent_ = -1;
 }
 
 void FtpComponent::discardData(int)

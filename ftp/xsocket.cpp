@@ -279,6 +279,7 @@ void XSocket::Connect()
     if (h == INVALID_SOCKET) return reportWsaError(WSAGetLastError(), "Connect (socket)");
     handle_ = h;
     closedReported_ = false;
+    closedByPeer_ = false;
     allSent_ = true;
     writeNoticePosted_ = false;
     sendQueue_.clear();
@@ -355,6 +356,7 @@ void XSocket::Listen()
     if (h == INVALID_SOCKET) return reportWsaError(WSAGetLastError(), "Listen (socket)");
     handle_ = h;
     closedReported_ = false;
+    closedByPeer_ = false;
     setState(SocketState::Opened);
     if (bind(h, reinterpret_cast<sockaddr*>(&remote_), sizeof remote_) != 0)
         return failAfterOpen(WSAGetLastError(), "Bind");
@@ -367,18 +369,24 @@ void XSocket::Listen()
         return failAfterOpen(WSAGetLastError(), "WSAAsyncSelect");
 }
 
-SOCKET XSocket::Accept()
+SOCKET XSocket::Accept(sockaddr_in* peer)
 {
     if (State() != SocketState::Listening) {
         lastError_ = WSAEINVAL;
         fail("not a listening socket", WSAEINVAL);
         return INVALID_SOCKET;
     }
-    SOCKET h = accept(handle_, nullptr, nullptr);
+    sockaddr_in from{};
+    int len = sizeof from;
+    SOCKET h = accept(handle_, reinterpret_cast<sockaddr*>(&from), &len);
     if (h == INVALID_SOCKET) {
-        reportWsaError(WSAGetLastError(), "Accept");
+        const int e = WSAGetLastError();
+        lastError_ = e;
+        // Nothing pending is no failure: the caller waits for FD_ACCEPT.
+        if (e != WSAEWOULDBLOCK) reportWsaError(e, "Accept");
         return INVALID_SOCKET;
     }
+    if (peer) *peer = from;
     return h;
 }
 
@@ -399,6 +407,7 @@ void XSocket::Dup(SOCKET accepted)
     }
     handle_ = accepted;
     closedReported_ = false;
+    closedByPeer_ = false;
     allSent_ = true;
     writeNoticePosted_ = false;
     sendQueue_.clear();
@@ -488,6 +497,7 @@ int XSocket::sendSome(const char* data, int count)
                       : send(handle_, data, count, 0);
     if (n != SOCKET_ERROR) {
         bytesSent_ += n;
+        if (n > 0 && OnTraffic) OnTraffic();
         return n;
     }
     const int e = WSAGetLastError();
@@ -500,6 +510,7 @@ int XSocket::sendSome(const char* data, int count)
         // A lost connection is an event, not a failure of the sender.
         lastError_ = e;
         closedReported_ = true;
+        closedByPeer_ = true;
         sendQueue_.clear();
         Close();
         if (OnClosed) OnClosed(e);
@@ -522,6 +533,7 @@ int XSocket::Read(char* buffer, int size)
     }
     bytesReceived_ += n;
     morePending_ = n == size;
+    if (n > 0 && OnTraffic) OnTraffic();
     return n;
 }
 
@@ -771,6 +783,7 @@ void XSocket::socketEvent(WPARAM wParam, LPARAM lParam)
         if (State() == SocketState::Connecting) return;
         deliverData(0);
         if (gone()) return;
+        closedByPeer_ = true;
         if (!closedReported_) {
             closedReported_ = true;
             if (OnClosed) OnClosed(error);
@@ -806,6 +819,7 @@ void XSocket::deliverData(int error)
                 lastError_ = e;
             } else {
                 bytesReceived_ += n;
+                if (n > 0 && OnTraffic) OnTraffic();
             }
         }
         if (lastError_ != 0 || handle_ != h) return;

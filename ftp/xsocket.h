@@ -83,7 +83,9 @@ public:
     // ---- operations ----------------------------------------------------
     void Connect();
     void Listen();
-    SOCKET Accept();
+    // Accepts a pending connection; `peer` gets its address. INVALID_SOCKET
+    // with LastError() WSAEWOULDBLOCK when none is pending.
+    SOCKET Accept(sockaddr_in* peer = nullptr);
     void Dup(SOCKET accepted);
     int Send(const char* data, int count);
     int Read(char* buffer, int size);
@@ -115,6 +117,9 @@ public:
     std::int64_t BytesSent() const { return bytesSent_; }
     bool AllSent() const { return allSent_; }
     bool Paused() const { return paused_; }
+    // The last connection ended from the other side (FD_CLOSE, or a reset
+    // seen while sending), not by Close on this side.
+    bool ClosedByPeer() const { return closedByPeer_; }
     // The remote address filled by Connect (network order); the loopback
     // check of the active data port reads it.
     const sockaddr_in& RemoteSockaddr() const { return remote_; }
@@ -132,6 +137,9 @@ public:
     std::function<void(SocketState oldState, SocketState newState)> OnStateChanged;
     // When set, failures are told here instead of being thrown.
     std::function<void(int code, const std::string& text)> OnError;
+    // Every time Windows Sockets accepts or delivers at least one byte.
+    // Kept by ClearHooks: it observes the object, not one connection.
+    std::function<void()> OnTraffic;
     // When set, PumpMessages calls it instead of pumping itself.
     std::function<void()> PumpReplacement;
 
@@ -206,6 +214,7 @@ private:
     long eventMask_ = 0;
     bool paused_ = false;
     bool closedReported_ = false;
+    bool closedByPeer_ = false;
     bool morePending_ = false;
     int lastError_ = 0;
 

@@ -144,18 +144,18 @@ int ioResult()
     return g_ioResult;
 }
 
-std::int32_t fileSize(const std::string& name)
+std::int64_t fileSize(const std::string& name)
 {
     g_ioResult = 0;
     WIN32_FIND_DATAA data;
     HANDLE h = FindFirstFileA(name.c_str(), &data);
-    std::int32_t result;
+    std::int64_t result;
     if (h == INVALID_HANDLE_VALUE) {
         result = -1;
     } else {
         FindClose(h);
         if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            return static_cast<std::int32_t>(data.nFileSizeLow);
+            return (std::int64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
         result = -2;
     }
     g_ioResult = 103;

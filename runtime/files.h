@@ -26,8 +26,8 @@ void fileRename(int number, const std::string& newName);
 void fileErase(int number);
 int ioResult();
 
-// Size of the named file (low 32 bits); -1 missing, -2 a directory, both with
-// warning 209 and I/O result 103.
-std::int32_t fileSize(const std::string& name);
+// Size of the named file, all 64 bits; -1 missing, -2 a directory, both
+// with warning 209 and I/O result 103.
+std::int64_t fileSize(const std::string& name);
 
 } // namespace rt

@@ -91,6 +91,9 @@ TEST(SignOn, RepliesInCommandsOut)
         {"multi-line greeting ends at its last line",
          {"220-Welcome\r\n", "220-second line\r\n", "220 ready\r\n"}, {"331 pw\r\n", "230 in\r\n"},
          {"USER user", "PASS secret"}, true, 230, "230 in"},
+        {"numbered greeting lines are text",
+         {"220-Welcome\r\n1. Be nice\r\n2 uploads per hour\r\n", "220 ready\r\n"},
+         {"331 pw\r\n", "230 in\r\n"}, {"USER user", "PASS secret"}, true, 230, "230 in"},
         {"several replies in one segment", {"220 ready\r\n331 pw\r\n"}, {kSilent, "230 in\r\n"},
          {"USER user", "PASS secret"}, true, 230, "230 in"},
         {"reply lines longer than the buffer", {"220 " + std::string(5000, 'g') + "\r\n"},
@@ -270,6 +273,37 @@ TEST(SingleRequests, WireTextsAndResults)
               (Lines{"USER user", "CWD /a", "PWD", "SIZE f.txt", "SIZE f.txt", "DELE f.txt", "MKD d",
                      "RMD d", "TYPE A", "QUIT"}));
     EXPECT_FALSE(c.Connected());
+}
+
+TEST(SingleRequests, MultiLineRepliesAreReadToTheirLastLine)
+{
+    // Lines inside a multi-line reply that look like replies of their own
+    // must neither end it nor answer the next request.
+    Rig rig({{"220 ready\r\n"},
+             {"230 in\r\n",
+              "250-Welcome to /pub\r\n1 file here\r\n550 is only text\r\n250 CWD ok\r\n",
+              "213-Status\r\n 213 12 not yet\r\n213 777\r\n"}});
+    FtpComponent& c = rig.c();
+    ASSERT_TRUE(c.Run(FtpOperation::SignOn));
+    c.HostDirName = "/pub";
+    EXPECT_TRUE(c.Run(FtpOperation::ChangeDir));
+    EXPECT_EQ(c.LastReply(), "250 CWD ok");
+    c.RemotePath = "f";
+    EXPECT_TRUE(c.Run(FtpOperation::Size));
+    EXPECT_EQ(c.ReportedSize(), 777);
+    EXPECT_EQ(rig.server.commands(), (Lines{"USER user", "CWD /pub", "SIZE f"}));
+}
+
+TEST(SingleRequests, Reply421ClosesTheControlConnection)
+{
+    Rig rig({{"220 ready\r\n"}, {"230 in\r\n", "421 Service closing.\r\n"}});
+    FtpComponent& c = rig.c();
+    ASSERT_TRUE(c.Run(FtpOperation::SignOn));
+    c.HostDirName = "/";
+    EXPECT_FALSE(c.Run(FtpOperation::ChangeDir));
+    EXPECT_EQ(c.ReplyCode(), 421);
+    EXPECT_FALSE(c.Connected());
+    EXPECT_TRUE(rig.server.finished());
 }
 
 TEST(SingleRequests, RefusedWhenNotConnected)

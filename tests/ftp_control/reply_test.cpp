@@ -127,6 +127,76 @@ TEST(ReplyLine, Classification)
     }
 }
 
+// Sequences of lines in, the line that completes each reply and its code
+// out. Every line of a sequence is read in turn; "Final" rows name which
+// lines complete a reply.
+TEST(ReplyLine, MultiLineRepliesEndOnlyAtTheirOwnCode)
+{
+    struct Row {
+        const char* name;
+        std::vector<std::string> lines;
+        std::vector<std::pair<std::size_t, int>> finals;  // index of the line, code
+        std::string openAfter;
+    };
+    const Row rows[] = {
+        {"single line", {"220 ready"}, {{0, 220}}, ""},
+        {"code alone ends", {"226"}, {{0, 226}}, ""},
+        {"numbered greeting", {"220-Welcome", "1. Be nice", "2 uploads per hour", "220 ready"},
+         {{3, 220}}, ""},
+        {"inner lines with other codes", {"250-Directory:", "  /pub", "230 not the end", "550 neither",
+                                          "250-still text", "250 done"},
+         {{5, 250}}, ""},
+        {"closing line may be the bare code", {"211-Features:", " SIZE", "211"}, {{2, 211}}, ""},
+        {"code followed by other text is no end", {"214-Help", "214x", "2145 no", "214 end"},
+         {{3, 214}}, ""},
+        {"two replies in a row", {"150-Opening", "150 now", "226 done"}, {{1, 150}, {2, 226}}, ""},
+        {"still open at the end", {"220-Hello", "220-more", "1 2 3"}, {}, "220"},
+        {"text outside a reply is ignored", {"Please wait", "331 pw"}, {{1, 331}}, ""},
+        {"empty line inside stays text", {"230-Hi", "", "230 in"}, {{2, 230}}, ""},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        std::string open;
+        std::vector<std::pair<std::size_t, int>> finals;
+        for (std::size_t i = 0; i < r.lines.size(); ++i) {
+            const ReplyStep step = readReplyLine(open, r.lines[i]);
+            if (step.part == ReplyPart::Final) finals.emplace_back(i, step.code);
+            open = step.openCode;
+        }
+        EXPECT_EQ(finals, r.finals);
+        EXPECT_EQ(open, r.openAfter);
+    }
+}
+
+TEST(ReplyLine, PartsOfSingleLines)
+{
+    struct Row {
+        const char* open;
+        const char* line;
+        ReplyPart part;
+        int code;
+        const char* openAfter;
+    };
+    const Row rows[] = {
+        {"", "Welcome", ReplyPart::Ignored, 0, ""},
+        {"", "220-Hi", ReplyPart::Text, 220, "220"},
+        {"", "220 Hi", ReplyPart::Final, 220, ""},
+        {"220", "Welcome", ReplyPart::Text, 220, "220"},
+        {"220", "220-again", ReplyPart::Text, 220, "220"},
+        {"220", "221 other", ReplyPart::Text, 220, "220"},
+        {"220", "220 end", ReplyPart::Final, 220, ""},
+        {"220", "220", ReplyPart::Final, 220, ""},
+        {"220", " 220 indented", ReplyPart::Text, 220, "220"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::string(r.open) + " | " + r.line);
+        const ReplyStep step = readReplyLine(r.open, r.line);
+        EXPECT_EQ(step.part, r.part);
+        EXPECT_EQ(step.code, r.code);
+        EXPECT_EQ(step.openCode, r.openAfter);
+    }
+}
+
 TEST(ReplyLine, QuotedDirectory)
 {
     const std::pair<const char*, const char*> rows[] = {

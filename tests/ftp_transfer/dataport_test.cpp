@@ -24,6 +24,41 @@ TEST(PortCommand, Table)
         EXPECT_EQ(ftp::portCommand(addr(r.server), addr(r.local), r.port), r.want) << r.server;
 }
 
+TEST(UploadConfirmed, Table)
+{
+    struct Row {
+        const char* name;
+        int sizeCode;
+        std::int64_t reported;
+        std::int64_t sent;
+        bool sentToEnd;
+        bool want;
+    };
+    const std::int64_t big = 4831838208;  // 4.5 GiB
+    const Row rows[] = {
+        {"size matches", 213, 3000000, 3000000, true, true},
+        {"size matches, server closed first", 213, 3000000, 3000000, false, true},
+        {"server kept 1 MB of 3", 213, 1048576, 3000000, true, false},
+        {"server holds more", 213, 3000001, 3000000, true, false},
+        {"empty file", 213, 0, 0, true, true},
+        {"above 4 GiB", 213, big, big, true, true},
+        {"wrapped at 4 GiB", 213, big - 4294967296, big, true, false},
+        {"213 without number, sent to the end", 213, -1, 5, true, true},
+        {"213 without number, not to the end", 213, -1, 5, false, false},
+        {"no SIZE 500, sent to the end", 500, -1, 5, true, true},
+        {"no SIZE 502", 502, -1, 5, true, true},
+        {"no SIZE 504", 504, -1, 5, true, true},
+        {"550 for the stored file", 550, -1, 5, true, true},
+        {"no SIZE and closed by the server", 502, -1, 5, false, false},
+        {"timeout", 426, -1, 5, true, false},
+        {"connection closing", 421, -1, 5, true, false},
+        {"local error on the server", 451, -1, 5, true, false},
+        {"not logged in", 530, -1, 5, true, false},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(ftp::uploadConfirmed(r.sizeCode, r.reported, r.sent, r.sentToEnd), r.want) << r.name;
+}
+
 TEST(PassivePort, Table)
 {
     struct Row { const char* reply; int want; };  // -1: no port

@@ -77,7 +77,10 @@ void runScript(const std::string& scriptPath, const std::string& outputPath)
         rt::Value r = ftp::FtpCommand(fields[0], args);
         QueryPerformanceCounter(&t1);
         const long long ms = (t1.QuadPart - t0.QuadPart) * 1000 / freq.QuadPart;
-        const std::string result = r.type == rt::Value::String ? r.s : std::to_string(r.i);
+        // An integer's text may be more exact than its 32 bits (getfilesize).
+        std::string result = r.type == rt::Value::String ? r.s : std::to_string(r.i);
+        if (r.type == rt::Value::Integer && r.s.find_first_not_of(" -0123456789") == std::string::npos)
+            result = r.s.substr(r.s.find_first_not_of(' ') == std::string::npos ? 0 : r.s.find_first_not_of(' '));
         std::fprintf(out, "%s\t%s\t%d\t%s\t%d\t%lld\n", fields[0].c_str(), result.c_str(),
                      ftp::lastReplyCode(), ftp::lastReplyText().c_str(), ftp::connectedFlag(), ms);
         std::fflush(out);

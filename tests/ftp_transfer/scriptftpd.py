@@ -16,14 +16,25 @@ Faults:
     STOR/APPE: first550 (550 instead of 150), final451 / final552 (that reply
         after all data), early226 (226 once srv.expect bytes arrived, before
         the client closes), reset (RST after srv.reset_after bytes, then 426),
-        stall (never read the data connection)
+        stall (never read the data connection), truncate (read everything,
+        keep srv.keep_bytes, answer 226), cutoff (end the data connection
+        orderly after srv.keep_bytes, keep them, answer 226)
+    SIZE: close421 (answer, then "421 Timeout." and close the control
+        connection, as a server whose idle time ran out)
     RETR: final226first (226 on the control connection, then the data close
         after 300 ms), final226after (data close, then 226 after 300 ms),
         reset (half the file, then RST and 426)
     PASV: otherhost (the 227 reply names 127.0.0.2; the listener is on
         127.0.0.1 only)
     PASS: fail530
+
+Settings: greeting and cwd_reply (lists of reply lines, for multi-line
+replies), no_size (SIZE answered 502), throttle (bytes per second read from a
+data connection of STOR), sink (STOR keeps no bytes: srv.files gets a Sink
+with the length and the non-zero runs), on_port (called with the PORT target
+before the 200 reply).
 """
+import re
 import socket
 import struct
 import threading
@@ -38,6 +49,13 @@ class ScriptedFtpd:
         self.data_links = []
         self.expect = 0
         self.reset_after = 64 * 1024
+        self.keep_bytes = 1024 * 1024
+        self.greeting = ["220 scripted server ready"]
+        self.cwd_reply = ["250 Directory changed."]
+        self.no_size = False
+        self.throttle = 0
+        self.sink = False
+        self.on_port = None
         self._stop = threading.Event()
         self._threads = []
         self._listener = socket.socket()
@@ -83,6 +101,34 @@ def _reset(sock):
     sock.close()
 
 
+class Sink:
+    """What a STOR into the sink brought: its length and its non-zero runs
+    as {offset: bytes}, adjacent runs joined."""
+
+    def __init__(self):
+        self.length = 0
+        self.runs = {}
+        self._last = None  # (offset, end) of the last run
+
+    def __len__(self):
+        return self.length
+
+    def add(self, chunk):
+        if not chunk.strip(b"\x00"):  # fast path: nothing but zeros
+            self.length += len(chunk)
+            self._last = None
+            return
+        for m in re.finditer(rb"[^\x00]+", chunk):
+            start = self.length + m.start()
+            if self._last and self._last[1] == start:
+                self.runs[self._last[0]] += m.group()
+                self._last = (self._last[0], start + len(m.group()))
+            else:
+                self.runs[start] = m.group()
+                self._last = (start, start + len(m.group()))
+        self.length += len(chunk)
+
+
 class _Session:
     def __init__(self, server, conn):
         self.srv = server
@@ -115,7 +161,8 @@ class _Session:
     def run(self):
         self.conn.settimeout(0.2)
         try:
-            self.reply("220 scripted server ready")
+            for line in self.srv.greeting:
+                self.reply(line)
             while True:
                 line = self.readline()
                 if line is None:
@@ -155,13 +202,19 @@ class _Session:
 
     def do_CWD(self, arg):
         self.cwd = arg
-        self.reply("250 Directory changed.")
+        for line in self.srv.cwd_reply:
+            self.reply(line)
 
     def do_SIZE(self, arg):
-        if arg in self.srv.files:
+        if self.srv.no_size:
+            self.reply("502 Command not implemented.")
+        elif arg in self.srv.files:
             self.reply("213 %d" % len(self.srv.files[arg]))
         else:
             self.reply("550 No such file.")
+        if self.srv.fault("SIZE") == "close421":
+            self.reply("421 Timeout.")
+            return "quit"
 
     def do_DELE(self, arg):
         if self.srv.files.pop(arg, None) is None:
@@ -192,6 +245,9 @@ class _Session:
         if self.pasv:
             self.pasv.close()
         self.pasv = socket.socket()
+        if self.srv.throttle:
+            # A small window, so that the client feels the throttle at once.
+            self.pasv.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
         self.pasv.bind(("127.0.0.1", 0))
         self.pasv.listen(1)
         self.port_target = None
@@ -205,6 +261,8 @@ class _Session:
         if self.pasv:
             self.pasv.close()
             self.pasv = None
+        if self.srv.on_port:
+            self.srv.on_port(self.port_target)
         self.reply("200 PORT command successful.")
 
     def open_data(self):
@@ -215,7 +273,11 @@ class _Session:
             self.pasv = None
             mode = "passive"
         else:
-            sock = socket.create_connection(self.port_target, timeout=10)
+            sock = socket.socket()
+            if self.srv.throttle:
+                sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+            sock.settimeout(10)
+            sock.connect(self.port_target)
             peer = sock.getpeername()
             mode = "active"
         sock.settimeout(20)
@@ -242,13 +304,42 @@ class _Session:
             _reset(data)
             return
         sent_early = False
+        sink = Sink() if self.srv.sink else None
+        throttle = self.srv.throttle
+        started = time.monotonic()
+        total = 0
         while True:
             try:
-                chunk = data.recv(65536)
+                chunk = data.recv(min(65536, throttle) if throttle else 1 << 20)
             except OSError:
                 break
             if not chunk:
                 break
+            total += len(chunk)
+            if throttle:
+                # Hold the rate: the next read waits until it is due.
+                delay = started + total / throttle - time.monotonic()
+                if delay > 0:
+                    time.sleep(delay)
+            if sink is not None:
+                sink.add(chunk)
+                continue
+            if fault == "truncate":
+                chunk = chunk[:max(0, self.srv.keep_bytes - len(received))]
+            elif fault == "cutoff" and len(received) + len(chunk) >= self.srv.keep_bytes:
+                received += chunk[:self.srv.keep_bytes - len(received)]
+                # An orderly end in the middle of the file, as a middlebox may
+                # give; the rest is read and thrown away.
+                data.shutdown(socket.SHUT_WR)
+                self.srv.files[arg] = bytes(received)
+                self.reply("226 Transfer complete.")
+                try:
+                    while data.recv(65536):
+                        pass
+                except OSError:
+                    pass
+                data.close()
+                return
             received += chunk
             if fault == "reset" and len(received) >= self.srv.reset_after:
                 _reset(data)
@@ -259,8 +350,11 @@ class _Session:
                 self.reply("226 Transfer complete.")
                 sent_early = True
         data.close()
-        old = self.srv.files.get(arg, b"") if append else b""
-        self.srv.files[arg] = old + bytes(received)
+        if sink is not None:
+            self.srv.files[arg] = sink
+        else:
+            old = self.srv.files.get(arg, b"") if append else b""
+            self.srv.files[arg] = old + bytes(received)
         if fault == "final451":
             self.reply("451 Local error in processing.")
         elif fault == "final552":

@@ -2,14 +2,16 @@
 command interface itself. Each fault is followed by a call that must work."""
 import os
 import shutil
+import socket
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from drive import drive, make_file, qptest  # noqa: E402
-from scriptftpd import ScriptedFtpd  # noqa: E402
+from scriptftpd import ScriptedFtpd, Sink  # noqa: E402
 
 
 def login(srv, passive):
@@ -122,6 +124,111 @@ class FaultTest(unittest.TestCase):
         self.assertEqual(after.value, 1, after)
         self.assertEqual(srv.files["after.bin"], self.small_bytes)
         self.assertLess(elapsed, 90)
+
+    def test_upload_counts_only_when_the_server_holds_every_byte(self):
+        # (faults, server without SIZE) -> (result, code) of the first upload;
+        # the second upload of the same file always works.
+        cases = [
+            ({"STOR": ["truncate"]}, False, (0, 550)),
+            ({"STOR": ["cutoff"]}, False, (0, 426)),
+            ({"STOR": ["cutoff"]}, True, (0, 426)),
+            ({}, True, (1, 226)),
+        ]
+        for passive in (True, False):
+            for faults, no_size, first in cases:
+                with self.subTest(passive=passive, faults=faults, no_size=no_size):
+                    with ScriptedFtpd(faults=faults) as srv:
+                        srv.no_size = no_size
+                        run = drive(self.session, login(srv, passive) +
+                                    [("upload", self.w(self.big), "t.bin")] * 2)
+                    up, again = run.rows[2:]
+                    self.assertEqual((up.value, up.code), first, up)
+                    self.assertEqual((again.value, again.code), (1, 226), again)
+                    self.assertEqual(srv.files["t.bin"], self.big_bytes)
+                    if faults.get("STOR") == ["truncate"]:
+                        self.assertEqual(up.text, "550 The server holds 1048576 of %d bytes sent."
+                                         % len(self.big_bytes))
+                    # A transfer cut off is failed before any SIZE is asked.
+                    cut = faults.get("STOR") == ["cutoff"]
+                    self.assertEqual(srv.commands.count("SIZE t.bin"), 1 if cut else 2, srv.commands)
+
+    def test_active_data_connection_only_from_the_server(self):
+        """Whoever reaches the PORT address first gets nothing; the server
+        gets the file."""
+        intruders = []
+
+        def intrude(target):
+            s = socket.socket()
+            s.bind(("127.0.0.2", 0))
+            s.settimeout(20)
+            s.connect(target)
+            got = {"bytes": 0, "ended": False}
+
+            def read():
+                try:
+                    while True:
+                        chunk = s.recv(65536)
+                        if not chunk:
+                            break
+                        got["bytes"] += len(chunk)
+                except OSError:
+                    pass
+                got["ended"] = True
+                s.close()
+            t = threading.Thread(target=read, daemon=True)
+            t.start()
+            intruders.append((t, got))
+
+        with ScriptedFtpd() as srv:
+            srv.on_port = intrude
+            run = drive(self.session, login(srv, False) + [
+                ("upload", self.w(self.big), "a.bin"),
+                ("download", "a.bin", self.w(self.local("back.bin")))])
+        self.assertEqual([r.value for r in run.rows[2:]], [1, 1], run.rows)
+        self.assertEqual(srv.files["a.bin"], self.big_bytes)
+        self.assertEqual(len(intruders), 2)
+        for t, got in intruders:
+            t.join(10)
+            self.assertEqual(got, {"bytes": 0, "ended": True})
+        with open(self.local("back.bin"), "rb") as f:
+            self.assertEqual(f.read(), self.big_bytes)
+        # The listener was on the control connection's address only.
+        self.assertTrue(all(c == "PORT 127,0,0,1," + c.split(",", 4)[4] for c in srv.commands
+                            if c.startswith("PORT")))
+
+    def test_multi_line_replies_with_numbered_lines(self):
+        with ScriptedFtpd() as srv:
+            srv.greeting = ["220-Welcome", "1. Be nice", "2 uploads per hour", "220 ready"]
+            srv.cwd_reply = ["250-Folder up", "1 file", "550 is only text", "250 CWD ok"]
+            run = drive(self.session, login(srv, True) + [
+                ("setdir", "up"),
+                ("upload", self.w(self.small), "m.bin"),
+                ("getfilesize", "m.bin")])
+        self.assertEqual([r.value for r in run.rows[1:]], [1, 1, 1, len(self.small_bytes)], run.rows)
+        self.assertEqual(run.rows[2].text, "250 CWD ok")
+
+    def test_size_beyond_32_bits(self):
+        huge = Sink()
+        huge.length = 4831838208
+        with ScriptedFtpd(files={"huge.bin": huge}) as srv:
+            run = drive(self.session, login(srv, True) + [("getfilesize", "huge.bin")])
+        self.assertEqual(run.rows[2].result, "4831838208", run.rows)
+
+    def test_slow_link_outlasting_the_wait_limit(self):
+        """2000 bytes a second for 16 s: every byte counts as progress, and
+        what the send buffer still holds at the close drains within the wait
+        limit. (The upload tests run 40 s of it in active mode.)"""
+        data = self.big_bytes[:32000]
+        path = self.local("slow.bin")
+        with open(path, "wb") as f:
+            f.write(data)
+        with ScriptedFtpd() as srv:
+            srv.throttle = 2000
+            run = drive(self.session, login(srv, True) + [("upload", self.w(path), "slow.bin")])
+        up = run.rows[2]
+        self.assertEqual((up.value, up.code), (1, 226), up)
+        self.assertGreater(up.ms, 15000, up)
+        self.assertEqual(srv.files["slow.bin"], data)
 
     def test_local_file_missing(self):
         missing = self.w(self.local("no such file.bin"))

@@ -210,6 +210,25 @@ TEST_F(StorageTest, FileTableResultsAndNumberRange)
     EXPECT_EQ(rt::ioResult(), 0);
 }
 
+TEST_F(StorageTest, SizesBeyond32Bits)
+{
+    // Sparse files: SetEndOfFile takes no disk space for them here.
+    const std::string p = dir + "big.bin";
+    for (std::int64_t size : {std::int64_t(2147483648), std::int64_t(4294967297), std::int64_t(4831838208)}) {
+        SCOPED_TRACE(size);
+        HANDLE h = CreateFileA(p.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        LARGE_INTEGER end;
+        end.QuadPart = size;
+        ASSERT_TRUE(SetFilePointerEx(h, end, nullptr, FILE_BEGIN));
+        ASSERT_TRUE(SetEndOfFile(h));
+        CloseHandle(h);
+        EXPECT_EQ(rt::fileSize(p), size);
+        EXPECT_EQ(rt::ioResult(), 0);
+        DeleteFileA(p.c_str());
+    }
+}
+
 TEST_F(StorageTest, RenameEraseAndSize)
 {
     const std::string a = dir + "FTP - Alt.lnk", b = dir + "FTP - Neu.lnk";

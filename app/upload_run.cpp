@@ -11,6 +11,7 @@
 #include "app/address.h"
 #include "app/folder_select.h"
 #include "app/history.h"
+#include "app/server_session.h"
 #include "app/state.h"
 #include "app/tls_message.h"
 #include "ftp/ftp_command.h"
@@ -106,14 +107,7 @@ void runUpload()
     ProgramState& st = state();
     UploadSettings& set = st.uploadSettings;
 
-    if (!rt::trim(set.ProxyServer).empty())
-        ftp::FtpCommand("SetProxy", {rt::Value(set.ProxyServer), rt::Value(set.ProxyPort)});
-    if (set.PassiveMode != 0)
-        ftp::FtpCommand("SetPassive", {rt::Value(1)});
-    if (set.UseTLS != 0)
-        ftp::FtpCommand("SetTls", {rt::Value(1)});
-    ftp::FtpCommand("Connect", {rt::Value(set.Username), rt::Value(set.Password),
-                                rt::Value(set.ServerName), rt::Value(set.ServerPort)});
+    signOnToServer();
     // A refused or untrusted encrypted connection is final: probing could
     // only fail the same way, and plain FTP is never tried instead.
     const std::string tlsText = tlsFailureMessage(ftp::lastTlsFailure(), set.ServerName);
@@ -163,6 +157,9 @@ void runUpload()
         const bool last = st.currentFile == st.fileCount;
         const std::string more = last ? "0" : "1";
 
+        // A connection that went while the run waited (an idle server) is
+        // made again before anything is asked.
+        reconnectToRunFolder();
         if (set.Ask == 1 && ftpInt("GetFileSize", {rt::Value(remoteName)}) > 0) {
             if (rt::msgBox("Soll die Datei " + remoteName + " überschrieben werden?", "Achtung:",
                            kQuestionBox) == kNo)
@@ -179,11 +176,15 @@ void runUpload()
             rt::setText(st.uploadWindowChannel, remoteName + " " + size + " " + more);
         }
 
+        // Three real attempts: each one on a standing connection in the
+        // run's folder. A failed reconnection is a failed attempt.
         const std::vector<rt::Value> uploadArgs{rt::Value(path), rt::Value(remoteName)};
-        int uploadResult = ftpInt("Upload", uploadArgs);
-        for (int attempt = 2; uploadResult == 0 && attempt <= 3; ++attempt) {
-            pauseWithEvents(3300);
-            uploadResult = ftpInt("Upload", uploadArgs);
+        int uploadResult = 0;
+        for (int attempt = 1; uploadResult == 0 && attempt <= 3; ++attempt) {
+            if (attempt > 1)
+                pauseWithEvents(3300);
+            if (reconnectToRunFolder())
+                uploadResult = ftpInt("Upload", uploadArgs);
         }
         if (uploadResult == 0) {
             rt::msgBox("Der Upload ist fehlgeschlagen!\r\n\r\n" + remoteName, "Fehler:", kStopBox);

@@ -7,6 +7,7 @@
 // It ends when the last file is complete on the server, when the run's main
 // window is gone, or after the user aborted the run or closed the window.
 #include <windows.h>
+#include <cstdlib>
 #include <optional>
 #include "app/config/config_file.h"
 #include "app/getsize/getsize_logic.h"
@@ -48,9 +49,10 @@ std::string channelText(HWND channel)
     return buf;
 }
 
+// The exact size is in the value's text; its integer stops at 2 GiB.
 long long serverSize(const std::string& remoteName)
 {
-    return ftp::FtpCommand("getfilesize", {rt::Value(remoteName)}).i;
+    return std::strtoll(ftp::FtpCommand("getfilesize", {rt::Value(remoteName)}).s.c_str(), nullptr, 10);
 }
 
 // Signs on like the upload run and enters the same directory: the run

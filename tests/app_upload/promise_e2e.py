@@ -61,22 +61,28 @@ class Promises(SharedSession):
             self.assertEqual(stors(srv, "cut.bin"), 3)
             self.assertEqual(s.clipboard(), b"http://www.example.com/files/cut.bin")
 
-    def test_server_closes_the_connection_after_the_first_file(self):
-        # "421 Timeout." and a close once the first file is confirmed, as an
-        # idle server does; the second file comes over a new login.
-        with self.session() as s, ScriptedFtpd(faults={"SIZE": ["close421"]}) as srv:
+    def test_server_closes_an_idle_connection_before_the_second_file(self):
+        # The overwrite question for the second file stays open until the
+        # server has said "421 Timeout." and closed the idle connection; the
+        # second file then comes over a new login, in the run's folder.
+        with self.session() as s, ScriptedFtpd(files={"two.bin": b"older"}) as srv:
             u = Upload(s)
-            u.configure(srv.port, ServerDirectory="in")
+            u.configure(srv.port, ServerDirectory="in", Ask=1)
             one, two = payload("one", 200000), payload("two", 300000)
-            u.run([u.file("one.bin", one), u.file("two.bin", two)])
+            p = u.start([u.file("one.bin", one), u.file("two.bin", two)])
+            box = s.wait_box("Achtung:")
+            srv.idle_close = 1
+            self.assertTrue(srv.idle_closed.wait(30))
+            s.press(box, qptest.IDYES)
+            s.wait_exit(p, 60)
             self.assertEqual(srv.files["one.bin"], one)
             self.assertEqual(srv.files["two.bin"], two)
             self.assertEqual(s.clipboard(), b"http://www.example.com/files/one.bin\r\n"
                                             b"http://www.example.com/files/two.bin")
             self.assertEqual(srv.commands.count("USER user"), 2)
-            # Back in the run's folder before the second file.
             second = srv.commands.index("USER user", 1)
-            self.assertEqual(srv.commands[second:second + 4], ["USER user", "PASS pass", "CWD /", "CWD in"])
+            self.assertEqual(srv.commands[second:second + 5],
+                             ["USER user", "PASS pass", "CWD /", "CWD in", "TYPE I"])
             self.assertEqual(stors(srv, "two.bin"), 1)
 
     def test_numbered_lines_in_multi_line_replies(self):

@@ -19,8 +19,6 @@ Faults:
         stall (never read the data connection), truncate (read everything,
         keep srv.keep_bytes, answer 226), cutoff (end the data connection
         orderly after srv.keep_bytes, keep them, answer 226)
-    SIZE: close421 (answer, then "421 Timeout." and close the control
-        connection, as a server whose idle time ran out)
     RETR: final226first (226 on the control connection, then the data close
         after 300 ms), final226after (data close, then 226 after 300 ms),
         reset (half the file, then RST and 426)
@@ -29,7 +27,9 @@ Faults:
     PASS: fail530
 
 Settings: greeting and cwd_reply (lists of reply lines, for multi-line
-replies), no_size (SIZE answered 502), throttle (bytes per second read from a
+replies), no_size (SIZE answered 502), idle_close (seconds without a
+command after which the first session says "421 Timeout." and closes; the
+event idle_closed is set then), throttle (bytes per second read from a
 data connection of STOR), sink (STOR keeps no bytes: srv.files gets a Sink
 with the length and the non-zero runs), on_port (called with the PORT target
 before the 200 reply).
@@ -53,6 +53,8 @@ class ScriptedFtpd:
         self.greeting = ["220 scripted server ready"]
         self.cwd_reply = ["250 Directory changed."]
         self.no_size = False
+        self.idle_close = 0
+        self.idle_closed = threading.Event()
         self.throttle = 0
         self.sink = False
         self.on_port = None
@@ -143,12 +145,19 @@ class _Session:
         self.conn.sendall(line.encode("cp1252") + b"\r\n")
 
     def readline(self):
+        idle_since = time.monotonic()
         while b"\n" not in self.buf:
             if self.srv._stop.is_set():
                 return None
             try:
                 chunk = self.conn.recv(4096)
             except socket.timeout:
+                limit = self.srv.idle_close
+                if limit and time.monotonic() - idle_since > limit:
+                    self.srv.idle_close = 0
+                    self.reply("421 Timeout.")
+                    self.srv.idle_closed.set()
+                    return None
                 continue
             except OSError:
                 return None
@@ -212,9 +221,6 @@ class _Session:
             self.reply("213 %d" % len(self.srv.files[arg]))
         else:
             self.reply("550 No such file.")
-        if self.srv.fault("SIZE") == "close421":
-            self.reply("421 Timeout.")
-            return "quit"
 
     def do_DELE(self, arg):
         if self.srv.files.pop(arg, None) is None:

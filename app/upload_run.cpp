@@ -88,6 +88,20 @@ void terminateUploadWindow()
                    {reinterpret_cast<void*>(uploadWindowProcess), static_cast<unsigned long>(exitCode)});
 }
 
+// The overwrite question (Ask 1) for a file that exists on the server with
+// more than 0 bytes; No ends the run, the files before stay uploaded. False
+// when the connection went while asking, so nothing is known.
+bool askOverwrite(const std::string& remoteName)
+{
+    const int size = ftpInt("GetFileSize", {rt::Value(remoteName)});
+    if (size < 0 && !ftp::controlConnectionOpen())
+        return false;
+    if (size > 0 && rt::msgBox("Soll die Datei " + remoteName + " überschrieben werden?", "Achtung:",
+                               kQuestionBox) == kNo)
+        disconnectAndEnd();
+    return true;
+}
+
 // The addresses are the result of the run: when another program keeps the
 // clipboard, they are shown so they can be read off.
 void putIntoClipboard(const std::string& text)
@@ -158,13 +172,12 @@ void runUpload()
         const std::string more = last ? "0" : "1";
 
         // A connection that went while the run waited (an idle server) is
-        // made again before anything is asked.
-        reconnectToRunFolder();
-        if (set.Ask == 1 && ftpInt("GetFileSize", {rt::Value(remoteName)}) > 0) {
-            if (rt::msgBox("Soll die Datei " + remoteName + " überschrieben werden?", "Achtung:",
-                           kQuestionBox) == kNo)
-                disconnectAndEnd();
-        }
+        // made again before anything is asked. Without one, whether the file
+        // exists is unknown: it is asked before the first attempt that has
+        // a connection, never skipped.
+        bool overwriteSettled = set.Ask != 1;
+        if (!overwriteSettled && reconnectToRunFolder())
+            overwriteSettled = askOverwrite(remoteName);
 
         const std::string size = std::to_string(rt::fileSize(path));
         if (st.currentFile == 1) {
@@ -183,8 +196,14 @@ void runUpload()
         for (int attempt = 1; uploadResult == 0 && attempt <= 3; ++attempt) {
             if (attempt > 1)
                 pauseWithEvents(3300);
-            if (reconnectToRunFolder())
-                uploadResult = ftpInt("Upload", uploadArgs);
+            if (!reconnectToRunFolder())
+                continue;
+            if (!overwriteSettled) {
+                overwriteSettled = askOverwrite(remoteName);
+                if (!overwriteSettled)
+                    continue;  // the connection went again: a failed attempt
+            }
+            uploadResult = ftpInt("Upload", uploadArgs);
         }
         if (uploadResult == 0) {
             rt::msgBox("Der Upload ist fehlgeschlagen!\r\n\r\n" + remoteName, "Fehler:", kStopBox);

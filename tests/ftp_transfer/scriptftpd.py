@@ -26,8 +26,9 @@ Faults:
         127.0.0.1 only)
     PASS: fail530
 
-Settings: greeting and cwd_reply (lists of reply lines, for multi-line
-replies), no_size (SIZE answered 502), idle_close (seconds without a
+Settings: greeting, cwd_reply, and stor_first / stor_final (the replies of
+STOR before and after the data) are lists of reply lines, for multi-line
+replies; no_size (SIZE answered 502), idle_close (seconds without a
 command after which the first session says "421 Timeout." and closes; the
 event idle_closed is set then), throttle (bytes per second read from a
 data connection of STOR), sink (STOR keeps no bytes: srv.files gets a Sink
@@ -52,6 +53,8 @@ class ScriptedFtpd:
         self.keep_bytes = 1024 * 1024
         self.greeting = ["220 scripted server ready"]
         self.cwd_reply = ["250 Directory changed."]
+        self.stor_first = ["150 Opening data connection."]
+        self.stor_final = ["226 Transfer complete."]
         self.no_size = False
         self.idle_close = 0
         self.idle_closed = threading.Event()
@@ -295,7 +298,8 @@ class _Session:
         if fault == "first550":
             self.reply("550 Permission denied.")
             return
-        self.reply("150 Opening data connection.")
+        for line in self.srv.stor_first:
+            self.reply(line)
         data = self.open_data()
         received = bytearray()
         if fault == "stall":
@@ -366,7 +370,8 @@ class _Session:
         elif fault == "final552":
             self.reply("552 Exceeded storage allocation.")
         elif not sent_early:
-            self.reply("226 Transfer complete.")
+            for line in self.srv.stor_final:
+                self.reply(line)
 
     def do_APPE(self, arg):
         self.do_STOR(arg, append=True)

@@ -200,12 +200,17 @@ class FaultTest(unittest.TestCase):
         with ScriptedFtpd() as srv:
             srv.greeting = ["220-Welcome", "1. Be nice", "2 uploads per hour", "220 ready"]
             srv.cwd_reply = ["250-Folder up", "1 file", "550 is only text", "250 CWD ok"]
+            # A 226 line inside the 150 reply must not end the transfer early;
+            # a 451 line inside the 226 reply must not fail it.
+            srv.stor_first = ["150-Opening", "226 not yet", "150 data connection"]
+            srv.stor_final = ["226-Stored", "451 only text", "226 Transfer complete."]
             run = drive(self.session, login(srv, True) + [
                 ("setdir", "up"),
                 ("upload", self.w(self.small), "m.bin"),
                 ("getfilesize", "m.bin")])
         self.assertEqual([r.value for r in run.rows[1:]], [1, 1, 1, len(self.small_bytes)], run.rows)
         self.assertEqual(run.rows[2].text, "250 CWD ok")
+        self.assertEqual((run.rows[3].code, run.rows[3].text), (226, "226 Transfer complete."))
 
     def test_size_beyond_32_bits(self):
         huge = Sink()

@@ -545,6 +545,10 @@ bool FtpComponent::sendOneBlock(int error)
         return false;
     }
     if (endOfFile_ || !replyReady_ || !dataConnected_) return false;
+    // Bytes of the last block still wait in the socket's queue: its next
+    // FD_WRITE continues. Another trigger (the start message of an active
+    // transfer) must neither read on nor end the file in front of them.
+    if (!data_.AllSent()) return false;
     ioBuffer_.resize(kSendBlock);
     char* const block = ioBuffer_.data();
     const std::size_t n = std::fread(block, 1, kSendBlock, localStream_);

@@ -380,7 +380,7 @@ private:
     // Send buffer of the data connection while sending (see fitSendBuffer),
     // looked at every 20 ms of traffic.
     static constexpr int kMinSendBuffer = 4 * 1024;
-    static constexpr int kMaxSendBuffer = 4 * 1024 * 1024;
+    static constexpr int kMaxSendBuffer = 512 * 1024;
     static constexpr DWORD kFitIntervalMs = 20;
     void startSendBuffer();
     void setSendBuffer(int bytes);

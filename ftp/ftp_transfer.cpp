@@ -176,13 +176,17 @@ void FtpComponent::dataClosed(int error)
     moveDeadline();
     if (dataCommand_ == "STOR" || dataCommand_ == "APPE") {
         // Only this side knows where the file ends: a server that closes
-        // first has stopped taking it, whatever it answers.
+        // before our end of the stream has stopped taking the file, whatever
+        // it answers; a close with an error may have lost any byte in flight.
+        const bool ourEndFirst = data_.SendingShut();
         const bool byPeer = data_.ClosedByPeer();
-        if (byPeer && !endOfFile_)
+        if (byPeer && !ourEndFirst)
             noteTransferFault(426, "426 Data connection closed by the server before the end of the file.");
+        else if (error != 0)
+            noteTransferFault(426, "426 Data connection ended with error " + std::to_string(error) + ".");
         const std::int64_t onWire = data_.BytesSent() - socketSentBase_;
         bytesSentOut_ = bytesMoved_;
-        sentToEnd_ = endOfFile_ && !byPeer && error == 0 && onWire == bytesMoved_;
+        sentToEnd_ = endOfFile_ && ourEndFirst && error == 0 && onWire == bytesMoved_;
     }
     tryFinishTransfer();
 }
@@ -445,7 +449,10 @@ void FtpComponent::acceptForSending(int)
 // reached the server; after the close, the wait for the final reply must
 // cover them. Left alone, the host's TCP stack grows it to megabytes: many
 // minutes of a slow link. So it holds about two seconds of the rate the link
-// takes bytes at, between 4 KiB and 4 MiB.
+// takes bytes at, between 4 KiB and 512 KiB. The upper bound also bounds
+// what is still in flight when the file ends: a server that stops reading
+// part-way must have its close here before our end of the stream, or a
+// server without SIZE could not be caught (see sendOneBlock).
 void FtpComponent::startSendBuffer()
 {
     sendBuffer_ = kMinSendBuffer;
@@ -563,11 +570,18 @@ bool FtpComponent::sendOneBlock(int error)
         data_.Close();
         return false;
     }
-    // The server sees the end of the file as the end of the connection.
-    // The close is graceful (linger off): Winsock still delivers every byte
-    // it has taken before the connection ends, so no pause is needed.
-    data_.CloseLater();
+    // The server sees the end of the file as the end of the stream. The
+    // socket stays open until the server closes its side (dataClosed): its
+    // close after ours is the sign that it read up to our end. A close of
+    // the server that is already here came before the end of the file.
     endOfFile_ = true;
+    if (data_.PeerHasClosed()) {
+        display("! Data connection closed by the server before the end of the file");
+        noteTransferFault(426, "426 Data connection closed by the server before the end of the file.");
+        data_.Close();
+        return false;
+    }
+    data_.ShutdownSending();
     return false;
 }
 

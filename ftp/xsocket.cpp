@@ -280,6 +280,7 @@ void XSocket::Connect()
     handle_ = h;
     closedReported_ = false;
     closedByPeer_ = false;
+    sendingShut_ = false;
     allSent_ = true;
     writeNoticePosted_ = false;
     sendQueue_.clear();
@@ -357,6 +358,7 @@ void XSocket::Listen()
     handle_ = h;
     closedReported_ = false;
     closedByPeer_ = false;
+    sendingShut_ = false;
     setState(SocketState::Opened);
     if (bind(h, reinterpret_cast<sockaddr*>(&remote_), sizeof remote_) != 0)
         return failAfterOpen(WSAGetLastError(), "Bind");
@@ -408,6 +410,7 @@ void XSocket::Dup(SOCKET accepted)
     handle_ = accepted;
     closedReported_ = false;
     closedByPeer_ = false;
+    sendingShut_ = false;
     allSent_ = true;
     writeNoticePosted_ = false;
     sendQueue_.clear();
@@ -540,6 +543,24 @@ int XSocket::Read(char* buffer, int size)
 void XSocket::HalfClose(int how)
 {
     if (handle_ != INVALID_SOCKET) shutdown(handle_, how);
+}
+
+void XSocket::ShutdownSending()
+{
+    if (handle_ == INVALID_SOCKET || sendingShut_) return;
+    sendingShut_ = true;
+    if (shutdown(handle_, SD_SEND) != 0) lastError_ = WSAGetLastError();
+}
+
+bool XSocket::PeerHasClosed()
+{
+    if (handle_ == INVALID_SOCKET) return true;
+    char probe;
+    const int n = recv(handle_, &probe, 1, MSG_PEEK);
+    if (n == 0) return true;
+    if (n > 0) return false;
+    const int e = WSAGetLastError();
+    return e != WSAEWOULDBLOCK && e != WSAEINPROGRESS;
 }
 
 // ---- closing ----------------------------------------------------------------

@@ -90,6 +90,12 @@ public:
     int Send(const char* data, int count);
     int Read(char* buffer, int size);
     void HalfClose(int how);
+    // Ends the sending side (the peer reads the end of the stream) and keeps
+    // the socket open for the peer's own close, which comes as Closed.
+    void ShutdownSending();
+    // The peer's end of the stream (or a reset) is already waiting here,
+    // whether or not its FD_CLOSE has been handled yet.
+    bool PeerHasClosed();
     void Close(bool shutdownFirst = false);
     void CloseLater();
     void HoldEvents();
@@ -120,6 +126,8 @@ public:
     // The last connection ended from the other side (FD_CLOSE, or a reset
     // seen while sending), not by Close on this side.
     bool ClosedByPeer() const { return closedByPeer_; }
+    // ShutdownSending was called on the current connection.
+    bool SendingShut() const { return sendingShut_; }
     // The remote address filled by Connect (network order); the loopback
     // check of the active data port reads it.
     const sockaddr_in& RemoteSockaddr() const { return remote_; }
@@ -215,6 +223,7 @@ private:
     bool paused_ = false;
     bool closedReported_ = false;
     bool closedByPeer_ = false;
+    bool sendingShut_ = false;
     bool morePending_ = false;
     int lastError_ = 0;
 

@@ -18,7 +18,8 @@ Faults:
         the client closes), reset (RST after srv.reset_after bytes, then 426),
         stall (never read the data connection), truncate (read everything,
         keep srv.keep_bytes, answer 226), cutoff (end the data connection
-        orderly after srv.keep_bytes, keep them, answer 226)
+        orderly after srv.keep_bytes, keep them, answer 226, read and drop
+        the rest through a 128 KiB receive buffer)
     RETR: final226first (226 on the control connection, then the data close
         after 300 ms), final226after (data close, then 226 after 300 ms),
         reset (half the file, then RST and 426)
@@ -301,6 +302,13 @@ class _Session:
         for line in self.srv.stor_first:
             self.reply(line)
         data = self.open_data()
+        if fault == "cutoff":
+            # A bounded window, as any real path has: without SIZE the early
+            # end is seen only if it reaches the client before the client's
+            # end of the file, so the rest of the file must not fit into the
+            # buffers between the two (with an autotuned loopback window it
+            # may, on a busy machine).
+            data.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 128 * 1024)
         received = bytearray()
         if fault == "stall":
             while not self.srv._stop.is_set():

@@ -152,6 +152,22 @@ class FaultTest(unittest.TestCase):
                     cut = faults.get("STOR") == ["cutoff"]
                     self.assertEqual(srv.commands.count("SIZE t.bin"), 1 if cut else 2, srv.commands)
 
+    def test_empty_file_counts_with_and_without_size(self):
+        # The end of the stream comes before any byte: our shutdown at once,
+        # then the server's close.
+        path = self.local("empty.bin")
+        open(path, "wb").close()
+        for passive in (True, False):
+            for no_size in (False, True):
+                with self.subTest(passive=passive, no_size=no_size):
+                    with ScriptedFtpd() as srv:
+                        srv.no_size = no_size
+                        run = drive(self.session, login(srv, passive) +
+                                    [("upload", self.w(path), "e.bin")])
+                    up = run.rows[2]
+                    self.assertEqual((up.value, up.code), (1, 226), up)
+                    self.assertEqual(srv.files["e.bin"], b"")
+
     def test_active_data_connection_only_from_the_server(self):
         """Whoever reaches the PORT address first gets nothing; the server
         gets the file."""

@@ -226,6 +226,50 @@ TEST(XSocket, ListenAcceptDupCarryDataBothWays)
     EXPECT_EQ(client.State(), SocketState::Closed);
 }
 
+TEST(XSocket, ShutdownSendingKeepsTheSocketForThePeersClose)
+{
+    // Our end of the stream first, then the peer's close (the accepted
+    // socket closes on the end it reads): the order an upload counts on.
+    XSocket client, accepted;
+    connectPair(client, accepted);
+    std::int64_t atAcceptedClose = -1;
+    bool clientClosed = false;
+    accepted.OnClosed = [&](int) { atAcceptedClose = accepted.BytesReceived(); };
+    int closeError = -1;
+    client.OnClosed = [&](int e) {
+        clientClosed = true;
+        closeError = e;
+    };
+    client.Send("last", 4);
+    EXPECT_FALSE(client.PeerHasClosed());
+    client.ShutdownSending();
+    EXPECT_TRUE(client.SendingShut());
+    EXPECT_EQ(client.State(), SocketState::Connected);
+    ASSERT_TRUE(pumpUntil(client, [&] { return clientClosed; }));
+    EXPECT_EQ(atAcceptedClose, 4);
+    EXPECT_EQ(closeError, 0);
+    EXPECT_TRUE(client.ClosedByPeer());
+    EXPECT_TRUE(client.SendingShut());
+    EXPECT_EQ(client.State(), SocketState::Closed);
+}
+
+TEST(XSocket, PeerHasClosedSeesACloseNotHandledYet)
+{
+    // The peer's close is waiting before its FD_CLOSE went through the
+    // message loop; a fresh connection starts with nothing shut.
+    XSocket client, accepted;
+    connectPair(client, accepted);
+    accepted.Close();
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(client.Handle(), &readable);
+    timeval limit{3, 0};
+    ASSERT_EQ(select(0, &readable, nullptr, nullptr, &limit), 1);  // the end of the stream
+    EXPECT_TRUE(client.PeerHasClosed());
+    EXPECT_FALSE(client.SendingShut());
+    EXPECT_EQ(client.State(), SocketState::Connected);
+}
+
 TEST(XSocket, OneSendDoneServesTheSendsBeforeIt)
 {
     XSocket client, accepted;

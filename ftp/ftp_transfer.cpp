@@ -184,9 +184,11 @@ void FtpComponent::dataClosed(int error)
             noteTransferFault(426, "426 Data connection closed by the server before the end of the file.");
         else if (error != 0)
             noteTransferFault(426, "426 Data connection ended with error " + std::to_string(error) + ".");
+        // Over TLS the wire also carries record headers and the handshake;
+        // there the drained send queue at the end of the file stands for it.
         const std::int64_t onWire = data_.BytesSent() - socketSentBase_;
         bytesSentOut_ = bytesMoved_;
-        sentToEnd_ = endOfFile_ && ourEndFirst && error == 0 && onWire == bytesMoved_;
+        sentToEnd_ = endOfFile_ && ourEndFirst && error == 0 && (UseTls || onWire == bytesMoved_);
     }
     tryFinishTransfer();
 }

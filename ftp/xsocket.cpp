@@ -549,6 +549,9 @@ void XSocket::ShutdownSending()
 {
     if (handle_ == INVALID_SOCKET || sendingShut_) return;
     sendingShut_ = true;
+    // Over TLS the stream ends with close_notify; servers such as vsftpd
+    // take a bare end of the connection for a truncation.
+    if (tls_) tlsSendGoodbye();
     if (shutdown(handle_, SD_SEND) != 0) lastError_ = WSAGetLastError();
 }
 

@@ -81,8 +81,9 @@ class Promises(SharedSession):
                                             b"http://www.example.com/files/two.bin")
             self.assertEqual(srv.commands.count("USER user"), 2)
             second = srv.commands.index("USER user", 1)
-            self.assertEqual(srv.commands[second:second + 5],
-                             ["USER user", "PASS pass", "CWD /", "CWD in", "TYPE I"])
+            # The new login asks FEAT like the first one, then returns to the folder.
+            self.assertEqual(srv.commands[second:second + 6],
+                             ["USER user", "PASS pass", "FEAT", "CWD /", "CWD in", "TYPE I"])
             self.assertEqual(stors(srv, "two.bin"), 1)
 
     def test_numbered_lines_in_multi_line_replies(self):

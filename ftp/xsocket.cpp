@@ -281,6 +281,7 @@ void XSocket::Connect()
     closedReported_ = false;
     closedByPeer_ = false;
     sendingShut_ = false;
+    shutdownWaiting_ = false;
     allSent_ = true;
     writeNoticePosted_ = false;
     sendQueue_.clear();
@@ -359,6 +360,7 @@ void XSocket::Listen()
     closedReported_ = false;
     closedByPeer_ = false;
     sendingShut_ = false;
+    shutdownWaiting_ = false;
     setState(SocketState::Opened);
     if (bind(h, reinterpret_cast<sockaddr*>(&remote_), sizeof remote_) != 0)
         return failAfterOpen(WSAGetLastError(), "Bind");
@@ -411,6 +413,7 @@ void XSocket::Dup(SOCKET accepted)
     closedReported_ = false;
     closedByPeer_ = false;
     sendingShut_ = false;
+    shutdownWaiting_ = false;
     allSent_ = true;
     writeNoticePosted_ = false;
     sendQueue_.clear();
@@ -550,8 +553,18 @@ void XSocket::ShutdownSending()
     if (handle_ == INVALID_SOCKET || sendingShut_) return;
     sendingShut_ = true;
     // Over TLS the stream ends with close_notify; servers such as vsftpd
-    // take a bare end of the connection for a truncation.
-    if (tls_) tlsSendGoodbye();
+    // take a bare end of the connection for a truncation. It goes through
+    // the queue like data, so a full send buffer cannot drop it, and the
+    // shutdown follows once it has gone (FD_WRITE).
+    if (TlsEstablished()) {
+        const std::string bye = tls_->Shutdown();
+        if (!bye.empty()) sendWire(bye.data(), int(bye.size()));
+        if (handle_ == INVALID_SOCKET) return;
+        if (!sendQueue_.empty()) {
+            shutdownWaiting_ = true;
+            return;
+        }
+    }
     if (shutdown(handle_, SD_SEND) != 0) lastError_ = WSAGetLastError();
 }
 
@@ -576,7 +589,7 @@ void XSocket::Close(bool shutdownFirst)
         return;
     }
     if (State() == SocketState::Closed) return;
-    if (tls_) tlsSendGoodbye();
+    if (tls_ && !sendingShut_) tlsSendGoodbye();
     if (shutdownFirst) shutdown(handle_, SD_SEND);
     WSAAsyncSelect(handle_, window_, 0, 0);
     int error = 0;
@@ -796,7 +809,12 @@ void XSocket::socketEvent(WPARAM wParam, LPARAM lParam)
         if (gone()) return;
     }
     if (events & FD_WRITE) {
-        if (flushSendQueue() && !gone() && OnSendDone) OnSendDone(error);
+        const bool drained = flushSendQueue() && !gone();
+        if (drained && shutdownWaiting_) {
+            shutdownWaiting_ = false;
+            if (shutdown(handle_, SD_SEND) != 0) lastError_ = WSAGetLastError();
+        }
+        if (drained && OnSendDone) OnSendDone(error);
         if (gone()) return;
     }
     if (events & FD_ACCEPT) {

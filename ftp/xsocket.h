@@ -224,6 +224,7 @@ private:
     bool closedReported_ = false;
     bool closedByPeer_ = false;
     bool sendingShut_ = false;
+    bool shutdownWaiting_ = false;  // close_notify still queued; shutdown after it
     bool morePending_ = false;
     int lastError_ = 0;
 

@@ -21,7 +21,6 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "ftp_transfer"))
@@ -30,6 +29,7 @@ if "QP_BUILD" not in os.environ and os.environ.get("BUILD_DIR"):
     os.environ["QP_BUILD"] = os.path.abspath(os.environ["BUILD_DIR"])
 from drive import drive, make_file, md5_file, qptest  # noqa: E402
 import tlscerts  # noqa: E402
+from upload_bench import curl_upload  # noqa: E402
 
 MIB = 1024 * 1024
 USER, PASSWORD, HOST = "anonymous", "bench@example.com", "localhost"
@@ -48,17 +48,8 @@ def ours(session, server, path, name, passive):
 
 
 def curl(server, ca, path, name, passive):
-    url = "ftp://%s:%d/upload/%s" % (HOST, server.port, name)
-    args = ["curl", "-s", "-S", "--ssl-reqd", "--cacert", ca, "-T", path, "--user",
-            "%s:%s" % (USER, PASSWORD), "-w", "%{time_total}", url]
-    args += ["--ftp-pasv"] if passive else ["--ftp-port", "127.0.0.1"]
-    started = time.monotonic()
-    out = subprocess.run(args, check=True, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, timeout=900)
-    wall = time.monotonic() - started
-    try:
-        return float(out.stdout.decode().strip()), wall
-    except ValueError:
-        return wall, wall
+    return curl_upload("ftp://%s:%d/upload/%s" % (HOST, server.port, name), path, USER, PASSWORD,
+                       passive, extra=("--ssl-reqd", "--cacert", ca), timeout=900)
 
 
 def main():

@@ -41,18 +41,23 @@ def ours(session, server, path, name, passive):
     return up.ms / 1000.0, run.cpu
 
 
-def curl(server, path, name, passive):
-    url = "ftp://127.0.0.1:%d/%s" % (server.port, name)
-    args = ["curl", "-s", "-S", "-T", path, "--user", "%s:%s" % (server.user, server.password),
+def curl_upload(url, path, user, password, passive, extra=(), timeout=600):
+    """Native curl -T; its own transfer time (or the wall time) and the wall time."""
+    args = ["curl", "-s", "-S", *extra, "-T", path, "--user", "%s:%s" % (user, password),
             "-w", "%{time_total}", url]
     args += ["--ftp-pasv"] if passive else ["--ftp-port", "127.0.0.1"]
     started = time.monotonic()
-    out = subprocess.run(args, check=True, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, timeout=600)
+    out = subprocess.run(args, check=True, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, timeout=timeout)
     wall = time.monotonic() - started
     try:
         return float(out.stdout.decode().strip()), wall
     except ValueError:
         return wall, wall
+
+
+def curl(server, path, name, passive):
+    return curl_upload("ftp://127.0.0.1:%d/%s" % (server.port, name), path, server.user,
+                       server.password, passive)
 
 
 def main():

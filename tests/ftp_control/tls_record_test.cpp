@@ -45,7 +45,7 @@ TEST(TlsRecord, FrameTable)
         {"body cut", record(23, 100).substr(0, 50), TlsRecordFrame::Partial, 0},
         {"whole handshake", record(22, 4), TlsRecordFrame::Whole, 9},
         {"whole alert", record(21, 2), TlsRecordFrame::Whole, 7},
-        {"whole change cipher spec", record(20, 1), TlsRecordFrame::Whole, 6},
+        {"whole cipher-change record (type 20)", record(20, 1), TlsRecordFrame::Whole, 6},
         {"whole with more behind", record(23, 10) + record(23, 3), TlsRecordFrame::Whole, 15},
         {"largest body", record(23, kTlsMaxBody), TlsRecordFrame::Whole, kTlsMaxBody + 5},
         {"body too long", record(23, kTlsMaxBody + 1), TlsRecordFrame::Invalid, 0},

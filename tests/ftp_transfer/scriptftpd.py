@@ -35,7 +35,17 @@ event idle_closed is set then), throttle (bytes per second read from a
 data connection of STOR), sink (STOR keeps no bytes: srv.files gets a Sink
 with the length and the non-zero runs), on_port (called with the PORT target
 before the 200 reply).
+
+Random mode: `random_faults=SEED` makes the server misbehave at random, per
+command, with probability `fault_rate`: one of the faults above that the
+command knows, or one any command can get: "421" (421, then the connection
+closes), "garbled" (a line of junk instead of the reply), "drop" (the
+connection closes without a reply) or "noreply" (the command is never
+answered). Each connection draws from a generator seeded by SEED and the
+connection's number, so a seed replays the same misbehaviour. srv.random_log lists
+(connection, command, fault) as they were drawn.
 """
+import random
 import re
 import socket
 import struct
@@ -43,9 +53,24 @@ import threading
 import time
 
 
+# Faults a command can draw in random mode, besides the ones every command can.
+COMMAND_FAULTS = {
+    "STOR": ["first550", "final451", "final552", "early226", "reset", "stall", "truncate", "cutoff"],
+    "APPE": ["first550", "final451", "final552", "early226", "reset", "stall", "truncate", "cutoff"],
+    "RETR": ["final226first", "final226after", "reset"],
+    "PASV": ["otherhost"],
+    "PASS": ["fail530"],
+}
+ANY_COMMAND_FAULTS = ["421", "garbled", "drop", "noreply"]
+
+
 class ScriptedFtpd:
-    def __init__(self, faults=None, files=None):
+    def __init__(self, faults=None, files=None, random_faults=None, fault_rate=0.1):
         self.faults = {k: list(v) for k, v in (faults or {}).items()}
+        self.random_seed = random_faults
+        self.fault_rate = fault_rate
+        self.random_log = []
+        self._connections = 0
         self.files = dict(files or {})
         self.commands = []
         self.data_links = []
@@ -92,13 +117,22 @@ class ScriptedFtpd:
                 continue
             except OSError:
                 return
-            t = threading.Thread(target=_Session(self, conn).run, daemon=True)
+            self._connections += 1
+            t = threading.Thread(target=_Session(self, conn, self._connections).run, daemon=True)
             t.start()
             self._threads.append(t)
 
     def fault(self, command):
         queue = self.faults.get(command)
         return queue.pop(0) if queue else None
+
+    def draw(self, rng, connection, command):
+        """Random mode: the fault this occurrence of `command` gets, or None."""
+        if rng is None or rng.random() >= self.fault_rate:
+            return None
+        fault = rng.choice(COMMAND_FAULTS.get(command, []) + ANY_COMMAND_FAULTS)
+        self.random_log.append((connection, command, fault))
+        return fault
 
 
 def _reset(sock):
@@ -136,9 +170,13 @@ class Sink:
 
 
 class _Session:
-    def __init__(self, server, conn):
+    def __init__(self, server, conn, number=1):
         self.srv = server
         self.conn = conn
+        self.number = number
+        self.rng = None
+        if server.random_seed is not None:
+            self.rng = random.Random("%s-%d" % (server.random_seed, number))
         self.buf = b""
         self.pasv = None
         self.port_target = None
@@ -182,6 +220,19 @@ class _Session:
                     break
                 self.srv.commands.append(line)
                 verb, _, arg = line.partition(" ")
+                drawn = self.srv.draw(self.rng, self.number, verb.upper())
+                if drawn == "421":
+                    self.reply("421 Service not available, closing control connection.")
+                    break
+                if drawn == "drop":
+                    break
+                if drawn == "noreply":
+                    continue
+                if drawn == "garbled":
+                    self.conn.sendall(self.garbage() + b"\r\n")
+                    continue
+                if drawn:
+                    self.srv.faults.setdefault(verb.upper(), []).insert(0, drawn)
                 handler = getattr(self, "do_" + verb.upper(), None)
                 if handler is None:
                     self.reply("502 Command not implemented.")
@@ -193,6 +244,14 @@ class _Session:
             self.conn.close()
             if self.pasv:
                 self.pasv.close()
+
+    def garbage(self):
+        """A line of junk: sometimes with a code in front, sometimes without."""
+        junk = bytes(self.rng.choice(b"!#$%&*+-/<=>?@^_~abcxyzQRS0123456789 \x80\xff")
+                     for _ in range(self.rng.randint(1, 40)))
+        if self.rng.random() < 0.5:
+            return str(self.rng.randint(100, 999)).encode() + junk
+        return junk.lstrip(b"0123456789") or b"?"
 
     # -- plain commands ---------------------------------------------------
     def do_USER(self, arg):

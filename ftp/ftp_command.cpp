@@ -11,7 +11,6 @@
 #include <memory>
 
 #include "ftp/ftp_component.h"
-#include "ftp/ftp_dataport.h"
 #include "ftp/name_encoding.h"
 #include "runtime/errors.h"
 #include "runtime/params.h"
@@ -72,20 +71,6 @@ void copyReply(const FtpComponent& c)
     state().lastText = c.LastReply();
 }
 
-// The size in a "213 n" reply: from the fifth character on, trimmed, the
-// leading digits.
-std::int64_t sizeFromReply(const std::string& reply)
-{
-    std::size_t pos = 4;
-    while (pos < reply.size() && (reply[pos] == ' ' || reply[pos] == '\t')) ++pos;
-    std::int64_t v = 0;
-    for (; pos < reply.size() && reply[pos] >= '0' && reply[pos] <= '9'; ++pos) {
-        if (v > (INT64_MAX - 9) / 10) break;
-        v = v * 10 + (reply[pos] - '0');
-    }
-    return v;
-}
-
 // A file size as a value: the integer part is held at the top of its range so
 // a huge file never reads as missing or empty; the text part is exact.
 rt::Value sizeValue(std::int64_t size)
@@ -124,38 +109,6 @@ rt::Value connect(FtpComponent& c, const std::vector<rt::Value>& args)
     st.connected = ok ? 1 : 0;
     if (!ok) signOffIfConnected(c);
     return rt::Value(ok ? 1 : 0);
-}
-
-// After a STOR that the server reported done: the server's size of the
-// file must match what was sent (see uploadConfirmed). On success the last
-// reply stays the transfer's; otherwise it tells why the upload is not
-// trusted.
-bool confirmUpload(FtpComponent& c)
-{
-    const int storeCode = c.ReplyCode();
-    const std::string storeReply = c.LastReply();
-    const std::int64_t sent = c.BytesSent();
-    const bool sentToEnd = c.SentToEnd();
-    const bool sized = c.Run(FtpOperation::Size);
-    const int sizeCode = sized ? 213 : c.ReplyCode();
-    const std::int64_t reported = sized ? c.ReportedSize() : -1;
-    InterfaceState& st = state();
-    if (uploadConfirmed(sizeCode, reported, sent, sentToEnd)) {
-        st.lastCode = storeCode;
-        st.lastText = storeReply;
-        return true;
-    }
-    if (sized && reported >= 0) {
-        st.lastCode = 550;
-        st.lastText = "550 The server holds " + std::to_string(reported) + " of " + std::to_string(sent) +
-                      " bytes sent.";
-    } else if (sizeCode == 500 || sizeCode == 502 || sizeCode == 504 || sizeCode == 550 || sized) {
-        st.lastCode = 426;
-        st.lastText = "426 Upload not confirmed: the data connection did not end at the end of the file.";
-    } else {
-        copyReply(c);
-    }
-    return false;
 }
 
 // Binary type for a transfer; the TYPE reply does not decide anything.
@@ -223,7 +176,8 @@ rt::Value runSubcommand(const std::string& cmd, FtpComponent& c, const std::vect
         c.RemotePath = nameArg(c, args, 0);
         const bool ok = c.Run(FtpOperation::Size);
         copyReply(c);
-        return ok ? sizeValue(sizeFromReply(c.LastReply())) : rt::Value(-1);
+        // A 213 without a number reads as 0, as it always has.
+        return ok ? sizeValue(sizeInReply(c.LastReply()).value_or(0)) : rt::Value(-1);
     }
     if (cmd == "getdir") {
         if (!st.connected) return rt::Value(std::string());
@@ -243,8 +197,8 @@ rt::Value runSubcommand(const std::string& cmd, FtpComponent& c, const std::vect
         c.LocalFileName = textArg(args, 0);
         c.RemotePath = nameArg(c, args, 1);
         binaryType(c);
-        if (!c.Run(FtpOperation::PutFile)) return result(false);
-        return rt::Value(confirmUpload(c) ? 1 : 0);
+        // The transfer counts only when SIZE then names every byte sent.
+        return result(c.Run(FtpOperation::PutFile));
     }
     if (cmd == "deletefile") {
         c.RemotePath = c.HostDirName = nameArg(c, args, 0);

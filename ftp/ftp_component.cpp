@@ -1,16 +1,185 @@
-// The control side of FtpComponent: its window, the Open step with lookup,
-// connect and greeting, the reply reader, the requests, the multi-step
-// engine, the synchronous wait and cancel. The data side (DataPort and the
-// transfer steps) is in ftp_transfer.cpp.
+// The control side of FtpComponent, in one place: the table of requests and
+// the table of operations, the engine that runs them, the Open step with
+// lookup, connect and greeting, the reply reader, the synchronous wait and
+// cancel. The data side of a transfer is the Transfer (ftp_transfer.cpp);
+// explicit FTPS is in ftp_tls.cpp.
+//
+// States (FtpState), the events that move them, and where:
+//
+//   Idle          Start: a single request           -> AwaitReply   startRequest
+//   Idle          Start: a sequence                 -> its first step
+//   Idle/Stepping the Open step                     -> Resolving    stepOpen
+//   Resolving     lookup done                       -> AwaitGreeting lookupDone
+//   Resolving     lookup failed (500)               -> step choice  finishRequest
+//   AwaitGreeting 220                               -> Online -> step choice
+//   AwaitGreeting another code                      -> (close)      greetingLine
+//   AwaitGreeting/AwaitReply  connection closed     -> Offline -> Stepping, finished 426
+//   Idle/Stepping a request sent                    -> AwaitReply   sendRequest
+//   AwaitReply    complete reply                    -> finished with its error
+//   finished      in a sequence, steps left         -> Stepping, next step runSteps
+//   finished      no steps left, or a single one    -> Idle         endOperation
+//   any           Cancel                            -> Aborting -> Idle
+//
+// "Step choice": runNextStep takes the first pending step in the order of
+// the table of requests; after a failed step only a pending sign-off stays.
 #include "ftp/ftp_component.h"
 
+#include <array>
 #include <exception>
 
 #include "ftp/name_encoding.h"
 #include "ftp/winsock_errors.h"
 
 namespace ftp {
+
+// ---- the table of requests ---------------------------------------------------
+
+// What follows the command word.
+enum class Arg {
+    None,           // the command text alone
+    User,           // "USER name", or through a proxy "USER name@host[:port]"
+    Password,       // Password
+    HostDir,        // HostDirName
+    Remote,         // RemotePath
+    RemoteIfAny,    // RemotePath, or nothing when it is empty
+    NewName,        // LocalFileName (RNTO takes the new name from there)
+    Raw,            // LocalFileName is the whole command
+    TransferType,   // 'I' or 'A'
+    RestartOffset,  // the restart offset in decimal; no request when below 1
+    DataPort,       // "PASV" or "PORT ...", from the transfer
+};
+
+// What a complete reply leads to.
+enum class Then {
+    Finish,        // success by the accepted codes; the request is finished
+    CloseControl,  // as Finish, but a success closes the control connection (QUIT)
+    Greeting,      // the Open step: the greeting decides (greetingLine)
+    Handshake,     // AUTH TLS: 234 starts the TLS handshake (authTlsReply)
+    Transfer,      // the transfer takes every reply (Transfer::reply)
+};
+
+// What a successful reply keeps for the caller.
+enum class Keeps { Nothing, QuotedDir, Size };
+
+struct RequestRow {
+    FtpRequest request;
+    const char* verb;            // the command text before the argument
+    Arg arg;
+    std::array<int, 3> codes;    // accepted codes; {} means every code below 500
+    Then then;
+    Keeps keeps;
+    const char* emptyRefusal;    // thrown when the argument is empty, or none
+};
+
+// One row per request, in the order in which the pending steps of an
+// operation run. For a transfer the codes are those of its first reply; the
+// transfer knows the final ones (STOR 226/250, RETR also 125).
+constexpr RequestRow kRequests[] = {
+    {FtpRequest::Open, "", Arg::None, {220}, Then::Greeting, Keeps::Nothing, nullptr},
+    {FtpRequest::AuthTls, "AUTH TLS", Arg::None, {234}, Then::Handshake, Keeps::Nothing, nullptr},
+    {FtpRequest::User, "USER", Arg::User, {331, 230}, Then::Finish, Keeps::Nothing, "UserName emtpy"},
+    {FtpRequest::Pass, "PASS", Arg::Password, {230}, Then::Finish, Keeps::Nothing, "Password emtpy"},
+    {FtpRequest::Pbsz, "PBSZ 0", Arg::None, {200}, Then::Finish, Keeps::Nothing, nullptr},
+    {FtpRequest::Prot, "PROT P", Arg::None, {200}, Then::Finish, Keeps::Nothing, nullptr},
+    {FtpRequest::Cwd, "CWD", Arg::HostDir, {200, 250, 257}, Then::Finish, Keeps::QuotedDir, "HostDirName emtpy"},
+    {FtpRequest::Cdup, "CDUP", Arg::None, {250}, Then::Finish, Keeps::QuotedDir, nullptr},
+    {FtpRequest::Type, "TYPE", Arg::TransferType, {200}, Then::Finish, Keeps::Nothing, nullptr},
+    {FtpRequest::DataPort, "", Arg::DataPort, {200, 227}, Then::Finish, Keeps::Nothing, nullptr},
+    {FtpRequest::Rest, "REST", Arg::RestartOffset, {}, Then::Finish, Keeps::Nothing, nullptr},
+    {FtpRequest::Retr, "RETR", Arg::RemoteIfAny, {150, 125}, Then::Transfer, Keeps::Nothing, nullptr},
+    {FtpRequest::Stor, "STOR", Arg::Remote, {150, 125}, Then::Transfer, Keeps::Nothing, nullptr},
+    {FtpRequest::Appe, "APPE", Arg::Remote, {150, 125}, Then::Transfer, Keeps::Nothing, nullptr},
+    {FtpRequest::List, "LIST", Arg::RemoteIfAny, {150, 125}, Then::Transfer, Keeps::Nothing, nullptr},
+    {FtpRequest::Nlst, "NLST", Arg::RemoteIfAny, {150, 125}, Then::Transfer, Keeps::Nothing, nullptr},
+    {FtpRequest::Syst, "SYST", Arg::None, {215}, Then::Finish, Keeps::Nothing, nullptr},
+    {FtpRequest::Mkd, "MKD", Arg::Remote, {257}, Then::Finish, Keeps::QuotedDir, nullptr},
+    {FtpRequest::Rmd, "RMD", Arg::Remote, {250, 257}, Then::Finish, Keeps::Nothing, nullptr},
+    {FtpRequest::Rnfr, "RNFR", Arg::Remote, {350}, Then::Finish, Keeps::Nothing, nullptr},
+    {FtpRequest::Rnto, "RNTO", Arg::NewName, {200, 250, 257}, Then::Finish, Keeps::Nothing, nullptr},
+    {FtpRequest::Size, "SIZE", Arg::Remote, {213}, Then::Finish, Keeps::Size, nullptr},
+    {FtpRequest::Dele, "DELE", Arg::Remote, {250, 257}, Then::Finish, Keeps::Nothing, nullptr},
+    {FtpRequest::Pwd, "PWD", Arg::None, {250, 257}, Then::Finish, Keeps::QuotedDir, nullptr},
+    {FtpRequest::Raw, "", Arg::Raw, {}, Then::Finish, Keeps::Nothing, nullptr},
+    {FtpRequest::Quit, "QUIT", Arg::None, {221}, Then::CloseControl, Keeps::Nothing, nullptr},
+    // Asked after every login (AfterLogin), never a step.
+    {FtpRequest::Feat, "FEAT", Arg::None, {211}, Then::Finish, Keeps::Nothing, nullptr},
+    {FtpRequest::Opts, "OPTS UTF8 ON", Arg::None, {}, Then::Finish, Keeps::Nothing, nullptr},
+};
+
 namespace {
+
+constexpr std::size_t rowIndex(FtpRequest r)
+{
+    for (std::size_t i = 0; i < std::size(kRequests); ++i)
+        if (kRequests[i].request == r) return i;
+    return std::size(kRequests);
+}
+
+const RequestRow& rowOf(FtpRequest r) { return kRequests[rowIndex(r)]; }
+
+// A set of steps: one bit per row of the table of requests, so the lowest
+// pending bit is the step that runs next.
+constexpr std::uint32_t steps(std::initializer_list<FtpRequest> requests)
+{
+    std::uint32_t set = 0;
+    for (FtpRequest r : requests) set |= 1u << rowIndex(r);
+    return set;
+}
+constexpr std::uint32_t step(FtpRequest r) { return 1u << rowIndex(r); }
+static_assert(std::size(kRequests) <= 32, "a step set has 32 bits");
+
+constexpr std::uint32_t kLogin = steps({FtpRequest::Open, FtpRequest::User, FtpRequest::Pass});
+
+// ---- the table of operations -------------------------------------------------
+
+// An operation is a single request, run directly, or a sequence of steps.
+struct OperationRow {
+    FtpOperation op;
+    FtpRequest single;     // None for a sequence
+    std::uint32_t steps;
+};
+
+using R = FtpRequest;
+constexpr OperationRow kOperations[] = {
+    {FtpOperation::ChangeDir, R::Cwd, 0},
+    {FtpOperation::PrintDir, R::Pwd, 0},
+    {FtpOperation::MakeDir, R::Mkd, 0},
+    {FtpOperation::RemoveDir, R::Rmd, 0},
+    {FtpOperation::Delete, R::Dele, 0},
+    {FtpOperation::Size, R::Size, 0},
+    {FtpOperation::TransferType, R::Type, 0},
+    {FtpOperation::SignOff, R::Quit, 0},
+    {FtpOperation::Features, R::Feat, 0},
+    {FtpOperation::Utf8On, R::Opts, 0},
+    {FtpOperation::SignOn, R::None, kLogin},
+    {FtpOperation::GetFile, R::None, steps({R::DataPort, R::Retr})},
+    {FtpOperation::PutFile, R::None, steps({R::DataPort, R::Stor})},
+    {FtpOperation::AppendFile, R::None, steps({R::DataPort, R::Appe})},
+    {FtpOperation::ListToFile, R::None, steps({R::DataPort, R::List})},
+    {FtpOperation::NamesToFile, R::None, steps({R::DataPort, R::Nlst})},
+    {FtpOperation::Rename, R::None, steps({R::Rnfr, R::Rnto})},
+    {FtpOperation::RestartGet, R::None, steps({R::Rest, R::DataPort, R::Retr})},
+    {FtpOperation::RestartPut, R::None, steps({R::Rest, R::DataPort, R::Stor})},
+    {FtpOperation::FullReceive, R::None, kLogin | steps({R::Cwd, R::Type, R::DataPort, R::Retr, R::Quit})},
+    {FtpOperation::FullRestartReceive, R::None,
+     kLogin | steps({R::Cwd, R::Type, R::Rest, R::DataPort, R::Retr, R::Quit})},
+    {FtpOperation::FullTransmit, R::None, kLogin | steps({R::Cwd, R::Type, R::DataPort, R::Stor, R::Quit})},
+    {FtpOperation::FullRestartTransmit, R::None,
+     kLogin | steps({R::Cwd, R::Type, R::Rest, R::DataPort, R::Stor, R::Quit})},
+    {FtpOperation::FullAppend, R::None, kLogin | steps({R::Cwd, R::Type, R::DataPort, R::Appe, R::Quit})},
+    {FtpOperation::FullList, R::None, kLogin | steps({R::Cwd, R::DataPort, R::List, R::Quit})},
+    {FtpOperation::FullNames, R::None, kLogin | steps({R::Cwd, R::DataPort, R::Nlst, R::Quit})},
+    {FtpOperation::FullSystemType, R::None, kLogin | steps({R::Syst, R::Quit})},
+    {FtpOperation::FullMakeDir, R::None, kLogin | steps({R::Cwd, R::Mkd, R::Quit})},
+    {FtpOperation::FullRemoveDir, R::None, kLogin | steps({R::Cwd, R::Rmd, R::Quit})},
+    {FtpOperation::FullDelete, R::None, kLogin | steps({R::Cwd, R::Dele, R::Quit})},
+    {FtpOperation::FullRaw, R::None, kLogin | steps({R::Cwd, R::Raw, R::Quit})},
+    {FtpOperation::FullRename, R::None, kLogin | steps({R::Cwd, R::Rnfr, R::Rnto, R::Quit})},
+    {FtpOperation::FullSize, R::None, kLogin | steps({R::Cwd, R::Size, R::Quit})},
+};
+
+// Explicit FTPS: the login goes out only inside TLS.
+constexpr std::uint32_t kTlsSteps = steps({R::AuthTls, R::Pbsz, R::Prot});
 
 // A call handed from another thread to the owner thread.
 struct OwnerCall {
@@ -31,53 +200,21 @@ std::string winsockReply(int error)
            std::to_string(error) + ")";
 }
 
-struct OperationSteps {
-    FtpOperation op;
-    std::uint32_t steps;
-};
-
-constexpr std::uint32_t kLogin = StepOpen | StepUser | StepPass;
-
-constexpr OperationSteps kOperations[] = {
-    {FtpOperation::SignOn, kLogin},
-    {FtpOperation::GetFile, StepDataPort | StepRetr},
-    {FtpOperation::PutFile, StepDataPort | StepStor},
-    {FtpOperation::AppendFile, StepDataPort | StepAppe},
-    {FtpOperation::ListToFile, StepDataPort | StepList},
-    {FtpOperation::NamesToFile, StepDataPort | StepNlst},
-    {FtpOperation::Rename, StepRnfr | StepRnto},
-    {FtpOperation::RestartGet, StepRest | StepDataPort | StepRetr},
-    {FtpOperation::RestartPut, StepRest | StepDataPort | StepStor},
-    {FtpOperation::FullReceive, kLogin | StepCwd | StepType | StepDataPort | StepRetr | StepQuit},
-    {FtpOperation::FullRestartReceive,
-     kLogin | StepCwd | StepType | StepRest | StepDataPort | StepRetr | StepQuit},
-    {FtpOperation::FullTransmit, kLogin | StepCwd | StepType | StepDataPort | StepStor | StepQuit},
-    {FtpOperation::FullRestartTransmit,
-     kLogin | StepCwd | StepType | StepRest | StepDataPort | StepStor | StepQuit},
-    {FtpOperation::FullAppend, kLogin | StepCwd | StepType | StepDataPort | StepAppe | StepQuit},
-    {FtpOperation::FullList, kLogin | StepCwd | StepDataPort | StepList | StepQuit},
-    {FtpOperation::FullNames, kLogin | StepCwd | StepDataPort | StepNlst | StepQuit},
-    {FtpOperation::FullSystemType, kLogin | StepSyst | StepQuit},
-    {FtpOperation::FullMakeDir, kLogin | StepCwd | StepMkd | StepQuit},
-    {FtpOperation::FullRemoveDir, kLogin | StepCwd | StepRmd | StepQuit},
-    {FtpOperation::FullDelete, kLogin | StepCwd | StepDele | StepQuit},
-    {FtpOperation::FullRaw, kLogin | StepCwd | StepRaw | StepQuit},
-    {FtpOperation::FullRename, kLogin | StepCwd | StepRnfr | StepRnto | StepQuit},
-    {FtpOperation::FullSize, kLogin | StepCwd | StepSize | StepQuit},
-};
-
-// The order in which pending steps run.
-constexpr std::uint32_t kStepOrder[] = {
-    StepOpen, StepAuthTls, StepUser, StepPass, StepPbsz, StepProt, StepCwd, StepCdup, StepType,
-    StepDataPort, StepRest, StepRetr, StepStor, StepAppe, StepList, StepNlst, StepSyst, StepMkd,
-    StepRmd, StepRnfr, StepRnto, StepSize, StepDele, StepPwd, StepRaw, StepQuit,
-};
-
-std::uint32_t firstPendingStep(std::uint32_t pending)
+bool codeAccepted(const RequestRow& row, int code)
 {
-    for (std::uint32_t step : kStepOrder)
-        if (pending & step) return step;
-    return 0;
+    if (row.codes[0] == 0) return code < 500;
+    for (int c : row.codes)
+        if (c != 0 && c == code) return true;
+    return false;
+}
+
+// The size of the local file named for a restart; -1 when it does not exist.
+std::int64_t localFileSize(const std::string& path)
+{
+    WIN32_FIND_DATAA fd;
+    const rt::OwnedFindHandle found(FindFirstFileA(path.c_str(), &fd));
+    if (!found) return -1;
+    return (std::int64_t(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
 }
 
 } // namespace
@@ -97,17 +234,30 @@ const char* ftpStateName(FtpState s)
     return "?";
 }
 
+const char* ftpRequestName(FtpRequest r)
+{
+    switch (r) {
+    case FtpRequest::None: return "None";
+    case FtpRequest::Open: return "Open";
+    case FtpRequest::DataPort: return "DataPort";
+    case FtpRequest::Raw: return "Raw";
+    case FtpRequest::Stat: return "STAT";
+    case FtpRequest::Abor: return "ABOR";
+    default: return rowOf(r).verb;
+    }
+}
+
 // ---- construction ------------------------------------------------------------
 
-FtpComponent::FtpComponent()
+FtpComponent::FtpComponent() : transfer_(*this, ctrl_)
 {
     ownerThread_ = GetCurrentThreadId();
-    window_ = createNotificationWindow();
+    window_.reset(createNotificationWindow());
     // The own procedure first, then the object: the class procedure must
     // never see this object in window long 0.
-    SetWindowLongPtrA(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FtpComponent::windowProc));
-    SetWindowLongPtrA(window_, 0, reinterpret_cast<LONG_PTR>(this));
-    finishedEvent_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    SetWindowLongPtrA(window_.get(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FtpComponent::windowProc));
+    SetWindowLongPtrA(window_.get(), 0, reinterpret_cast<LONG_PTR>(this));
+    finishedEvent_.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
 
     ctrl_.OnLookupDone = [this](int e) { guarded([&] { lookupDone(e); }); };
     ctrl_.OnConnectDone = [this](int e) { guarded([&] { connectDone(e); }); };
@@ -115,25 +265,15 @@ FtpComponent::FtpComponent()
     ctrl_.OnClosed = [this](int e) { guarded([&] { controlClosed(e); }); };
     // Every byte either way counts as progress of a synchronous wait.
     ctrl_.OnTraffic = [this] { moveDeadline(); };
-    data_.OnTraffic = [this] {
-        moveDeadline();
-        if (dataConnected_ && (request_ == FtpRequest::Stor || request_ == FtpRequest::Appe))
-            fitSendBuffer();
-    };
 }
 
 FtpComponent::~FtpComponent()
 {
     // No event may reach a component that is going away.
     ctrl_.ClearHooks();
-    data_.ClearHooks();
+    DataSocket().ClearHooks();
     ctrl_.CancelLookup();
-    closeLocalFile();
-    if (window_) {
-        SetWindowLongPtrA(window_, 0, 0);
-        DestroyWindow(window_);
-    }
-    if (finishedEvent_) CloseHandle(finishedEvent_);
+    SetWindowLongPtrA(window_.get(), 0, 0);
 }
 
 LRESULT CALLBACK FtpComponent::windowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
@@ -157,7 +297,7 @@ LRESULT FtpComponent::handleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
         if (OnRequestDone) OnRequestDone(FtpOperation(wParam), int(lParam));
         return 0;
     case kMsgStartSending:
-        guarded([&] { startSending(); });
+        guarded([&] { transfer_.startSending(); });
         return 0;
     case kMsgRunOnOwner: {
         auto* call = reinterpret_cast<OwnerCall*>(lParam);
@@ -171,7 +311,7 @@ LRESULT FtpComponent::handleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
         return 0;
     }
     default:
-        return DefWindowProcA(window_, msg, wParam, lParam);
+        return DefWindowProcA(window_.get(), msg, wParam, lParam);
     }
 }
 
@@ -186,11 +326,11 @@ void FtpComponent::runOnOwner(const std::function<void()>& fn)
     // whatever handler is closing; a posted call runs only from the loop.
     OwnerCall call;
     call.fn = &fn;
-    call.done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (!call.done) throw FtpFailure("FTP component not ready");
-    if (PostMessageA(window_, kMsgRunOnOwner, 0, reinterpret_cast<LPARAM>(&call)))
-        WaitForSingleObject(call.done, INFINITE);
-    CloseHandle(call.done);
+    const rt::OwnedHandle done(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!done) throw FtpFailure("FTP component not ready");
+    call.done = done.get();
+    if (PostMessageA(window_.get(), kMsgRunOnOwner, 0, reinterpret_cast<LPARAM>(&call)))
+        WaitForSingleObject(done.get(), INFINITE);
     if (call.error) std::rethrow_exception(call.error);
     if (!call.ran) throw FtpFailure("FTP component not ready");
 }
@@ -261,12 +401,9 @@ void FtpComponent::moveDeadline()
     deadline_ = GetTickCount() + DWORD(WaitSeconds > 0 ? WaitSeconds : 0) * 1000u;
 }
 
-bool FtpComponent::codeExpected(int code) const
+bool FtpComponent::requestIs(FtpRequest r) const
 {
-    if (expectedCodes_.empty()) return code < 500;
-    for (int c : expectedCodes_)
-        if (c == code) return true;
-    return false;
+    return machine_.request && machine_.request->request == r;
 }
 
 // ---- starting operations ------------------------------------------------------------
@@ -283,46 +420,32 @@ void FtpComponent::Cancel()
 
 void FtpComponent::startOnOwner(FtpOperation op)
 {
-    for (const OperationSteps& o : kOperations) {
-        if (o.op == op) {
-            startSteps(op, o.steps);
-            return;
-        }
+    for (const OperationRow& o : kOperations) {
+        if (o.op != op) continue;
+        if (o.single != FtpRequest::None) return startSingle(op, o.single);
+        return startSteps(op, o.steps);
     }
-    startSingle(op);
+    throw FtpFailure("Unknown operation.");
 }
 
-void FtpComponent::startSingle(FtpOperation op)
+void FtpComponent::startSingle(FtpOperation op, FtpRequest request)
 {
-    void (FtpComponent::*request)() = nullptr;
-    switch (op) {
-    case FtpOperation::ChangeDir: request = &FtpComponent::requestCwd; break;
-    case FtpOperation::PrintDir: request = &FtpComponent::requestPwd; break;
-    case FtpOperation::MakeDir: request = &FtpComponent::requestMkd; break;
-    case FtpOperation::RemoveDir: request = &FtpComponent::requestRmd; break;
-    case FtpOperation::Delete: request = &FtpComponent::requestDele; break;
-    case FtpOperation::Size: request = &FtpComponent::requestSize; break;
-    case FtpOperation::TransferType: request = &FtpComponent::requestType; break;
-    case FtpOperation::SignOff: request = &FtpComponent::requestQuit; break;
-    case FtpOperation::Features: request = &FtpComponent::requestFeat; break;
-    case FtpOperation::Utf8On: request = &FtpComponent::requestOptsUtf8; break;
-    default: throw FtpFailure("Unknown operation.");
-    }
+    Machine& m = machine_;
     const int oldError = error_;
-    const FtpOperation oldOperation = operation_;
+    const FtpOperation oldOperation = m.operation;
     const std::string oldFailText = FailText();
-    operation_ = op;
-    sequence_ = false;
-    pendingSteps_ = 0;
-    savedCode_ = -1;
+    m.operation = op;
+    m.sequence = false;
+    m.pending = 0;
+    m.savedCode = -1;
     error_ = 0;
     setFailText("");
     try {
-        (this->*request)();
+        startRequest(rowOf(request));
     } catch (...) {
         // The operation did not start: nothing it touched may change.
         error_ = oldError;
-        operation_ = oldOperation;
+        m.operation = oldOperation;
         setFailText(oldFailText);
         throw;
     }
@@ -330,7 +453,8 @@ void FtpComponent::startSingle(FtpOperation op)
 
 void FtpComponent::startSteps(FtpOperation op, std::uint32_t steps)
 {
-    if (connected_ && (steps & StepOpen)) throw FtpFailure("FTP component already connected");
+    Machine& m = machine_;
+    if (connected_ && (steps & step(R::Open))) throw FtpFailure("FTP component already connected");
     const FtpState before = State();
     if (before != FtpState::Idle && before != FtpState::Stepping)
         throw FtpFailure("FTP component not ready");
@@ -338,26 +462,25 @@ void FtpComponent::startSteps(FtpOperation op, std::uint32_t steps)
     const std::string oldReply = LastReply();
     const int oldError = error_;
     const std::string oldFailText = FailText();
-    savedReply_ = oldReply;
+    m.savedReply = oldReply;
     setLastReply("");
-    savedCode_ = -1;
-    operation_ = op;
+    m.savedCode = -1;
+    m.operation = op;
     error_ = 0;
-    request_ = FtpRequest::None;
-    finalError_ = 0;
+    m.request = nullptr;
+    m.finalError = 0;
     setFailText("");
-    sequence_ = true;
-    // Explicit FTPS: the login goes out only inside TLS.
-    if (UseTls && (steps & StepOpen)) steps |= StepAuthTls | StepPbsz | StepProt;
-    pendingSteps_ = steps;
+    m.sequence = true;
+    if (UseTls && (steps & step(R::Open))) steps |= kTlsSteps;
+    m.pending = steps;
     noteTlsFailure({});
     keepRestartOffset_ = op == FtpOperation::RestartPut || op == FtpOperation::FullRestartTransmit;
     try {
         runNextStep();
     } catch (...) {
         // The operation did not start.
-        sequence_ = false;
-        pendingSteps_ = 0;
+        m.sequence = false;
+        m.pending = 0;
         ctrl_.CancelLookup();
         setLastReply(oldReply);
         error_ = oldError;
@@ -371,78 +494,112 @@ void FtpComponent::startSteps(FtpOperation op, std::uint32_t steps)
 
 void FtpComponent::runNextStep()
 {
+    Machine& m = machine_;
     if (State() == FtpState::Aborting) {
-        pendingSteps_ = 0;
-        finalError_ = 426;
+        m.pending = 0;
+        m.finalError = 426;
         setFailText("426 Operation aborted.");
     } else if (error_ != 0) {
-        finalError_ = error_;
-        pendingSteps_ = request_ == FtpRequest::Quit ? 0 : (pendingSteps_ & StepQuit);
+        m.finalError = error_;
+        m.pending = requestIs(R::Quit) ? 0 : (m.pending & step(R::Quit));
         // Without a control connection there is nothing to sign off from;
         // QUIT would write nothing and only wait for the time limit.
-        if (!connected_) pendingSteps_ = 0;
+        if (!connected_) m.pending = 0;
     }
 
-    if ((pendingSteps_ & StepPass) && request_ == FtpRequest::User && ReplyCode() != 331)
-        pendingSteps_ &= ~std::uint32_t(StepPass);
-    if ((pendingSteps_ & StepCwd) && HostDirName.empty())
-        pendingSteps_ &= ~std::uint32_t(StepCwd);
-    if (pendingSteps_ == 0) {
-        endOperation(finalError_);
+    if ((m.pending & step(R::Pass)) && requestIs(R::User) && ReplyCode() != 331) m.pending &= ~step(R::Pass);
+    if ((m.pending & step(R::Cwd)) && HostDirName.empty()) m.pending &= ~step(R::Cwd);
+    if (m.pending == 0) {
+        endOperation(m.finalError);
         return;
     }
-    const std::uint32_t step = firstPendingStep(pendingSteps_);
-    pendingSteps_ &= ~step;
-    if (step == StepRetr && !(request_ == FtpRequest::Rest && ReplyCode() == 350))
-        restartOffset_ = 0;
-    if (step == StepQuit) {
+    const std::uint32_t next = m.pending & (~m.pending + 1);  // the lowest bit: the first in the table
+    m.pending &= ~next;
+    std::size_t index = 0;
+    while ((1u << index) != next) ++index;
+    const RequestRow& row = kRequests[index];
+    if (row.request == R::Retr && !(requestIs(R::Rest) && ReplyCode() == 350)) restartOffset_ = 0;
+    if (row.request == R::Quit) {
         // The caller sees the reply of the step before the sign-off.
-        savedReply_ = LastReply();
-        savedCode_ = ReplyCode();
+        m.savedReply = LastReply();
+        m.savedCode = ReplyCode();
     }
-    runStep(step);
+    startRequest(row);
 }
 
-void FtpComponent::runStep(std::uint32_t step)
+void FtpComponent::startRequest(const RequestRow& row)
 {
-    switch (step) {
-    case StepOpen: stepOpen(); break;
-    case StepUser: requestUser(); break;
-    case StepPass: requestPass(); break;
-    case StepCwd: requestCwd(); break;
-    case StepCdup: requestCdup(); break;
-    case StepType: requestType(); break;
-    case StepDataPort: stepDataPort(); break;
-    case StepRest: requestRest(); break;
-    case StepRetr: stepRetr(); break;
-    case StepStor: stepStor(); break;
-    case StepAppe: stepAppe(); break;
-    case StepList: stepList(); break;
-    case StepNlst: stepNlst(); break;
-    case StepSyst: requestSyst(); break;
-    case StepMkd: requestMkd(); break;
-    case StepRmd: requestRmd(); break;
-    case StepRnfr: requestRnfr(); break;
-    case StepRnto: requestRnto(); break;
-    case StepSize: requestSize(); break;
-    case StepDele: requestDele(); break;
-    case StepPwd: requestPwd(); break;
-    case StepRaw: requestRaw(); break;
-    case StepQuit: requestQuit(); break;
-    case StepAuthTls: requestAuthTls(); break;
-    case StepPbsz: requestPbsz(); break;
-    case StepProt: requestProt(); break;
-    default: break;
+    if (row.then == Then::Greeting) return stepOpen();
+    if (row.then == Then::Transfer) return startTransfer(row);
+    checkRequest(row.request);
+    std::string command = commandText(row);
+    if (row.then == Then::Handshake) tlsCredentials_ = std::make_shared<TlsCredentials>();
+    setRequest(row);
+    // REST without an offset to restart from is no request: it is done.
+    if (row.arg == Arg::RestartOffset && restartOffset_ < 1) {
+        restartOffset_ = 0;
+        finishRequest(0);
+        return;
     }
+    sendRequest(command);
+}
+
+std::string FtpComponent::commandText(const RequestRow& row)
+{
+    const auto argument = [&](const std::string& text) {
+        if (text.empty() && row.emptyRefusal) throw FtpFailure(row.emptyRefusal);
+        return std::string(row.verb) + " " + text;
+    };
+    switch (row.arg) {
+    case Arg::None: return row.verb;
+    case Arg::User:
+        if (UserName.empty()) throw FtpFailure(row.emptyRefusal);
+        return userCommand(UserName, UseProxy == 1, Host, Port);
+    case Arg::Password: return argument(Password);
+    case Arg::HostDir: return argument(HostDirName);
+    case Arg::Remote: return argument(RemotePath);
+    case Arg::RemoteIfAny: return RemotePath.empty() ? std::string(row.verb) : argument(RemotePath);
+    case Arg::NewName: return argument(LocalFileName);
+    case Arg::Raw: return LocalFileName;
+    case Arg::TransferType: return argument(std::string(1, TransferType));
+    case Arg::RestartOffset:
+        // Kept by the restart put operations, else the local file's size.
+        if (!keepRestartOffset_) restartOffset_ = localFileSize(LocalFileName);
+        return argument(std::to_string(restartOffset_));
+    case Arg::DataPort: return transfer_.openPort(PassiveTransfers);
+    }
+    return row.verb;
+}
+
+void FtpComponent::startTransfer(const RequestRow& row)
+{
+    const bool upload = row.request == R::Stor || row.request == R::Appe;
+    if (!Connected())
+        throw FtpFailure(upload ? std::string("STOR/APPE: not connected") : row.verb + std::string(": not connected"));
+    checkRequest(row.request);
+    if (LocalFileName.empty()) throw FtpFailure("LocalFileName empty");
+    setRequest(row);
+    TransferOrder order;
+    order.upload = upload;
+    order.command = row.arg == Arg::RemoteIfAny && RemotePath.empty() ? std::string(row.verb)
+                                                                      : row.verb + (" " + RemotePath);
+    order.localFile = LocalFileName;
+    order.remoteName = RemotePath;
+    order.verify = row.request == R::Stor;
+    order.offset = restartOffset_;
+    order.passive = PassiveTransfers;
+    order.tls = UseTls;
+    transfer_.begin(order);
 }
 
 void FtpComponent::finishRequest(int error)
 {
-    if (done_) return;
-    done_ = true;
+    Machine& m = machine_;
+    if (m.done) return;
+    m.done = true;
     error_ = error;
     if (error != 0) fillFailText();
-    if (!sequence_) {
+    if (!m.sequence) {
         endOperation(error);
         return;
     }
@@ -454,17 +611,18 @@ void FtpComponent::finishRequest(int error)
 
 void FtpComponent::endOperation(int error)
 {
+    Machine& m = machine_;
     error_ = error;
     if (error != 0) fillFailText();
     setState(FtpState::Idle);
-    if (data_.State() != SocketState::Closed) data_.Close();
-    if (sequence_ && savedCode_ >= 0) setReply(savedCode_, savedReply_);
-    sequence_ = false;
-    PostMessageA(window_, kMsgRequestDone, WPARAM(operation_), LPARAM(error));
+    transfer_.abandon();
+    if (m.sequence && m.savedCode >= 0) setReply(m.savedCode, m.savedReply);
+    m.sequence = false;
+    PostMessageA(window_.get(), kMsgRequestDone, WPARAM(m.operation), LPARAM(error));
     // Published last: a waiting thread reads the fields above once it sees
     // the count move.
     ++finishCount_;
-    SetEvent(finishedEvent_);
+    SetEvent(finishedEvent_.get());
 }
 
 void FtpComponent::guarded(const std::function<void()>& handler)
@@ -483,16 +641,42 @@ void FtpComponent::failInsideEvent(const std::string& text)
     // A failure thrown while the operation runs on events has no caller to
     // take it: the current request fails with it instead.
     setReply(500, "500 " + text);
-    if (done_ && !sequence_) return;  // nothing is running any more
-    done_ = false;
+    if (machine_.done && !machine_.sequence) return;  // nothing is running any more
+    machine_.done = false;
     try {
         finishRequest(500);
     } catch (const std::exception& e) {
         // The step chosen next failed as well: end the operation here.
         setReply(500, "500 " + failureText(e));
-        pendingSteps_ = 0;
+        machine_.pending = 0;
         endOperation(500);
     }
+}
+
+// ---- what the transfer asks of the control side -----------------------------------
+
+void FtpComponent::sendForTransfer(const std::string& command)
+{
+    sendRequest(command);
+}
+
+void FtpComponent::awaitReply()
+{
+    setState(FtpState::AwaitReply);
+}
+
+void FtpComponent::transferEnded(int error, int code, const std::string& text)
+{
+    if (code > 0) setReply(code, text);
+    if (error != 0) fillFailText();
+    restartOffset_ = 0;
+    finishRequest(error);
+}
+
+bool FtpComponent::progressAsksStop(std::int64_t bytes)
+{
+    moveDeadline();
+    return OnProgress && OnProgress(bytes);
 }
 
 // ---- Open: lookup, connect, greeting ------------------------------------------------
@@ -502,13 +686,11 @@ void FtpComponent::stepOpen()
     const FtpState s = State();
     if (s != FtpState::Idle && s != FtpState::Stepping) throw FtpFailure("FTP component not ready");
     if (connected_) throw FtpFailure("FTP component already connected");
-    done_ = false;
     input_.clear();
     openReply_.clear();
     error_ = 0;
     utf8Names_ = false;  // a new connection speaks the code page until told otherwise
-    request_ = FtpRequest::Open;
-    replyHandler_ = nullptr;
+    setRequest(rowOf(R::Open));
     setState(FtpState::Resolving);
     ctrl_.LookupHost(UseProxy == 1 ? ProxyHost : Host);
 }
@@ -537,8 +719,8 @@ void FtpComponent::connectDone(int error)
 {
     if (error != 0) {
         setReply(500, winsockReply(error));
-        sequence_ = false;
-        pendingSteps_ = 0;
+        machine_.sequence = false;
+        machine_.pending = 0;
         finishRequest(500);
         ctrl_.Close();
         setState(FtpState::Idle);
@@ -589,38 +771,61 @@ void FtpComponent::handleLine(const std::string& line)
     display("< " + line);
     // Every line goes through the reader, whatever the state, so that a
     // reply arriving between requests cannot leave it out of step.
-    const ReplyStep step = readReplyLine(openReply_, line);
-    openReply_ = step.openCode;
-    if (step.part == ReplyPart::Ignored) return;
+    const ReplyStep part = readReplyLine(openReply_, line);
+    openReply_ = part.openCode;
+    if (part.part == ReplyPart::Ignored) return;
     const FtpState s = State();
-    if (s == FtpState::AwaitGreeting || s == FtpState::AwaitReply) replyCode_ = step.code;
+    if (s == FtpState::AwaitGreeting || s == FtpState::AwaitReply) replyCode_ = part.code;
     if (s == FtpState::AwaitReply) {
         // Every line of the reply is kept for callers that read more than
         // its last line (FEAT).
         std::lock_guard<std::mutex> lock(textMutex_);
         replyLines_.push_back(line);
     }
-    if (step.part != ReplyPart::Final) return;
+    if (part.part != ReplyPart::Final) return;
     // 421 closes the control connection, as a reply to anything or unasked
     // (an idle server). It counts as gone before the reply finishes the
     // request, so no step after it is tried and the caller sees it gone.
-    const bool closing = step.code == 421 && connected_;
+    const bool closing = part.code == 421 && connected_;
     if (closing) connected_ = false;
-    switch (s) {
-    case FtpState::AwaitGreeting:
-        greetingLine(step.code);
-        break;
-    case FtpState::AwaitReply:
-        if (!replyHandler_) throw FtpFailure("Program error: m_Next is NULL");
-        (this->*replyHandler_)(step.code, line);
-        break;
-    default:
-        break;
+    if (s == FtpState::AwaitGreeting) {
+        greetingLine(part.code);
+    } else if (s == FtpState::AwaitReply) {
+        const RequestRow* row = machine_.request;
+        if (!row || row->then == Then::Greeting) throw FtpFailure("Program error: m_Next is NULL");
+        if (row->then == Then::Transfer)
+            transfer_.reply(part.code, line);
+        else if (row->then == Then::Handshake)
+            authTlsReply(part.code);
+        else
+            ordinaryReply(part.code, line);
     }
     if (closing) {
         if (ctrl_.State() != SocketState::Closed) ctrl_.Close();
         if (OnConnectionClosed) OnConnectionClosed();
     }
+}
+
+void FtpComponent::ordinaryReply(int code, const std::string& line)
+{
+    const RequestRow& row = *machine_.request;
+    const int error = codeAccepted(row, code) ? 0 : code;
+    error_ = error;
+    if (error != 0) fillFailText();
+    if (PassiveTransfers && code == 227) transfer_.keepPassiveReply(line);
+    if (error == 0) {
+        if (row.keeps == Keeps::Size) {
+            reportedSize_ = sizeInReply(line).value_or(-1);
+        } else if (row.keeps == Keeps::QuotedDir) {
+            std::lock_guard<std::mutex> lock(textMutex_);
+            quotedDir_ = quotedDirectory(line);
+        }
+        if (row.then == Then::CloseControl) {
+            ctrl_.Close();  // the close finishes the request
+            return;
+        }
+    }
+    finishRequest(error);
 }
 
 void FtpComponent::controlClosed(int)
@@ -632,11 +837,11 @@ void FtpComponent::controlClosed(int)
         if (OnConnectionClosed) OnConnectionClosed();
     }
     if (State() != FtpState::Aborting) setState(FtpState::Stepping);
-    if (done_) return;
+    if (machine_.done) return;
     // A reply that never came is no success: only the sign-off expects the
     // server to close.
     const bool awaiting = before == FtpState::AwaitGreeting || before == FtpState::AwaitReply;
-    if (awaiting && error_ == 0 && request_ != FtpRequest::Quit) {
+    if (awaiting && error_ == 0 && !requestIs(R::Quit)) {
         setReply(426, "426 Connection closed by server.");
         finishRequest(426);
         return;
@@ -648,18 +853,16 @@ void FtpComponent::controlClosed(int)
 
 void FtpComponent::checkRequest(FtpRequest kind)
 {
-    if (kind == FtpRequest::Quit || kind == FtpRequest::Stat || kind == FtpRequest::Abor) return;
+    if (kind == R::Quit || kind == R::Stat || kind == R::Abor) return;
     const FtpState s = State();
     if (s != FtpState::Idle && s != FtpState::Stepping) throw FtpFailure("FTP component not ready");
     if (!connected_) throw FtpFailure("FTP component not connected");
 }
 
-void FtpComponent::setRequest(FtpRequest kind, std::vector<int> codes, ReplyHandler handler)
+void FtpComponent::setRequest(const RequestRow& row)
 {
-    request_ = kind;
-    expectedCodes_ = std::move(codes);
-    replyHandler_ = handler;
-    done_ = false;
+    machine_.request = &row;
+    machine_.done = false;
     std::lock_guard<std::mutex> lock(textMutex_);
     replyLines_.clear();
 }
@@ -683,151 +886,6 @@ void FtpComponent::sendCommand(const std::string& command)
     ctrl_.Send(wire.data(), int(wire.size()));
 }
 
-void FtpComponent::requestUser()
-{
-    checkRequest(FtpRequest::User);
-    if (UserName.empty()) throw FtpFailure("UserName emtpy");
-    const std::string cmd = userCommand(UserName, UseProxy == 1, Host, Port);
-    setRequest(FtpRequest::User, {331, 230});
-    sendRequest(cmd);
-}
-
-void FtpComponent::requestPass()
-{
-    checkRequest(FtpRequest::Pass);
-    if (Password.empty()) throw FtpFailure("Password emtpy");
-    setRequest(FtpRequest::Pass, {230});
-    sendRequest("PASS " + Password);
-}
-
-void FtpComponent::requestCwd()
-{
-    checkRequest(FtpRequest::Cwd);
-    if (HostDirName.empty()) throw FtpFailure("HostDirName emtpy");
-    setRequest(FtpRequest::Cwd, {200, 250, 257});
-    sendRequest("CWD " + HostDirName);
-}
-
-void FtpComponent::requestSize()
-{
-    checkRequest(FtpRequest::Size);
-    setRequest(FtpRequest::Size, {213});
-    sendRequest("SIZE " + RemotePath);
-}
-
-void FtpComponent::requestMkd()
-{
-    checkRequest(FtpRequest::Mkd);
-    setRequest(FtpRequest::Mkd, {257});
-    sendRequest("MKD " + RemotePath);
-}
-
-void FtpComponent::requestRmd()
-{
-    checkRequest(FtpRequest::Rmd);
-    setRequest(FtpRequest::Rmd, {250, 257});
-    sendRequest("RMD " + RemotePath);
-}
-
-void FtpComponent::requestRnfr()
-{
-    checkRequest(FtpRequest::Rnfr);
-    setRequest(FtpRequest::Rnfr, {350});
-    sendRequest("RNFR " + RemotePath);
-}
-
-void FtpComponent::requestRnto()
-{
-    checkRequest(FtpRequest::Rnto);
-    setRequest(FtpRequest::Rnto, {200, 250, 257});
-    sendRequest("RNTO " + LocalFileName);
-}
-
-void FtpComponent::requestQuit()
-{
-    setRequest(FtpRequest::Quit, {221});
-    sendRequest("QUIT");
-}
-
-void FtpComponent::requestSyst()
-{
-    checkRequest(FtpRequest::Syst);
-    setRequest(FtpRequest::Syst, {215});
-    sendRequest("SYST");
-}
-
-void FtpComponent::requestDele()
-{
-    checkRequest(FtpRequest::Dele);
-    setRequest(FtpRequest::Dele, {250, 257});
-    sendRequest("DELE " + RemotePath);
-}
-
-void FtpComponent::requestPwd()
-{
-    checkRequest(FtpRequest::Pwd);
-    setRequest(FtpRequest::Pwd, {250, 257});
-    sendRequest("PWD");
-}
-
-void FtpComponent::requestRaw()
-{
-    checkRequest(FtpRequest::Raw);
-    setRequest(FtpRequest::Raw, {});
-    sendRequest(LocalFileName);
-}
-
-void FtpComponent::requestType()
-{
-    checkRequest(FtpRequest::Type);
-    setRequest(FtpRequest::Type, {200});
-    sendRequest(std::string("TYPE ") + TransferType);
-}
-
-void FtpComponent::requestRest()
-{
-    checkRequest(FtpRequest::Rest);
-    std::int64_t offset = restartOffset_;
-    if (!keepRestartOffset_) {
-        offset = -1;
-        WIN32_FIND_DATAA fd;
-        HANDLE h = FindFirstFileA(LocalFileName.c_str(), &fd);
-        if (h != INVALID_HANDLE_VALUE) {
-            offset = (std::int64_t(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
-            FindClose(h);
-        }
-    }
-    restartOffset_ = offset;
-    setRequest(FtpRequest::Rest, {});
-    if (offset < 1) {
-        restartOffset_ = 0;
-        finishRequest(0);
-        return;
-    }
-    sendRequest("REST " + std::to_string(offset));
-}
-
-void FtpComponent::requestCdup()
-{
-    checkRequest(FtpRequest::Cdup);
-    setRequest(FtpRequest::Cdup, {250});
-    sendRequest("CDUP");
-}
-
-void FtpComponent::requestFeat()
-{
-    checkRequest(FtpRequest::Feat);
-    setRequest(FtpRequest::Feat, {211});
-    sendRequest("FEAT");
-}
-
-void FtpComponent::requestOptsUtf8()
-{
-    checkRequest(FtpRequest::Opts);
-    setRequest(FtpRequest::Opts, {});
-    sendRequest("OPTS UTF8 ON");
-}
-
 void FtpComponent::AfterLogin()
 {
     utf8Names_ = false;
@@ -836,36 +894,6 @@ void FtpComponent::AfterLogin()
     // speaks UTF-8 all along.
     Run(FtpOperation::Utf8On);
     utf8Names_ = true;
-}
-
-void FtpComponent::ordinaryReply(int code, const std::string& line)
-{
-    const int error = codeExpected(code) ? 0 : code;
-    error_ = error;
-    if (error != 0) fillFailText();
-    if (PassiveTransfers && code == 227) savedPasvReply_ = line;
-    if (error == 0) {
-        switch (request_) {
-        case FtpRequest::Size:
-            reportedSize_ = replySize(line);
-            break;
-        case FtpRequest::Cwd:
-        case FtpRequest::Pwd:
-        case FtpRequest::Mkd:
-        case FtpRequest::Cdup: {
-            std::lock_guard<std::mutex> lock(textMutex_);
-            quotedDir_ = quotedDirectory(line);
-            break;
-        }
-        default:
-            break;
-        }
-        if (request_ == FtpRequest::Quit) {
-            ctrl_.Close();  // the close finishes the request
-            return;
-        }
-    }
-    finishRequest(error);
 }
 
 // ---- waiting and cancel ------------------------------------------------------------------
@@ -887,6 +915,7 @@ bool FtpComponent::Run(FtpOperation op)
         return false;
     }
     moveDeadline();
+    HANDLE finished = finishedEvent_.get();
     for (;;) {
         if (finishCount_.load() != before) return error_.load() == 0;
         if (Terminated()) break;
@@ -898,7 +927,7 @@ bool FtpComponent::Run(FtpOperation op)
         }
         pump();
         // Wakes at once when the operation ends or a message arrives.
-        MsgWaitForMultipleObjectsEx(1, &finishedEvent_, wait, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        MsgWaitForMultipleObjectsEx(1, &finished, wait, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     }
     try {
         Cancel();
@@ -911,19 +940,18 @@ bool FtpComponent::Run(FtpOperation op)
 
 void FtpComponent::cancelOnOwner()
 {
+    Machine& m = machine_;
     const FtpState before = State();
     // A request cut off here has failed, whoever waits for it.
-    if (!done_) error_ = 426;
+    if (!m.done) error_ = 426;
     setState(FtpState::Aborting);
-    closeLocalFile();
     if (before == FtpState::Resolving) ctrl_.CancelLookup();
     if (ctrl_.State() != SocketState::Closed) ctrl_.Close();
-    if (data_.State() != SocketState::Closed) data_.Close();
-    closeLocalFile();
-    if (!done_) {
-        done_ = true;
-        sequence_ = false;
-        pendingSteps_ = 0;
+    transfer_.abandon();
+    if (!m.done) {
+        m.done = true;
+        m.sequence = false;
+        m.pending = 0;
         endOperation(426);
     }
     connected_ = false;

@@ -32,9 +32,13 @@
 
 #include "ftp/ftp_error.h"
 #include "ftp/ftp_reply.h"
+#include "ftp/ftp_transfer.h"
 #include "ftp/xsocket.h"
+#include "runtime/handles.h"
 
 namespace ftp {
+
+struct RequestRow;  // a row of the table of requests (ftp_component.cpp)
 
 enum class FtpState {
     Offline = 0,
@@ -48,50 +52,21 @@ enum class FtpState {
 };
 const char* ftpStateName(FtpState s);
 
-// What the request in progress is.
+// The requests of the control connection. The table of requests in
+// ftp_component.cpp gives each its command, argument, accepted codes and what
+// its reply leads to, in the order in which the pending steps of a
+// multi-step operation run; Stat and Abor are known to the readiness check
+// only.
 enum class FtpRequest {
-    None, Open, User, Pass, Cwd, Size, Mkd, Rmd, Rnfr, Rnto, Quit, Syst, Dele, Pwd,
-    Raw, Type, Rest, Cdup, DataPort, Retr, Stor, Appe, List, Nlst, Stat, Abor,
-    AuthTls, Pbsz, Prot,
-    Feat, Opts,
+    None, Open, AuthTls, User, Pass, Pbsz, Prot, Cwd, Cdup, Type, DataPort, Rest, Retr, Stor,
+    Appe, List, Nlst, Syst, Mkd, Rmd, Rnfr, Rnto, Size, Dele, Pwd, Raw, Quit, Feat, Opts,
+    Stat, Abor,
 };
-
-// Steps of multi-step operations, as bits. Pending steps run in the order of
-// kStepOrder (ftp_component.cpp): by bit, except that the TLS steps follow
-// the step they belong to.
-enum FtpStep : std::uint32_t {
-    StepOpen = 1u << 0,
-    StepUser = 1u << 1,
-    StepPass = 1u << 2,
-    StepCwd = 1u << 3,
-    StepCdup = 1u << 4,
-    StepType = 1u << 5,
-    StepDataPort = 1u << 6,
-    StepRest = 1u << 7,
-    StepRetr = 1u << 8,
-    StepStor = 1u << 9,
-    StepAppe = 1u << 10,
-    StepList = 1u << 11,
-    StepNlst = 1u << 12,
-    StepSyst = 1u << 13,
-    StepMkd = 1u << 14,
-    StepRmd = 1u << 15,
-    StepRnfr = 1u << 16,
-    StepRnto = 1u << 17,
-    StepSize = 1u << 18,
-    StepDele = 1u << 19,
-    StepPwd = 1u << 20,
-    StepRaw = 1u << 21,
-    StepQuit = 1u << 22,
-    // With UseTls: "AUTH TLS" and the handshake right after the greeting,
-    // "PBSZ 0" and "PROT P" right after the login.
-    StepAuthTls = 1u << 23,
-    StepPbsz = 1u << 24,
-    StepProt = 1u << 25,
-};
+const char* ftpRequestName(FtpRequest r);
 
 // Operations a caller can start. The single requests run one request
-// directly; the others run the steps listed in ftp_component.cpp.
+// directly; the others run the steps of the table of operations in
+// ftp_component.cpp.
 enum class FtpOperation {
     None,
     // single requests
@@ -110,7 +85,7 @@ constexpr UINT kMsgRequestDone = WM_USER + 1;  // 1025: lParam = error; calls On
 constexpr UINT kMsgStartSending = WM_USER + 2; // 1026: start sending a file
 constexpr UINT kMsgRunOnOwner = WM_APP + 1;    // lParam = call handed over by another thread
 
-class FtpComponent {
+class FtpComponent : private TransferControl {
 public:
     FtpComponent();
     ~FtpComponent();
@@ -168,11 +143,6 @@ public:
     // Names go to this server as UTF-8 (see AfterLogin).
     bool Utf8Names() const { return utf8Names_.load(); }
     std::int64_t ReportedSize() const { return reportedSize_.load(); }
-    // Of the last STOR/APPE: the bytes read from the local file and sent, and
-    // whether the whole file went out and this side closed the data
-    // connection at its end (not the server, not a failure).
-    std::int64_t BytesSent() const { return bytesSentOut_.load(); }
-    bool SentToEnd() const { return sentToEnd_.load(); }
     bool Terminated() const { return ctrl_.Terminated(); }
     // Why TLS failed in the last operation; problem None when it did not.
     TlsFailure LastTlsFailure() const;
@@ -191,22 +161,52 @@ public:
     std::function<void()> PumpReplacement;
 
     XSocket& ControlSocket() { return ctrl_; }
-    XSocket& DataSocket() { return data_; }
-    HWND Window() const { return window_; }
+    XSocket& DataSocket() { return transfer_.Socket(); }
+    HWND Window() const { return window_.get(); }
+    // The data side of the transfer in progress, or of the last one.
+    TransferPhase Transferring() const { return transfer_.Phase(); }
+
 
 private:
-    using ReplyHandler = void (FtpComponent::*)(int code, const std::string& line);
-    using DataEvent = void (FtpComponent::*)(int error);
+    // ---- where the protocol stands ------------------------------------
+    // The whole machine, on the owner thread. A caller starts an operation:
+    // one request, or a sequence of steps, which are requests run in the
+    // order of the table of requests. Each request is sent, its complete
+    // reply read (handleLine) and the request finished once (finishRequest);
+    // then the next step runs, or the operation ends (endOperation). state_
+    // says what the control connection awaits; transfer_ is the data side
+    // of a transfer request, with a phase of its own.
+    struct Machine {
+        FtpOperation operation = FtpOperation::None;
+        bool sequence = false;                // a multi-step operation, not a single request
+        std::uint32_t pending = 0;            // its steps not yet run, one bit per row of the table
+        const RequestRow* request = nullptr;  // the request in progress, or the last one
+        bool done = true;                     // reported finished; a second report is ignored
+        int finalError = 0;                   // the error of the whole sequence
+        // What the caller sees at the end of a sequence instead of the
+        // sign-off's reply; savedCode -1 when nothing is saved.
+        std::string savedReply;
+        int savedCode = -1;
+    };
 
-    // ---- engine (ftp_component.cpp) -------------------------------------
+    // ---- the engine (ftp_component.cpp) -------------------------------
     void startOnOwner(FtpOperation op);
     void cancelOnOwner();
     void runOnOwner(const std::function<void()>& call);
-    void startSingle(FtpOperation op);
+    void startSingle(FtpOperation op, FtpRequest request);
     void startSteps(FtpOperation op, std::uint32_t steps);
     void runNextStep();
-    void runStep(std::uint32_t step);
+    // Starts one request of the table: checks, its command text, sent.
+    void startRequest(const RequestRow& row);
+    // The command text of a plain request (the restart offset is set here).
+    std::string commandText(const RequestRow& row);
+    void startTransfer(const RequestRow& row);
+    bool requestIs(FtpRequest r) const;
+    // Reports the request finished with `error` (once per request).
+    void finishRequest(int error);
     void endOperation(int error);
+    // The one place where the state changes (OnStateChange sees each).
+    void setState(FtpState s);
     // Runs an event handler of the control connection; a failure thrown
     // inside it ends the current request with 500 and the failure's text.
     void guarded(const std::function<void()>& handler);
@@ -215,7 +215,7 @@ private:
     LRESULT handleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK windowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
-    // Open step and the control connection's events.
+    // ---- the control connection ---------------------------------------
     void stepOpen();
     void lookupDone(int error);
     void connectDone(int error);
@@ -223,78 +223,56 @@ private:
     void controlClosed(int error);
     void handleLine(const std::string& line);
     void greetingLine(int code);
-
-    // Requests of the control connection.
-    void requestUser();
-    void requestPass();
-    void requestCwd();
-    void requestSize();
-    void requestMkd();
-    void requestRmd();
-    void requestRnfr();
-    void requestRnto();
-    void requestQuit();
-    void requestSyst();
-    void requestDele();
-    void requestPwd();
-    void requestRaw();
-    void requestType();
-    void requestRest();
-    void requestCdup();
-    void requestFeat();
-    void requestOptsUtf8();
+    // A complete reply to a plain request: success by its accepted codes,
+    // the values it carries kept.
     void ordinaryReply(int code, const std::string& line);
-
-    // Explicit FTPS (ftp_tls.cpp).
-    void requestAuthTls();
-    void authTlsReply(int code, const std::string& line);
-    void controlTlsReady(bool ok);
-    void requestPbsz();
-    void requestProt();
-    // Starts TLS on a data connection that just stood up; `ready` runs once
-    // the handshake and the certificate check are through. A failure ends
-    // the transfer.
-    void startDataTls(DataEvent ready);
-    void noteTlsFailure(const TlsFailure& failure);
-    std::string serverNameForTls() const;
-
-    // ---- shared with the transfer side ----------------------------------
     // Readiness checks before a request: "FTP component not ready" unless
     // Idle or Stepping, "FTP component not connected" unless connected.
     // QUIT, STAT and ABOR skip both.
     void checkRequest(FtpRequest kind);
-    // Sets the request kind, its success codes (empty: every code below 500)
-    // and its reply handler, and clears the done flag.
-    void setRequest(FtpRequest kind, std::vector<int> codes,
-                    ReplyHandler handler = &FtpComponent::ordinaryReply);
+    void setRequest(const RequestRow& row);
     // Sets the state AwaitReply and sends the command (see sendCommand).
     void sendRequest(const std::string& command);
     // Refuses text with CR, LF or NUL; shows "> " + text; writes it with CR
     // LF while the control socket is Connected, else writes nothing.
     void sendCommand(const std::string& command);
-    // Reports the request finished with `error` (once per request).
-    void finishRequest(int error);
-    void setState(FtpState s);
     void setReply(int code, const std::string& text);  // ReplyCode and LastReply
     void setLastReply(const std::string& text);
     void fillFailText();  // FailText := LastReply when still empty
     void setFailText(const std::string& text);
     void display(const std::string& text);
     // Moves the synchronous wait's deadline to now + WaitSeconds.
-    void moveDeadline();
-    bool codeExpected(int code) const;
+    void moveDeadline() override;
+
+    // ---- explicit FTPS (ftp_tls.cpp) ----------------------------------
+    void authTlsReply(int code);
+    void controlTlsReady(bool ok);
+    void noteTlsFailure(const TlsFailure& failure) override;
+    std::string serverNameForTls() const;
+
+    // ---- what the transfer asks of the control side -------------------
+    void sendForTransfer(const std::string& command) override;
+    void awaitReply() override;
+    void transferEnded(int error, int code, const std::string& text) override;
+    bool controlConnected() const override { return connected_.load(); }
+    void showLine(const std::string& text) override { display(text); }
+    bool progressAsksStop(std::int64_t bytes) override;
+    bool readyToSendCancels() override { return OnReadyToSend && OnReadyToSend(); }
+    void postStartSending() override { PostMessageA(window_.get(), kMsgStartSending, 0, 0); }
+    std::unique_ptr<TlsSession> dataTlsSession() override;
 
     XSocket ctrl_;
-    XSocket data_;
-    HWND window_ = nullptr;
+    rt::OwnedWindow window_;
     DWORD ownerThread_ = 0;
+    Machine machine_;
+    Transfer transfer_;
 
+    // ---- results for the waiting thread -------------------------------
     std::atomic<FtpState> state_{FtpState::Idle};
     std::atomic<bool> connected_{false};
     std::atomic<int> replyCode_{0};
     std::atomic<int> error_{0};
-    int finalError_ = 0;
-    mutable std::mutex textMutex_;  // LastReply, FailText, QuotedDir, reply lines
+    mutable std::mutex textMutex_;  // LastReply, FailText, QuotedDir, reply lines, TLS failure
     std::vector<std::string> replyLines_;
     std::atomic<bool> utf8Names_{false};
     std::string lastReply_;
@@ -304,17 +282,9 @@ private:
     std::atomic<DWORD> deadline_{0};
     // Counts finished operations; a synchronous wait ends when it moves.
     std::atomic<unsigned> finishCount_{0};
-    HANDLE finishedEvent_ = nullptr;
+    rt::OwnedHandle finishedEvent_;
 
-    std::vector<int> expectedCodes_;
-    FtpRequest request_ = FtpRequest::None;
-    FtpOperation operation_ = FtpOperation::None;
-    std::uint32_t pendingSteps_ = 0;
-    bool sequence_ = false;
-    std::string savedReply_;
-    int savedCode_ = -1;
-    ReplyHandler replyHandler_ = nullptr;
-    bool done_ = true;
+    // ---- the control connection's own --------------------------------
     ReplyBuffer input_;
     std::string openReply_;  // code digits of a multi-line reply still open
     std::int64_t restartOffset_ = 0;
@@ -323,96 +293,6 @@ private:
     // Schannel resumes the control session on the data connections.
     std::shared_ptr<TlsCredentials> tlsCredentials_;
     TlsFailure tlsFailure_;  // behind textMutex_: read by the waiting thread
-
-    // ==== Data connections and transfers: implemented in ftp_transfer.cpp ====
-    // The engine calls the steps; message 1026 calls startSending; Cancel and
-    // the destructor call closeLocalFile; finishRequest closes the data
-    // socket. ordinaryReply stores a 227 line in savedPasvReply_ when
-    // PassiveTransfers is on. Members below may be changed by the transfer
-    // side as it needs.
-    void stepDataPort();
-    void stepRetr();
-    void stepStor();
-    void stepAppe();
-    void stepList();
-    void stepNlst();
-    void startSending();
-    void closeLocalFile();
-
-    // A socket hook that runs `handler` and turns a thrown failure into the
-    // end of the transfer (an exception must never leave a window procedure).
-    std::function<void(int)> dataHook(DataEvent handler);
-    void beginReceive(const char* command, FtpRequest kind);
-    void beginSend(const char* command, FtpRequest kind);
-    bool openLocalFile(bool receiving);
-    bool connectPassive(DataEvent onConnected);
-    SOCKET acceptFromServer();
-    void acceptForReceiving(int error);
-    void connectedForReceiving(int error);
-    void receiveData(int error);
-    void acceptForSending(int error);
-    void connectedForSending(int error);
-    void sendNextBlock(int error);
-    bool sendOneBlock(int error);
-    void sendingTlsReady(int error);  // ftp_tls.cpp
-    void discardData(int error);
-    void dataClosed(int error);
-    void firstReplyReceiving(int code, const std::string& line);
-    void finalReplyReceiving(int code, const std::string& line);
-    void firstReplySending(int code, const std::string& line);
-    void finalReplySending(int code, const std::string& line);
-    bool progressAsksStop();
-    void tryFinishTransfer();
-    void failTransfer(int code, const std::string& text);
-    void noteTransferFault(int code, const std::string& text);
-
-    // Blocks of file data per socket call. Every socket call under Wine is a
-    // round trip to the wine server (a send two), so blocks are large: four
-    // sends per MiB; 1 MiB blocks measured no faster. Memory per transfer
-    // stays bounded by two blocks: the read buffer and the part of a block
-    // that Winsock has not taken yet.
-    static constexpr int kSendBlock = 256 * 1024;
-    static constexpr int kReceiveBlock = 64 * 1024;
-    // Blocks sent in one turn of the message loop (see sendNextBlock).
-    static constexpr int kBlocksPerTurn = 16;
-    std::vector<char> ioBuffer_;  // one block, allocated on first use
-
-    // Send buffer of the data connection while sending (see fitSendBuffer),
-    // looked at every 20 ms of traffic.
-    static constexpr int kMinSendBuffer = 4 * 1024;
-    static constexpr int kMaxSendBuffer = 512 * 1024;
-    static constexpr DWORD kFitIntervalMs = 20;
-    void startSendBuffer();
-    void setSendBuffer(int bytes);
-    void fitSendBuffer();
-    int sendBuffer_ = kMinSendBuffer;
-    DWORD fitTick_ = 0;
-    std::int64_t fitSent_ = 0;
-
-    std::string savedPasvReply_;
-    std::string dataCommand_;
-    std::string sendCommandText_;  // STOR/APPE line, sent once a passive connection stands
-    std::FILE* localStream_ = nullptr;
-    std::int64_t bytesMoved_ = 0;
-    bool replySeen_ = false;
-    bool dataClosed_ = false;
-    int dataCloseError_ = 0;
-    bool replyReady_ = false;
-    bool dataConnected_ = false;
-    bool endOfFile_ = false;
-    std::int64_t socketSentBase_ = 0;  // data socket's sent count at the start
-    std::atomic<std::int64_t> bytesSentOut_{0};
-    std::atomic<bool> sentToEnd_{false};
-    // Some servers connect to the PORT address at once, before RETR/STOR has
-    // installed the real accept hook; such a connection is remembered here.
-    bool earlyConnection_ = false;
-    // A local-file or data-connection fault seen during the transfer; the
-    // transfer then fails with it even when the server reports success.
-    int faultCode_ = 0;
-    std::string faultText_;
-    DWORD startTick_ = 0;
-    DWORD endTick_ = 0;
-    // ==== end of the transfer side ====
 };
 
 } // namespace ftp

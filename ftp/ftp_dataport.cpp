@@ -14,8 +14,6 @@ unsigned octet(std::uint32_t netOrder, int i)
     return p[i];
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
 } // namespace
 
 std::string portCommand(std::uint32_t serverAddr, std::uint32_t localAddr, unsigned port)
@@ -28,38 +26,6 @@ std::string portCommand(std::uint32_t serverAddr, std::uint32_t localAddr, unsig
         std::snprintf(buf, sizeof buf, "PORT %u,%u,%u,%u,%u,%u", octet(localAddr, 0),
                       octet(localAddr, 1), octet(localAddr, 2), octet(localAddr, 3), hi, lo);
     return buf;
-}
-
-std::optional<std::uint16_t> passivePort(const std::string& reply)
-{
-    size_t pos = reply.find('(');
-    if (pos != std::string::npos) {
-        ++pos;
-    } else {
-        pos = 0;
-        while (pos < reply.size() && isDigit(reply[pos])) ++pos;  // the reply code
-        while (pos < reply.size() && !isDigit(reply[pos])) ++pos;
-    }
-    unsigned fields[6];
-    for (int i = 0; i < 6; ++i) {
-        while (pos < reply.size() && reply[pos] == ' ') ++pos;
-        if (pos >= reply.size() || !isDigit(reply[pos])) return std::nullopt;
-        unsigned v = 0;
-        while (pos < reply.size() && isDigit(reply[pos])) {
-            v = v * 10 + unsigned(reply[pos] - '0');
-            if (v > 0xFFFF) return std::nullopt;
-            ++pos;
-        }
-        fields[i] = v;
-        while (pos < reply.size() && reply[pos] == ' ') ++pos;
-        if (i < 5) {
-            if (pos >= reply.size() || reply[pos] != ',') return std::nullopt;
-            ++pos;
-        }
-    }
-    const auto port = std::uint16_t((fields[4] * 256 + fields[5]) & 0xFFFF);
-    if (port == 0) return std::nullopt;
-    return port;
 }
 
 bool uploadConfirmed(int sizeCode, std::int64_t reportedSize, std::int64_t bytesSent, bool sentToEnd)

@@ -1,8 +1,8 @@
-// Text side of data connections, free of sockets: the PORT command, the port
-// announced in a 227 reply, and the end-of-transfer summary line.
+// Text side of data connections, free of sockets: the PORT command, the rule
+// that confirms an upload, and the end-of-transfer summary line. (The 227
+// reply is read in ftp_reply.)
 #pragma once
 #include <cstdint>
-#include <optional>
 #include <string>
 
 namespace ftp {
@@ -12,13 +12,6 @@ namespace ftp {
 // to, `localAddr` the control connection's own end. A server at 127.0.0.1 is
 // always told 127,0,0,1, whatever the local interface.
 std::string portCommand(std::uint32_t serverAddr, std::uint32_t localAddr, unsigned port);
-
-// The data port of a 227 reply: after "(" four address fields are skipped,
-// then h and l give h * 256 + l, taken as 16 bits. The address fields are
-// never used; the data connection goes to the control connection's peer.
-// A reply without "(" is read from its first digit after the code. Empty
-// when fewer than six numbers are found or the port is 0.
-std::optional<std::uint16_t> passivePort(const std::string& reply);
 
 // Whether an upload counts as stored, judged by the reply to SIZE asked in
 // binary mode after the transfer's final reply. 213 must name exactly the

@@ -109,18 +109,51 @@ std::string quotedDirectory(const std::string& line)
     return {};  // no closing quote: not a pair
 }
 
-std::int64_t replySize(const std::string& line)
+std::optional<std::int64_t> sizeInReply(const std::string& line)
 {
     std::size_t i = 0;
-    while (i < line.size() && isDigit(line[i])) ++i;
-    while (i < line.size() && !isDigit(line[i])) ++i;
-    if (i >= line.size()) return -1;
+    while (i < line.size() && isDigit(line[i])) ++i;  // the code
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    if (i >= line.size() || !isDigit(line[i])) return std::nullopt;
     std::int64_t n = 0;
     for (; i < line.size() && isDigit(line[i]); ++i) {
-        if (n > (INT64_MAX - 9) / 10) return -1;
-        n = n * 10 + (line[i] - '0');
+        const int digit = line[i] - '0';
+        if (n > (INT64_MAX - digit) / 10) return std::nullopt;
+        n = n * 10 + digit;
     }
     return n;
+}
+
+std::optional<std::uint16_t> passivePort(const std::string& reply)
+{
+    std::size_t pos = reply.find('(');
+    if (pos != std::string::npos) {
+        ++pos;
+    } else {
+        pos = 0;
+        while (pos < reply.size() && isDigit(reply[pos])) ++pos;  // the reply code
+        while (pos < reply.size() && !isDigit(reply[pos])) ++pos;
+    }
+    unsigned fields[6];
+    for (int i = 0; i < 6; ++i) {
+        while (pos < reply.size() && reply[pos] == ' ') ++pos;
+        if (pos >= reply.size() || !isDigit(reply[pos])) return std::nullopt;
+        unsigned v = 0;
+        while (pos < reply.size() && isDigit(reply[pos])) {
+            v = v * 10 + unsigned(reply[pos] - '0');
+            if (v > 0xFFFF) return std::nullopt;
+            ++pos;
+        }
+        fields[i] = v;
+        while (pos < reply.size() && reply[pos] == ' ') ++pos;
+        if (i < 5) {
+            if (pos >= reply.size() || reply[pos] != ',') return std::nullopt;
+            ++pos;
+        }
+    }
+    const auto port = std::uint16_t((fields[4] * 256 + fields[5]) & 0xFFFF);
+    if (port == 0) return std::nullopt;
+    return port;
 }
 
 std::string userCommand(const std::string& user, bool viaProxy, const std::string& host,

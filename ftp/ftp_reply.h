@@ -4,6 +4,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace ftp {
@@ -63,8 +64,21 @@ ReplyStep readReplyLine(const std::string& openCode, const std::string& line);
 // doubled quote read as one; empty when there is none.
 std::string quotedDirectory(const std::string& line);
 
-// The second number of the line (the first is the code); -1 when absent.
-std::int64_t replySize(const std::string& line);
+// The values that replies carry are read here and nowhere else.
+
+// The size in a 213 reply to SIZE (RFC 3659: "213 SP size"): the number that
+// starts the text after the code, blanks and tabs skipped. Empty when the
+// text starts with no digit ("213", "213 size is 12") or the number does not
+// fit 63 bits.
+std::optional<std::int64_t> sizeInReply(const std::string& line);
+
+// The data port of a 227 reply to PASV: after "(" four address fields are
+// skipped, then h and l give h * 256 + l, taken as 16 bits. The address
+// fields are never used; the data connection goes to the control
+// connection's peer. A reply without "(" is read from its first digit after
+// the code. Empty when fewer than six numbers are found or the port is 0.
+// (The port of a 229 reply to EPSV belongs beside it.)
+std::optional<std::uint16_t> passivePort(const std::string& reply);
 
 // "USER name", or through a proxy "USER name@host" with ":port" appended
 // when the port is neither "ftp" nor "21".

@@ -1,6 +1,7 @@
 // Explicit FTPS (RFC 4217) in FtpComponent: "AUTH TLS" and the handshake
-// right after the greeting, "PBSZ 0" and "PROT P" after the login, and TLS
-// on every data connection, resuming the control connection's session.
+// right after the greeting ("PBSZ 0" and "PROT P" after the login are plain
+// rows of the table of requests), and the sessions for the data
+// connections, resuming the control connection's session.
 // A refusal or a failed certificate check ends the sign-on; there is no
 // fallback to plain FTP.
 #include "ftp/ftp_component.h"
@@ -28,15 +29,8 @@ std::string FtpComponent::serverNameForTls() const
     return UseProxy == 1 ? ProxyHost : Host;
 }
 
-void FtpComponent::requestAuthTls()
-{
-    checkRequest(FtpRequest::AuthTls);
-    tlsCredentials_ = std::make_shared<TlsCredentials>();
-    setRequest(FtpRequest::AuthTls, {234}, &FtpComponent::authTlsReply);
-    sendRequest("AUTH TLS");
-}
-
-void FtpComponent::authTlsReply(int code, const std::string&)
+// 234 to AUTH TLS: the request stays open until the handshake is through.
+void FtpComponent::authTlsReply(int code)
 {
     if (code != 234) {
         error_ = code;
@@ -45,8 +39,7 @@ void FtpComponent::authTlsReply(int code, const std::string&)
         finishRequest(code);
         return;
     }
-    // The request stays open until the handshake is through. Plain text
-    // behind the 234 line would belong to no one: it is dropped.
+    // Plain text behind the 234 line would belong to no one: it is dropped.
     input_.clear();
     ctrl_.OnTlsReady = [this](bool ok) { guarded([&] { controlTlsReady(ok); }); };
     ctrl_.StartTls(std::make_unique<TlsSession>(tlsCredentials_, serverNameForTls()));
@@ -72,50 +65,10 @@ void FtpComponent::controlTlsReady(bool ok)
     ctrl_.Close();  // the close finishes the request with the error
 }
 
-void FtpComponent::requestPbsz()
-{
-    checkRequest(FtpRequest::Pbsz);
-    setRequest(FtpRequest::Pbsz, {200});
-    sendRequest("PBSZ 0");
-}
-
-void FtpComponent::requestProt()
-{
-    checkRequest(FtpRequest::Prot);
-    setRequest(FtpRequest::Prot, {200});
-    sendRequest("PROT P");
-}
-
-void FtpComponent::startDataTls(DataEvent ready)
+std::unique_ptr<TlsSession> FtpComponent::dataTlsSession()
 {
     if (!tlsCredentials_) throw FtpFailure("TLS: not signed on with TLS");
-    data_.OnTlsReady = [this, ready](bool ok) {
-        try {
-            if (!ok) {
-                TlsFailure failure;
-                if (const TlsSession* tls = data_.Tls()) failure = tls->Failure();
-                if (failure.problem == TlsProblem::None) failure.problem = TlsProblem::Handshake;
-                noteTlsFailure(failure);
-                failTransfer(426, "426 TLS on the data connection: " + failure.detail);
-                return;
-            }
-            if (ready) (this->*ready)(0);
-        } catch (const std::exception& e) {
-            failTransfer(426, std::string("426 ") + e.what());
-        }
-    };
-    data_.StartTls(std::make_unique<TlsSession>(tlsCredentials_, serverNameForTls()));
-}
-
-// The data connection for a STOR/APPE carries file bytes only inside TLS.
-void FtpComponent::sendingTlsReady(int)
-{
-    dataConnected_ = true;
-    if (!replyReady_) return;
-    if (PassiveTransfers)
-        sendNextBlock(0);
-    else if (startTick_ == 0)
-        PostMessageA(window_, kMsgStartSending, 0, 0);
+    return std::make_unique<TlsSession>(tlsCredentials_, serverNameForTls());
 }
 
 } // namespace ftp

@@ -1,17 +1,12 @@
-// The data side of FtpComponent: the DataPort step (PORT or PASV), the
-// receiving steps (RETR, LIST, NLST into LocalFileName) and the sending steps
-// (STOR, APPE from LocalFileName), with the progress check and the summary
-// line. Everything here runs on the component's owner thread.
-//
-// A transfer ends only when both the server's final reply and the end of the
-// data connection have come in, in whichever order. Files move in blocks of
-// kSendBlock / kReceiveBlock bytes; a file is never held in memory as a whole.
-#include <winsock2.h>
+// The data side of one transfer, in the order of its flow: the data port,
+// the start, the data connection, the bytes, the replies and the end.
+#include "ftp/ftp_transfer.h"
 
-#include <cstring>
+#include <cstdio>
+#include <exception>
 
-#include "ftp/ftp_component.h"
 #include "ftp/ftp_dataport.h"
+#include "ftp/ftp_reply.h"
 
 namespace ftp {
 namespace {
@@ -23,428 +18,498 @@ std::string failureText(const std::exception& e)
 
 } // namespace
 
-// ---- local file --------------------------------------------------------
+const char* transferPhaseName(TransferPhase phase)
+{
+    switch (phase) {
+    case TransferPhase::Opening: return "Opening";
+    case TransferPhase::Moving: return "Moving";
+    case TransferPhase::Draining: return "Draining";
+    case TransferPhase::AwaitingFinalReply: return "AwaitingFinalReply";
+    case TransferPhase::Verifying: return "Verifying";
+    case TransferPhase::Done: return "Done";
+    case TransferPhase::Failed: return "Failed";
+    }
+    return "?";
+}
 
-bool FtpComponent::openLocalFile(bool receiving)
+Transfer::Transfer(TransferControl& control, const XSocket& controlSocket)
+    : control_(control), controlSocket_(controlSocket)
+{
+    // Every byte counts as progress of a synchronous wait; while sending,
+    // the traffic also sizes the send buffer.
+    socket_.OnTraffic = [this] {
+        control_.moveDeadline();
+        if (order_.upload && connected_) fitSendBuffer();
+    };
+}
+
+// ---- the data port ---------------------------------------------------------
+
+std::string Transfer::openPort(bool passive)
+{
+    socket_.ClearHooks();
+    if (socket_.State() != SocketState::Closed) socket_.Close();
+    socket_.SetProto("tcp");
+    socket_.SetAddr("0.0.0.0");
+    socket_.SetPort("0");
+    socket_.SetBlockSize(kSendBlock);
+    passiveReply_.clear();
+    earlyConnection_ = false;
+    if (passive) return "PASV";
+
+    // Windows announces a pending connection once; one that arrives before
+    // the transfer step must not be lost.
+    socket_.OnIncomingConnection = [this](int) { earlyConnection_ = true; };
+    // Only the interface that reaches the server listens; the PORT address
+    // names it anyway.
+    socket_.SetAddr(controlSocket_.LocalAddress());
+    socket_.SetLinger(1, 10);
+    socket_.Listen();
+    const unsigned port = unsigned(socket_.LocalPortNumber());
+    sockaddr_in local{};
+    int len = sizeof local;
+    controlSocket_.LocalSockaddr(reinterpret_cast<sockaddr*>(&local), &len);
+    return portCommand(controlSocket_.RemoteSockaddr().sin_addr.s_addr, local.sin_addr.s_addr, port);
+}
+
+// ---- the start -------------------------------------------------------------
+
+void Transfer::begin(const TransferOrder& order)
+{
+    order_ = order;
+    enter(TransferPhase::Opening);
+    connected_ = firstReply_ = finalReply_ = endOfFile_ = sentToEnd_ = false;
+    closeError_ = 0;
+    faultCode_ = 0;
+    faultText_.clear();
+    moved_ = 0;
+    storeCode_ = 0;
+    storeReply_.clear();
+    socketSentBase_ = socket_.BytesSent();
+    // A download counts its time from here, an upload from its first block.
+    startTick_ = order_.upload ? 0 : GetTickCount();
+
+    if (order_.upload && control_.readyToSendCancels())
+        return fail(426, "426 Transmit cancelled by application", "! 426 Transmit cancelled by application");
+    socket_.OnIncomingConnection = hook(&Transfer::acceptConnection);
+    if (!openLocalFile()) return fail(550, "Unable to open local file " + order_.localFile);
+
+    if (order_.passive) {
+        if (!connectPassive(&Transfer::connected)) return;
+        // A download's command goes out at once; an upload's once its data
+        // connection stands (connected).
+        if (order_.upload) return control_.awaitReply();
+        control_.sendForTransfer(order_.command);
+        return;
+    }
+    control_.sendForTransfer(order_.command);
+    if (earlyConnection_) socket_.OnIncomingConnection(0);
+}
+
+bool Transfer::openLocalFile()
 {
     closeLocalFile();
     // A restarted download continues the file it has; a plain one replaces it.
-    if (receiving)
-        localStream_ = std::fopen(LocalFileName.c_str(), restartOffset_ > 0 ? "r+b" : "wb");
-    else
-        localStream_ = std::fopen(LocalFileName.c_str(), "rb");
-    if (!localStream_ && receiving && restartOffset_ > 0)
-        localStream_ = std::fopen(LocalFileName.c_str(), "wb");
-    if (!localStream_) return false;
-    if (restartOffset_ > 0 && _fseeki64(localStream_, restartOffset_, SEEK_SET) != 0) {
+    const char* mode = order_.upload ? "rb" : order_.offset > 0 ? "r+b" : "wb";
+    file_ = rt::OwnedStream(std::fopen(order_.localFile.c_str(), mode));
+    if (!file_ && !order_.upload && order_.offset > 0)
+        file_ = rt::OwnedStream(std::fopen(order_.localFile.c_str(), "wb"));
+    if (!file_) return false;
+    if (order_.offset > 0 && _fseeki64(file_.get(), order_.offset, SEEK_SET) != 0) {
         closeLocalFile();
         return false;
     }
     return true;
 }
 
-void FtpComponent::closeLocalFile()
+void Transfer::closeLocalFile()
 {
-    if (!localStream_) return;
+    if (!file_) return;
     // The last buffered bytes of a download are written here; losing them
     // must not pass as success.
-    const bool failed = std::fclose(localStream_) != 0;
-    localStream_ = nullptr;
-    const bool receiving = dataCommand_ == "RETR" || dataCommand_ == "LIST" || dataCommand_ == "NLST";
-    if (failed && receiving) {
-        display("! Error writing local file");
-        noteTransferFault(550, "550 Error writing local file " + LocalFileName);
+    if (!file_.close() && !order_.upload) {
+        control_.showLine("! Error writing local file");
+        noteFault(550, "550 Error writing local file " + order_.localFile);
     }
-}
-
-// ---- DataPort step -------------------------------------------------------
-
-void FtpComponent::stepDataPort()
-{
-    checkRequest(FtpRequest::DataPort);
-    data_.ClearHooks();
-    if (data_.State() != SocketState::Closed) data_.Close();
-    data_.SetProto("tcp");
-    data_.SetAddr("0.0.0.0");
-    data_.SetPort("0");
-    data_.SetBlockSize(kSendBlock);
-    savedPasvReply_.clear();
-
-    unsigned port = 0;
-    earlyConnection_ = false;
-    if (!PassiveTransfers) {
-        // Windows announces a pending connection once; one that arrives
-        // before the transfer step must not be lost.
-        data_.OnIncomingConnection = [this](int) { earlyConnection_ = true; };
-        // Only the interface that reaches the server listens; the PORT
-        // address names it anyway.
-        data_.SetAddr(ctrl_.LocalAddress());
-        data_.SetLinger(1, 10);
-        data_.Listen();
-        port = unsigned(data_.LocalPortNumber());
-    }
-    sockaddr_in local{};
-    int len = sizeof local;
-    ctrl_.LocalSockaddr(reinterpret_cast<sockaddr*>(&local), &len);
-
-    std::string command = "PASV";
-    if (!PassiveTransfers)
-        command = portCommand(ctrl_.RemoteSockaddr().sin_addr.s_addr, local.sin_addr.s_addr, port);
-    bytesMoved_ = 0;
-    setRequest(FtpRequest::DataPort, {200, 227});
-    sendRequest(command);
 }
 
 // Points the data socket at the control connection's peer (the proxy, when
 // one is used) and the port of the 227 reply, and starts connecting. The
 // reply's address is never used: it may name a host the client cannot or
-// must not reach. False when the request has been finished with a failure.
-bool FtpComponent::connectPassive(DataEvent onConnected)
+// must not reach. False when the transfer has failed.
+bool Transfer::connectPassive(Event onConnected)
 {
-    const auto port = passivePort(savedPasvReply_);
+    const auto port = passivePort(passiveReply_);
     if (!port) {
-        setReply(550, "550 No data port in the passive reply.");
-        fillFailText();
-        data_.Close();
-        finishRequest(550);
+        fail(550, "550 No data port in the passive reply.");
         return false;
     }
     try {
-        data_.SetAddr(ctrl_.Addr());
-        data_.SetPort(std::to_string(*port));
-        data_.SetProto("tcp");
-        data_.OnConnectDone = dataHook(onConnected);
-        data_.SetLinger(0, 0);
-        data_.Connect();
+        socket_.SetAddr(controlSocket_.Addr());
+        socket_.SetPort(std::to_string(*port));
+        socket_.SetProto("tcp");
+        socket_.OnConnectDone = hook(onConnected);
+        socket_.SetLinger(0, 0);
+        socket_.Connect();
     } catch (const std::exception& e) {
-        setReply(550, "550 " + failureText(e));
-        fillFailText();
-        data_.Close();
-        finishRequest(550);
+        fail(550, "550 " + failureText(e));
         return false;
     }
     return true;
 }
 
-std::function<void(int)> FtpComponent::dataHook(DataEvent handler)
+// A socket hook that turns a thrown failure into the end of the transfer
+// (an exception must never leave a window procedure).
+std::function<void(int)> Transfer::hook(Event handler)
 {
     return [this, handler](int error) {
         try {
             (this->*handler)(error);
         } catch (const std::exception& e) {
-            failTransfer(426, "426 " + failureText(e));
+            fail(426, "426 " + failureText(e));
         }
     };
 }
 
-// Ends the transfer at once with a made-up reply.
-void FtpComponent::failTransfer(int code, const std::string& text)
+// ---- the data connection ---------------------------------------------------
+
+// The pending connection that comes from the control connection's peer
+// (the server, or the proxy); any other is closed at once, so whoever
+// reaches the PORT address first gets nothing. Empty while the server has
+// not connected yet.
+rt::OwnedSocket Transfer::acceptFromServer()
 {
-    setReply(code, text);
-    fillFailText();
-    closeLocalFile();
-    data_.ClearHooks();
-    data_.Close();
-    restartOffset_ = 0;
-    finishRequest(code);
+    const std::uint32_t server = controlSocket_.RemoteSockaddr().sin_addr.s_addr;
+    for (;;) {
+        sockaddr_in peer{};
+        rt::OwnedSocket s = socket_.Accept(&peer);
+        if (!s || peer.sin_addr.s_addr == server) return s;
+        const linger abort{1, 0};  // a reset: not even an orderly end reaches it
+        setsockopt(s.get(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof abort);
+        s.reset();
+        control_.showLine(std::string("! Data connection from ") + inet_ntoa(peer.sin_addr) + " refused");
+    }
 }
 
-void FtpComponent::noteTransferFault(int code, const std::string& text)
+// Active mode: the server connects to the PORT address.
+void Transfer::acceptConnection(int)
+{
+    rt::OwnedSocket accepted = acceptFromServer();
+    if (!accepted) return;
+    socket_.Close();  // the listening socket
+    socket_.OnClosed = hook(&Transfer::closed);
+    if (!order_.upload) {
+        socket_.OnDataReady = hook(&Transfer::receive);
+        socket_.Dup(std::move(accepted));
+        startTick_ = GetTickCount();
+        connected_ = true;
+        enter(TransferPhase::Moving);
+        if (order_.tls) startTls(nullptr);
+        return;
+    }
+    socket_.OnDataReady = hook(&Transfer::discard);
+    socket_.OnSendDone = hook(&Transfer::sendBlocks);
+    socket_.Dup(std::move(accepted));
+    int sendBuffer = 0;
+    int len = sizeof sendBuffer;
+    if (getsockopt(socket_.Handle(), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char*>(&sendBuffer), &len) != 0)
+        throw FtpFailure("getsockopt(SO_SNDBUF) failed");
+    socket_.SetLinger(0, 10);
+    socket_.ApplyLinger();
+    startSendBuffer();
+    if (order_.tls) return startTls(&Transfer::tlsReady);
+    connected_ = true;
+    // The first reply may have come before the connection: start from the
+    // message loop, never inside this event.
+    if (firstReply_ && startTick_ == 0) control_.postStartSending();
+}
+
+// Passive mode: our connect to the 227 port is through.
+void Transfer::connected(int error)
+{
+    if (error != 0) return fail(550, "Unable to establish data connection, error #" + std::to_string(error));
+    startTick_ = GetTickCount();
+    socket_.OnClosed = hook(&Transfer::closed);
+    if (!order_.upload) {
+        socket_.OnDataReady = hook(&Transfer::receive);
+        connected_ = true;
+        enter(TransferPhase::Moving);
+        if (order_.tls) startTls(nullptr);
+        return;
+    }
+    startSendBuffer();
+    // The server starts its side of the handshake once it has the command.
+    if (order_.tls)
+        startTls(&Transfer::tlsReady);
+    else
+        connected_ = true;
+    control_.sendForTransfer(order_.command);
+}
+
+// TLS on a data connection that just stood up; `ready` runs once the
+// handshake and the certificate check are through.
+void Transfer::startTls(Event ready)
+{
+    std::unique_ptr<TlsSession> session = control_.dataTlsSession();
+    socket_.OnTlsReady = [this, ready](bool ok) {
+        try {
+            if (!ok) {
+                TlsFailure failure;
+                if (const TlsSession* tls = socket_.Tls()) failure = tls->Failure();
+                if (failure.problem == TlsProblem::None) failure.problem = TlsProblem::Handshake;
+                control_.noteTlsFailure(failure);
+                return fail(426, "426 TLS on the data connection: " + failure.detail);
+            }
+            if (ready) (this->*ready)(0);
+        } catch (const std::exception& e) {
+            fail(426, std::string("426 ") + e.what());
+        }
+    };
+    socket_.StartTls(std::move(session));
+}
+
+// An upload's data connection carries file bytes only inside TLS.
+void Transfer::tlsReady(int)
+{
+    connected_ = true;
+    if (!firstReply_) return;
+    if (order_.passive)
+        sendBlocks(0);
+    else if (startTick_ == 0)
+        control_.postStartSending();
+}
+
+void Transfer::receive(int)
+{
+    if (progressAsksStop()) return;
+    ioBuffer_.resize(kReceiveBlock);
+    char* const buffer = ioBuffer_.data();
+    const int n = socket_.Read(buffer, kReceiveBlock);
+    if (n < 0) {
+        const int code = socket_.LastError();
+        if (socket_.State() == SocketState::Connected && code != WSAEWOULDBLOCK) {
+            control_.showLine("! Data: Receive error " + std::to_string(code));
+            noteFault(426, "426 Data: Receive error " + std::to_string(code));
+            socket_.HalfClose(SD_BOTH);
+        }
+        return;
+    }
+    if (n == 0) return;
+    moved_ += n;
+    if (!file_ || std::fwrite(buffer, 1, std::size_t(n), file_.get()) != std::size_t(n)) {
+        control_.showLine("! Error writing local file");
+        noteFault(550, "550 Error writing local file " + order_.localFile);
+        socket_.HalfClose(SD_BOTH);
+    }
+}
+
+void Transfer::discard(int)
+{
+    char sink[2048];
+    socket_.Read(sink, sizeof sink);
+}
+
+void Transfer::closed(int error)
+{
+    closeLocalFile();
+    closeError_ = error;
+    control_.moveDeadline();
+    if (order_.upload) {
+        // Only this side knows where the file ends: a server that closes
+        // before our end of the stream has stopped taking the file, whatever
+        // it answers; a close with an error may have lost any byte in flight.
+        const bool ourEndFirst = socket_.SendingShut();
+        if (socket_.ClosedByPeer() && !ourEndFirst)
+            noteFault(426, "426 Data connection closed by the server before the end of the file.");
+        else if (error != 0)
+            noteFault(426, "426 Data connection ended with error " + std::to_string(error) + ".");
+        // Over TLS the wire also carries record headers and the handshake;
+        // there the drained send queue at the end of the file stands for it.
+        const std::int64_t onWire = socket_.BytesSent() - socketSentBase_;
+        sentToEnd_ = endOfFile_ && ourEndFirst && error == 0 && (order_.tls || onWire == moved_);
+    }
+    if (finalReply_)
+        finish();
+    else
+        enter(TransferPhase::AwaitingFinalReply);
+}
+
+// ---- replies ---------------------------------------------------------------
+
+void Transfer::reply(int code, const std::string& line)
+{
+    if (ended()) return;
+    if (!firstReply_) return firstReply(code);
+    if (phase_ == TransferPhase::Verifying) return sizeReply(code, line);
+    finalReply(code, line);
+}
+
+void Transfer::firstReply(int code)
+{
+    if (code != 150 && code != 125) return fail(code, "");
+    firstReply_ = true;
+    if (!order_.upload) return;
+    if (order_.passive) {
+        socket_.OnSendDone = hook(&Transfer::sendBlocks);
+        sendBlocks(0);
+    } else if (connected_ && startTick_ == 0) {
+        control_.postStartSending();
+    }
+}
+
+void Transfer::finalReply(int code, const std::string& line)
+{
+    const bool success = code == 226 || code == 250 || (!order_.upload && code == 125);
+    if (!success) return fail(code, "", order_.upload ? "! STOR Failed" : "! RETR/LIST/NLST Failed");
+    finalReply_ = true;
+    storeCode_ = code;
+    storeReply_ = line;
+    if (phase_ == TransferPhase::AwaitingFinalReply) finish();
+}
+
+// Both the final reply and the end of the data connection are in.
+void Transfer::finish()
+{
+    control_.showLine(summaryLine(moved_, GetTickCount() - startTick_));
+    if (faultCode_ != 0) return fail(faultCode_, faultText_);
+    if (!order_.verify) return succeed(closeError_, 0, "");
+    // The upload counts only when the server holds what was sent.
+    if (!control_.controlConnected()) return fail(storeCode_, "");
+    enter(TransferPhase::Verifying);
+    control_.sendForTransfer("SIZE " + order_.remoteName);
+}
+
+// The reply to SIZE after an upload (see uploadConfirmed). On success the
+// caller sees the transfer's final reply; otherwise why the upload is not
+// trusted.
+void Transfer::sizeReply(int code, const std::string& line)
+{
+    const bool sized = code == 213;
+    const std::int64_t reported = sized ? sizeInReply(line).value_or(-1) : -1;
+    const std::int64_t sent = order_.offset + moved_;
+    if (uploadConfirmed(code, reported, sent, sentToEnd_)) return succeed(0, storeCode_, storeReply_);
+    if (sized && reported >= 0)
+        return fail(550, "550 The server holds " + std::to_string(reported) + " of " + std::to_string(sent) +
+                             " bytes sent.");
+    if (sized || code == 500 || code == 502 || code == 504 || code == 550)
+        return fail(426, "426 Upload not confirmed: the data connection did not end at the end of the file.");
+    fail(code, "");
+}
+
+// ---- the end ---------------------------------------------------------------
+
+// The one end of a failed transfer. `text` is a reply made up here, empty
+// when the server's reply stands; `note` goes to the display hook.
+void Transfer::fail(int code, const std::string& text, const char* note)
+{
+    if (ended()) return;
+    closeLocalFile();
+    socket_.ClearHooks();
+    socket_.Close();
+    enter(TransferPhase::Failed);
+    if (note) control_.showLine(note);
+    control_.transferEnded(code, text.empty() ? 0 : code, text);
+}
+
+void Transfer::succeed(int error, int code, const std::string& text)
+{
+    enter(TransferPhase::Done);
+    control_.transferEnded(error, code, text);
+}
+
+void Transfer::abandon()
+{
+    closeLocalFile();
+    socket_.ClearHooks();
+    if (socket_.State() != SocketState::Closed) socket_.Close();
+    if (!ended()) enter(TransferPhase::Failed);
+}
+
+void Transfer::noteFault(int code, const std::string& text)
 {
     if (faultCode_ != 0) return;
     faultCode_ = code;
     faultText_ = text;
 }
 
-// ---- progress and finishing ---------------------------------------------
-
-bool FtpComponent::progressAsksStop()
+bool Transfer::progressAsksStop()
 {
-    moveDeadline();
-    if (!OnProgress || !OnProgress(bytesMoved_ + restartOffset_)) return false;
-    display("! Abort requested");
-    noteTransferFault(426, "426 Transfer aborted by application");
-    data_.Close();
+    if (!control_.progressAsksStop(moved_ + order_.offset)) return false;
+    control_.showLine("! Abort requested");
+    noteFault(426, "426 Transfer aborted by application");
+    socket_.Close();
     return true;
 }
 
-void FtpComponent::dataClosed(int error)
+// ---- sending ---------------------------------------------------------------
+
+void Transfer::startSending()
 {
-    closeLocalFile();
-    dataClosed_ = true;
-    dataCloseError_ = error;
-    moveDeadline();
-    if (dataCommand_ == "STOR" || dataCommand_ == "APPE") {
-        // Only this side knows where the file ends: a server that closes
-        // before our end of the stream has stopped taking the file, whatever
-        // it answers; a close with an error may have lost any byte in flight.
-        const bool ourEndFirst = data_.SendingShut();
-        const bool byPeer = data_.ClosedByPeer();
-        if (byPeer && !ourEndFirst)
-            noteTransferFault(426, "426 Data connection closed by the server before the end of the file.");
-        else if (error != 0)
-            noteTransferFault(426, "426 Data connection ended with error " + std::to_string(error) + ".");
-        // Over TLS the wire also carries record headers and the handshake;
-        // there the drained send queue at the end of the file stands for it.
-        const std::int64_t onWire = data_.BytesSent() - socketSentBase_;
-        bytesSentOut_ = bytesMoved_;
-        sentToEnd_ = endOfFile_ && ourEndFirst && error == 0 && (UseTls || onWire == bytesMoved_);
-    }
-    tryFinishTransfer();
-}
-
-void FtpComponent::tryFinishTransfer()
-{
-    if (!replySeen_ || !dataClosed_) return;
-    endTick_ = GetTickCount();
-    display(summaryLine(bytesMoved_, endTick_ - startTick_));
-    restartOffset_ = 0;
-    if (faultCode_ != 0) {
-        setReply(faultCode_, faultText_);
-        fillFailText();
-        finishRequest(faultCode_);
-        return;
-    }
-    finishRequest(dataCloseError_);
-}
-
-// ---- receiving: RETR, LIST, NLST ----------------------------------------
-
-void FtpComponent::stepRetr() { beginReceive("RETR", FtpRequest::Retr); }
-void FtpComponent::stepList() { beginReceive("LIST", FtpRequest::List); }
-void FtpComponent::stepNlst() { beginReceive("NLST", FtpRequest::Nlst); }
-
-void FtpComponent::beginReceive(const char* command, FtpRequest kind)
-{
-    if (!Connected()) throw FtpFailure(std::string(command) + ": not connected");
-    checkRequest(kind);
-    if (LocalFileName.empty()) throw FtpFailure("LocalFileName empty");
-
-    setRequest(kind, {150, 125}, &FtpComponent::firstReplyReceiving);
-    dataCommand_ = command;
-    replySeen_ = dataClosed_ = false;
-    bytesMoved_ = 0;
-    dataCloseError_ = 0;
-    faultCode_ = 0;
-    faultText_.clear();
+    if (ended() || startTick_ != 0) return;
     startTick_ = GetTickCount();
-    data_.OnIncomingConnection = dataHook(&FtpComponent::acceptForReceiving);
-
-    if (!openLocalFile(true)) {
-        setReply(550, "Unable to open local file " + LocalFileName);
-        fillFailText();
-        data_.ClearHooks();
-        data_.Close();
-        finishRequest(550);
-        return;
-    }
-    if (PassiveTransfers && !connectPassive(&FtpComponent::connectedForReceiving)) {
-        closeLocalFile();
-        return;
-    }
-    // In passive mode the command goes out without waiting for the data
-    // connection.
-    sendRequest(RemotePath.empty() ? dataCommand_ : dataCommand_ + " " + RemotePath);
-    if (!PassiveTransfers && earlyConnection_) data_.OnIncomingConnection(0);
-}
-
-// The pending connection that comes from the control connection's peer
-// (the server, or the proxy); any other is closed at once, so whoever
-// reaches the PORT address first gets nothing. INVALID_SOCKET while the
-// server has not connected yet.
-SOCKET FtpComponent::acceptFromServer()
-{
-    const std::uint32_t server = ctrl_.RemoteSockaddr().sin_addr.s_addr;
-    for (;;) {
-        sockaddr_in peer{};
-        const SOCKET s = data_.Accept(&peer);
-        if (s == INVALID_SOCKET || peer.sin_addr.s_addr == server) return s;
-        const linger abort{1, 0};  // a reset: not even an orderly end reaches it
-        setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof abort);
-        closesocket(s);
-        display(std::string("! Data connection from ") + inet_ntoa(peer.sin_addr) + " refused");
+    try {
+        sendBlocks(0);
+    } catch (const std::exception& e) {
+        fail(426, "426 " + failureText(e));
     }
 }
 
-void FtpComponent::acceptForReceiving(int)
+// Blocks go out one after another while Winsock takes each one whole; a
+// block it takes only in part stays queued in the socket, and the socket's
+// next FD_WRITE (SendDone) brings the next call, so a slow server slows the
+// reading of the file. After kBlocksPerTurn blocks the call returns to the
+// message loop, so that replies and cancels are not held up; the write
+// notice that the socket posted for the first block continues from there.
+void Transfer::sendBlocks(int error)
 {
-    const SOCKET accepted = acceptFromServer();
-    if (accepted == INVALID_SOCKET) return;
-    data_.Close();  // the listening socket
-    data_.OnClosed = dataHook(&FtpComponent::dataClosed);
-    data_.OnDataReady = dataHook(&FtpComponent::receiveData);
-    data_.Dup(accepted);
-    startTick_ = GetTickCount();
-    if (UseTls) startDataTls(nullptr);
+    for (int turn = 0; turn < kBlocksPerTurn && sendOneBlock(error); ++turn) error = 0;
 }
 
-void FtpComponent::connectedForReceiving(int error)
+// True when a whole block went to Winsock and the next may follow at once.
+bool Transfer::sendOneBlock(int error)
 {
+    if (!file_) return false;
+    if (progressAsksStop()) return false;
     if (error != 0) {
-        failTransfer(550, "Unable to establish data connection, error #" + std::to_string(error));
-        return;
+        control_.showLine("! Error #" + std::to_string(error) + " sending data");
+        noteFault(426, "426 Error #" + std::to_string(error) + " sending data");
+        socket_.Close();
+        return false;
     }
-    data_.OnClosed = dataHook(&FtpComponent::dataClosed);
-    data_.OnDataReady = dataHook(&FtpComponent::receiveData);
-    startTick_ = GetTickCount();
-    if (UseTls) startDataTls(nullptr);
-}
-
-void FtpComponent::receiveData(int)
-{
-    if (progressAsksStop()) return;
-    ioBuffer_.resize(kReceiveBlock);
-    char* const buffer = ioBuffer_.data();
-    const int n = data_.Read(buffer, kReceiveBlock);
-    if (n < 0) {
-        const int code = data_.LastError();
-        if (data_.State() == SocketState::Connected && code != WSAEWOULDBLOCK) {
-            display("! Data: Receive error " + std::to_string(code));
-            noteTransferFault(426, "426 Data: Receive error " + std::to_string(code));
-            data_.HalfClose(SD_BOTH);
-        }
-        return;
+    if (endOfFile_ || !firstReply_ || !connected_) return false;
+    // Bytes of the last block still wait in the socket's queue: its next
+    // FD_WRITE continues. Another trigger (the start message of an active
+    // transfer) must neither read on nor end the file in front of them.
+    if (!socket_.AllSent()) return false;
+    if (phase_ == TransferPhase::Opening) enter(TransferPhase::Moving);
+    ioBuffer_.resize(kSendBlock);
+    char* const block = ioBuffer_.data();
+    const std::size_t n = std::fread(block, 1, kSendBlock, file_.get());
+    if (n > 0) {
+        moved_ += std::int64_t(n);
+        socket_.Send(block, int(n));
+        return socket_.AllSent();
     }
-    if (n == 0) return;
-    bytesMoved_ += n;
-    if (!localStream_ || std::fwrite(buffer, 1, std::size_t(n), localStream_) != std::size_t(n)) {
-        display("! Error writing local file");
-        noteTransferFault(550, "550 Error writing local file " + LocalFileName);
-        data_.HalfClose(SD_BOTH);
+    if (std::ferror(file_.get())) {
+        control_.showLine("! Error reading file");
+        noteFault(550, "550 Error reading local file " + order_.localFile);
+        socket_.Close();
+        return false;
     }
-}
-
-void FtpComponent::firstReplyReceiving(int code, const std::string&)
-{
-    if (code == 150 || code == 125) {
-        replyHandler_ = &FtpComponent::finalReplyReceiving;
-        return;
+    // The server sees the end of the file as the end of the stream. The
+    // socket stays open until the server closes its side (closed): its
+    // close after ours is the sign that it read up to our end. A close of
+    // the server that is already here came before the end of the file.
+    endOfFile_ = true;
+    if (socket_.PeerHasClosed()) {
+        control_.showLine("! Data connection closed by the server before the end of the file");
+        noteFault(426, "426 Data connection closed by the server before the end of the file.");
+        socket_.Close();
+        return false;
     }
-    fillFailText();
-    data_.ClearHooks();
-    data_.Close();
-    closeLocalFile();
-    restartOffset_ = 0;
-    finishRequest(code);
-}
-
-void FtpComponent::finalReplyReceiving(int code, const std::string&)
-{
-    if (code == 125 || code == 226 || code == 250) {
-        replySeen_ = true;
-        tryFinishTransfer();
-        return;
-    }
-    fillFailText();
-    closeLocalFile();
-    data_.ClearHooks();
-    data_.Close();
-    display("! RETR/LIST/NLST Failed");
-    restartOffset_ = 0;
-    finishRequest(code);
-}
-
-// ---- sending: STOR, APPE -------------------------------------------------
-
-void FtpComponent::stepStor() { beginSend("STOR", FtpRequest::Stor); }
-void FtpComponent::stepAppe() { beginSend("APPE", FtpRequest::Appe); }
-
-void FtpComponent::beginSend(const char* command, FtpRequest kind)
-{
-    if (!Connected()) throw FtpFailure("STOR/APPE: not connected");
-    checkRequest(kind);
-    if (LocalFileName.empty()) throw FtpFailure("LocalFileName empty");
-
-    setRequest(kind, {150, 125}, &FtpComponent::firstReplySending);
-    dataCommand_ = command;
-    sendCommandText_ = dataCommand_ + " " + RemotePath;
-    replySeen_ = dataClosed_ = dataConnected_ = replyReady_ = false;
-    endOfFile_ = false;
-    bytesSentOut_ = 0;
-    sentToEnd_ = false;
-    socketSentBase_ = data_.BytesSent();
-    startTick_ = 0;
-    bytesMoved_ = 0;
-    dataCloseError_ = 0;
-    faultCode_ = 0;
-    faultText_.clear();
-
-    if (OnReadyToSend && OnReadyToSend()) {
-        const std::string text = "426 Transmit cancelled by application";
-        setFailText(text);
-        setReply(426, text);
-        display("! " + text);
-        data_.ClearHooks();
-        data_.Close();
-        finishRequest(426);
-        return;
-    }
-    data_.OnIncomingConnection = dataHook(&FtpComponent::acceptForSending);
-    if (!openLocalFile(false)) {
-        setReply(550, "Unable to open local file " + LocalFileName);
-        fillFailText();
-        data_.ClearHooks();
-        data_.Close();
-        finishRequest(550);
-        return;
-    }
-    endOfFile_ = false;
-
-    if (PassiveTransfers) {
-        // STOR goes out once the data connection stands (connectedForSending).
-        if (connectPassive(&FtpComponent::connectedForSending))
-            setState(FtpState::AwaitReply);
-        else
-            closeLocalFile();
-        return;
-    }
-    sendRequest(sendCommandText_);
-    if (earlyConnection_) data_.OnIncomingConnection(0);
-}
-
-void FtpComponent::connectedForSending(int error)
-{
-    if (error != 0) {
-        failTransfer(550, "Unable to establish data connection, error #" + std::to_string(error));
-        return;
-    }
-    startTick_ = GetTickCount();
-    data_.OnClosed = dataHook(&FtpComponent::dataClosed);
-    startSendBuffer();
-    replyHandler_ = &FtpComponent::firstReplySending;
-    // The server starts its side of the handshake once it has the command.
-    if (UseTls)
-        startDataTls(&FtpComponent::sendingTlsReady);
-    else
-        dataConnected_ = true;
-    sendRequest(sendCommandText_);
-}
-
-void FtpComponent::acceptForSending(int)
-{
-    const SOCKET accepted = acceptFromServer();
-    if (accepted == INVALID_SOCKET) return;
-    data_.Close();  // the listening socket
-    data_.OnClosed = dataHook(&FtpComponent::dataClosed);
-    data_.OnDataReady = dataHook(&FtpComponent::discardData);
-    data_.OnSendDone = dataHook(&FtpComponent::sendNextBlock);
-    data_.Dup(accepted);
-    int sendBuffer = 0;
-    int len = sizeof sendBuffer;
-    if (getsockopt(data_.Handle(), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char*>(&sendBuffer),
-                   &len) != 0)
-        throw FtpFailure("getsockopt(SO_SNDBUF) failed");
-    data_.SetLinger(0, 10);
-    data_.ApplyLinger();
-    startSendBuffer();
-    if (UseTls) {
-        startDataTls(&FtpComponent::sendingTlsReady);
-        return;
-    }
-    dataConnected_ = true;
-    // The first reply may have come before the connection: start from the
-    // message loop, never inside this event.
-    if (replyReady_ && startTick_ == 0) PostMessageA(window_, kMsgStartSending, 0, 0);
+    socket_.ShutdownSending();
+    enter(TransferPhase::Draining);
+    return false;
 }
 
 // The send buffer below Winsock holds bytes that count as sent but have not
@@ -455,7 +520,7 @@ void FtpComponent::acceptForSending(int)
 // what is still in flight when the file ends: a server that stops reading
 // part-way must have its close here before our end of the stream, or a
 // server without SIZE could not be caught (see sendOneBlock).
-void FtpComponent::startSendBuffer()
+void Transfer::startSendBuffer()
 {
     sendBuffer_ = kMinSendBuffer;
     setSendBuffer(sendBuffer_);
@@ -463,18 +528,18 @@ void FtpComponent::startSendBuffer()
     fitSent_ = -1;
 }
 
-void FtpComponent::setSendBuffer(int bytes)
+void Transfer::setSendBuffer(int bytes)
 {
-    if (data_.Handle() == INVALID_SOCKET) return;
-    setsockopt(data_.Handle(), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes);
+    if (socket_.Handle() == INVALID_SOCKET) return;
+    setsockopt(socket_.Handle(), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes);
 }
 
-void FtpComponent::fitSendBuffer()
+void Transfer::fitSendBuffer()
 {
     const DWORD now = GetTickCount();
     const DWORD elapsed = now - fitTick_;
     if (elapsed < kFitIntervalMs) return;
-    const std::int64_t sent = data_.BytesSent();
+    const std::int64_t sent = socket_.BytesSent();
     const std::int64_t moved = sent - fitSent_;
     // A look right after a change only sets the base: what it saw was the
     // buffer filling, not the link.
@@ -490,117 +555,6 @@ void FtpComponent::fitSendBuffer()
     sendBuffer_ = int(want);
     setSendBuffer(sendBuffer_);
     fitSent_ = -1;
-}
-
-void FtpComponent::discardData(int)
-{
-    char sink[2048];
-    data_.Read(sink, sizeof sink);
-}
-
-void FtpComponent::firstReplySending(int code, const std::string&)
-{
-    if (code == 150 || code == 125) {
-        replyReady_ = true;
-        replyHandler_ = &FtpComponent::finalReplySending;
-        if (PassiveTransfers) {
-            data_.OnSendDone = dataHook(&FtpComponent::sendNextBlock);
-            sendNextBlock(0);
-        } else if (dataConnected_ && startTick_ == 0) {
-            PostMessageA(window_, kMsgStartSending, 0, 0);
-        }
-        return;
-    }
-    fillFailText();
-    data_.ClearHooks();
-    data_.Close();
-    closeLocalFile();
-    restartOffset_ = 0;
-    finishRequest(code);
-}
-
-// Message 1026: the active data connection and the first reply are both in.
-void FtpComponent::startSending()
-{
-    if (startTick_ != 0) return;
-    startTick_ = GetTickCount();
-    try {
-        sendNextBlock(0);
-    } catch (const std::exception& e) {
-        failTransfer(426, "426 " + failureText(e));
-    }
-}
-
-// Blocks go out one after another while Winsock takes each one whole; a
-// block it takes only in part stays queued in the socket, and the socket's
-// next FD_WRITE (SendDone) brings the next call, so a slow server slows the
-// reading of the file. After kBlocksPerTurn blocks the call returns to the
-// message loop, so that replies and cancels are not held up; the write
-// notice that the socket posted for the first block continues from there.
-void FtpComponent::sendNextBlock(int error)
-{
-    for (int turn = 0; turn < kBlocksPerTurn && sendOneBlock(error); ++turn) error = 0;
-}
-
-// True when a whole block went to Winsock and the next may follow at once.
-bool FtpComponent::sendOneBlock(int error)
-{
-    if (!localStream_) return false;
-    if (progressAsksStop()) return false;
-    if (error != 0) {
-        display("! Error #" + std::to_string(error) + " sending data");
-        noteTransferFault(426, "426 Error #" + std::to_string(error) + " sending data");
-        data_.Close();
-        return false;
-    }
-    if (endOfFile_ || !replyReady_ || !dataConnected_) return false;
-    // Bytes of the last block still wait in the socket's queue: its next
-    // FD_WRITE continues. Another trigger (the start message of an active
-    // transfer) must neither read on nor end the file in front of them.
-    if (!data_.AllSent()) return false;
-    ioBuffer_.resize(kSendBlock);
-    char* const block = ioBuffer_.data();
-    const std::size_t n = std::fread(block, 1, kSendBlock, localStream_);
-    if (n > 0) {
-        bytesMoved_ += std::int64_t(n);
-        data_.Send(block, int(n));
-        return data_.AllSent();
-    }
-    if (std::ferror(localStream_)) {
-        display("! Error reading file");
-        noteTransferFault(550, "550 Error reading local file " + LocalFileName);
-        data_.Close();
-        return false;
-    }
-    // The server sees the end of the file as the end of the stream. The
-    // socket stays open until the server closes its side (dataClosed): its
-    // close after ours is the sign that it read up to our end. A close of
-    // the server that is already here came before the end of the file.
-    endOfFile_ = true;
-    if (data_.PeerHasClosed()) {
-        display("! Data connection closed by the server before the end of the file");
-        noteTransferFault(426, "426 Data connection closed by the server before the end of the file.");
-        data_.Close();
-        return false;
-    }
-    data_.ShutdownSending();
-    return false;
-}
-
-void FtpComponent::finalReplySending(int code, const std::string&)
-{
-    if (code == 226 || code == 250) {
-        replySeen_ = true;
-        tryFinishTransfer();
-        return;
-    }
-    fillFailText();
-    closeLocalFile();
-    data_.ClearHooks();
-    data_.Close();
-    display("! STOR Failed");
-    restartOffset_ = 0;
-    finishRequest(code);
 }
 
 } // namespace ftp

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 #include "ftp/resolve.h"
 #include "ftp/winsock_errors.h"
@@ -59,6 +60,19 @@ const char* socketStateName(SocketState s)
     return "?";
 }
 
+const char* connectionLifeName(ConnectionLife life)
+{
+    switch (life) {
+    case ConnectionLife::Open: return "Open";
+    case ConnectionLife::EndQueued: return "EndQueued";
+    case ConnectionLife::EndSent: return "EndSent";
+    case ConnectionLife::PeerClosed: return "PeerClosed";
+    case ConnectionLife::PeerClosedAfterOurEnd: return "PeerClosedAfterOurEnd";
+    case ConnectionLife::ClosedHere: return "ClosedHere";
+    }
+    return "?";
+}
+
 HWND createNotificationWindow()
 {
     HINSTANCE instance = GetModuleHandleA(nullptr);
@@ -89,7 +103,7 @@ XSocket::XSocket()
         ++g_liveSockets;
     }
     try {
-        window_ = createNotificationWindow();
+        window_.reset(createNotificationWindow());
     } catch (...) {
         std::lock_guard<std::mutex> lock(g_startupMutex);
         if (--g_liveSockets <= 0) {
@@ -98,7 +112,7 @@ XSocket::XSocket()
         }
         throw;
     }
-    SetWindowLongPtrA(window_, 0, reinterpret_cast<LONG_PTR>(this));
+    SetWindowLongPtrA(window_.get(), 0, reinterpret_cast<LONG_PTR>(this));
     blockSize_ = 1514;
     resetSettings();
 }
@@ -106,15 +120,11 @@ XSocket::XSocket()
 XSocket::~XSocket()
 {
     CancelLookup();
-    if (handle_ != INVALID_SOCKET) {
-        WSAAsyncSelect(handle_, window_, 0, 0);
-        closesocket(handle_);
-        handle_ = INVALID_SOCKET;
-    }
-    if (window_) {
-        SetWindowLongPtrA(window_, 0, 0);
-        DestroyWindow(window_);
-    }
+    if (handle_) WSAAsyncSelect(handle_.get(), window_.get(), 0, 0);
+    handle_.reset();
+    // No message may reach the object any more while the window goes.
+    SetWindowLongPtrA(window_.get(), 0, 0);
+    window_.reset();
     std::lock_guard<std::mutex> lock(g_startupMutex);
     if (--g_liveSockets <= 0) {
         g_liveSockets = 0;
@@ -195,7 +205,7 @@ void XSocket::fail(const std::string& text, int code)
 
 void XSocket::reportWsaError(int code, const std::string& operation)
 {
-    if ((code == WSAECONNRESET || code == WSAENOTCONN) && handle_ != INVALID_SOCKET) {
+    if ((code == WSAECONNRESET || code == WSAENOTCONN) && handle_) {
         abandonHandle();
     }
     lastError_ = code;
@@ -211,10 +221,9 @@ void XSocket::failAfterOpen(int code, const std::string& operation)
 
 void XSocket::abandonHandle()
 {
-    if (handle_ != INVALID_SOCKET) {
-        WSAAsyncSelect(handle_, window_, 0, 0);
-        closesocket(handle_);
-        handle_ = INVALID_SOCKET;
+    if (handle_) {
+        WSAAsyncSelect(handle_.get(), window_.get(), 0, 0);
+        handle_.reset();
         purgeSocketEvents();
     }
     setState(SocketState::Closed);
@@ -225,7 +234,7 @@ void XSocket::abandonHandle()
 void XSocket::purgeSocketEvents()
 {
     MSG m;
-    while (PeekMessageA(&m, window_, kMsgSocketEvent, kMsgSocketEvent, PM_REMOVE)) {
+    while (PeekMessageA(&m, window_.get(), kMsgSocketEvent, kMsgSocketEvent, PM_REMOVE)) {
     }
 }
 
@@ -233,6 +242,16 @@ void XSocket::setState(SocketState s)
 {
     const SocketState old = state_.exchange(s);
     if (old != s && OnStateChanged) OnStateChanged(old, s);
+}
+
+void XSocket::beginConnection(rt::OwnedSocket handle)
+{
+    handle_ = std::move(handle);
+    life_ = ConnectionLife::Open;
+    sendFailure_ = 0;
+    allSent_ = true;
+    writeNoticePosted_ = false;
+    sendQueue_.clear();
 }
 
 // ---- connecting ------------------------------------------------------------
@@ -261,7 +280,7 @@ void XSocket::resolveForConnection()
 
 void XSocket::Connect()
 {
-    if (handle_ != INVALID_SOCKET && State() != SocketState::Closed)
+    if (handle_ && State() != SocketState::Closed)
         return fail("Connect: Socket already in use");
     if (!portSet_) return fail("Connect: No Port Specified");
     if (!addrSet_) return fail("Connect: No IP Address Specified");
@@ -275,16 +294,9 @@ void XSocket::Connect()
         return fail("Connect: Unknown Error");
     }
 
-    SOCKET h = socket(family_, sockType_, protoNumber_);
+    const SOCKET h = socket(family_, sockType_, protoNumber_);
     if (h == INVALID_SOCKET) return reportWsaError(WSAGetLastError(), "Connect (socket)");
-    handle_ = h;
-    closedReported_ = false;
-    closedByPeer_ = false;
-    sendingShut_ = false;
-    shutdownWaiting_ = false;
-    allSent_ = true;
-    writeNoticePosted_ = false;
-    sendQueue_.clear();
+    beginConnection(rt::OwnedSocket(h));
     setState(SocketState::Opened);
 
     if (sockType_ == SOCK_DGRAM) {
@@ -303,7 +315,7 @@ void XSocket::Connect()
     if (setsockopt(h, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on) != 0)
         return failAfterOpen(WSAGetLastError(), "setsockopt(SO_REUSEADDR)");
     ApplyLinger();
-    if (handle_ == INVALID_SOCKET) return;  // an error hook took a linger failure
+    if (!handle_) return;  // an error hook took a linger failure
     if (setsockopt(h, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof on) != 0)
         return failAfterOpen(WSAGetLastError(), "setsockopt(SO_KEEPALIVE)");
     if (bindPortNet_ != 0 || bindAddr_ != "0.0.0.0") {
@@ -320,7 +332,7 @@ void XSocket::Connect()
             return failAfterOpen(WSAGetLastError(), "Bind");
     }
     eventMask_ = kConnectMask;
-    if (WSAAsyncSelect(h, window_, kMsgSocketEvent, eventMask_) != 0)
+    if (WSAAsyncSelect(h, window_.get(), kMsgSocketEvent, eventMask_) != 0)
         return failAfterOpen(WSAGetLastError(), "WSAAsyncSelect");
     if (connect(h, reinterpret_cast<sockaddr*>(&remote_), sizeof remote_) != 0) {
         const int e = WSAGetLastError();
@@ -346,7 +358,7 @@ void XSocket::Listen()
         lastError_ = WSAEINVAL;
         return fail("Listen: Protocol Not Assigned", WSAEINVAL);
     }
-    if (handle_ != INVALID_SOCKET && State() != SocketState::Closed)
+    if (handle_ && State() != SocketState::Closed)
         return fail("Listen: Socket already in use");
     try {
         resolveForConnection();
@@ -354,13 +366,9 @@ void XSocket::Listen()
         const std::string text = e.what();
         return fail(text.empty() ? "Listen: Unknown Error" : "Listen:" + text);
     }
-    SOCKET h = socket(family_, sockType_, protoNumber_);
+    const SOCKET h = socket(family_, sockType_, protoNumber_);
     if (h == INVALID_SOCKET) return reportWsaError(WSAGetLastError(), "Listen (socket)");
-    handle_ = h;
-    closedReported_ = false;
-    closedByPeer_ = false;
-    sendingShut_ = false;
-    shutdownWaiting_ = false;
+    beginConnection(rt::OwnedSocket(h));
     setState(SocketState::Opened);
     if (bind(h, reinterpret_cast<sockaddr*>(&remote_), sizeof remote_) != 0)
         return failAfterOpen(WSAGetLastError(), "Bind");
@@ -369,58 +377,47 @@ void XSocket::Listen()
     if (listen(h, 5) != 0) return failAfterOpen(WSAGetLastError(), "Listen");
     setState(SocketState::Listening);
     eventMask_ = kListenMask;
-    if (WSAAsyncSelect(h, window_, kMsgSocketEvent, eventMask_) != 0)
+    if (WSAAsyncSelect(h, window_.get(), kMsgSocketEvent, eventMask_) != 0)
         return failAfterOpen(WSAGetLastError(), "WSAAsyncSelect");
 }
 
-SOCKET XSocket::Accept(sockaddr_in* peer)
+rt::OwnedSocket XSocket::Accept(sockaddr_in* peer)
 {
     if (State() != SocketState::Listening) {
         lastError_ = WSAEINVAL;
         fail("not a listening socket", WSAEINVAL);
-        return INVALID_SOCKET;
+        return {};
     }
     sockaddr_in from{};
     int len = sizeof from;
-    SOCKET h = accept(handle_, reinterpret_cast<sockaddr*>(&from), &len);
-    if (h == INVALID_SOCKET) {
+    rt::OwnedSocket h(accept(handle_.get(), reinterpret_cast<sockaddr*>(&from), &len));
+    if (!h) {
         const int e = WSAGetLastError();
         lastError_ = e;
         // Nothing pending is no failure: the caller waits for FD_ACCEPT.
         if (e != WSAEWOULDBLOCK) reportWsaError(e, "Accept");
-        return INVALID_SOCKET;
+        return {};
     }
     if (peer) *peer = from;
     return h;
 }
 
-void XSocket::Dup(SOCKET accepted)
+void XSocket::Dup(rt::OwnedSocket accepted)
 {
-    if (accepted == 0 || accepted == INVALID_SOCKET) return reportWsaError(WSAEINVAL, "Dup");
-    if (handle_ != INVALID_SOCKET) {
-        WSAAsyncSelect(handle_, window_, 0, 0);
-        const bool failed = closesocket(handle_) != 0;
+    if (!accepted || accepted.get() == 0) return reportWsaError(WSAEINVAL, "Dup");
+    if (handle_) {
+        WSAAsyncSelect(handle_.get(), window_.get(), 0, 0);
+        const bool failed = closesocket(handle_.release()) != 0;
         const int e = failed ? WSAGetLastError() : 0;
-        handle_ = INVALID_SOCKET;
         purgeSocketEvents();
         setState(SocketState::Closed);
-        if (failed) {
-            closesocket(accepted);
-            return reportWsaError(e, "Dup (closesocket)");
-        }
+        if (failed) return reportWsaError(e, "Dup (closesocket)");
     }
-    handle_ = accepted;
-    closedReported_ = false;
-    closedByPeer_ = false;
-    sendingShut_ = false;
-    shutdownWaiting_ = false;
-    allSent_ = true;
-    writeNoticePosted_ = false;
-    sendQueue_.clear();
+    beginConnection(std::move(accepted));
     ApplyLinger();
-    if (handle_ == INVALID_SOCKET) return;
+    if (!handle_) return;
     eventMask_ = kDupMask;
-    if (WSAAsyncSelect(handle_, window_, kMsgSocketEvent, eventMask_) != 0)
+    if (WSAAsyncSelect(handle_.get(), window_.get(), kMsgSocketEvent, eventMask_) != 0)
         return failAfterOpen(WSAGetLastError(), "WSAAsyncSelect");
     setState(SocketState::Connected);
 }
@@ -440,6 +437,8 @@ int XSocket::Send(const char* data, int count)
 // Queues bytes as they go onto the wire and flushes the queue.
 int XSocket::sendWire(const char* data, int count)
 {
+    // The connection is lost; its Closed is on the way (message 1030).
+    if (sendFailure_ != 0) return count;
     int left = count;
     bool blocked = false;
     // Nothing queued: the bytes go to Winsock straight from the caller's
@@ -447,7 +446,7 @@ int XSocket::sendWire(const char* data, int count)
     if (sendQueue_.empty() && sockType_ == SOCK_STREAM) {
         while (left > 0 && !blocked) {
             const int n = sendSome(data, left);
-            if (n < 0) {  // the connection is gone, or the failure went to the error hook
+            if (n < 0) {  // the connection is lost, or the failure went to the error hook
                 allSent_ = false;
                 return count;
             }
@@ -469,11 +468,11 @@ int XSocket::sendWire(const char* data, int count)
     }
     // Winsock said it would block: its FD_WRITE brings the rest.
     if (blocked) return count;
-    const SOCKET h = handle_;
     // SendDone must come from the message loop, never from inside Send. One
     // posted notice serves every Send made before it is handled.
-    if (flushSendQueue() && handle_ == h && h != INVALID_SOCKET && !writeNoticePosted_)
-        writeNoticePosted_ = PostMessageA(window_, kMsgSocketEvent, WPARAM(h), FD_WRITE) != 0;
+    if (flushSendQueue() && !writeNoticePosted_)
+        writeNoticePosted_ =
+            PostMessageA(window_.get(), kMsgSocketEvent, WPARAM(handle_.get()), FD_WRITE) != 0;
     return count;
 }
 
@@ -498,9 +497,9 @@ bool XSocket::flushSendQueue()
 int XSocket::sendSome(const char* data, int count)
 {
     const int n = sockType_ == SOCK_DGRAM
-                      ? sendto(handle_, data, count, 0, reinterpret_cast<const sockaddr*>(&remote_),
+                      ? sendto(handle_.get(), data, count, 0, reinterpret_cast<const sockaddr*>(&remote_),
                                sizeof remote_)
-                      : send(handle_, data, count, 0);
+                      : send(handle_.get(), data, count, 0);
     if (n != SOCKET_ERROR) {
         bytesSent_ += n;
         if (n > 0 && OnTraffic) OnTraffic();
@@ -513,13 +512,16 @@ int XSocket::sendSome(const char* data, int count)
     case WSAENOTCONN:
     case WSAEINVAL:
     case WSAECONNABORTED:
-        // A lost connection is an event, not a failure of the sender.
+        // A lost connection is an event, not a failure of the sender, and
+        // it reaches the owner from the message loop: the owner may be in
+        // the middle of a hook or a step that sends (as PuTTY's try_send
+        // defers its error to a callback).
         lastError_ = e;
-        closedReported_ = true;
-        closedByPeer_ = true;
         sendQueue_.clear();
-        Close();
-        if (OnClosed) OnClosed(e);
+        if (sendFailure_ == 0) {
+            sendFailure_ = e;
+            PostMessageA(window_.get(), kMsgSendFailed, WPARAM(handle_.get()), 0);
+        }
         return -1;
     case WSAEWOULDBLOCK:
         return 0;
@@ -532,7 +534,7 @@ int XSocket::sendSome(const char* data, int count)
 int XSocket::Read(char* buffer, int size)
 {
     if (tls_) return tlsRead(buffer, size);
-    const int n = recv(handle_, buffer, size, 0);
+    const int n = recv(handle_.get(), buffer, size, 0);
     if (n == SOCKET_ERROR) {
         lastError_ = WSAGetLastError();
         return -1;
@@ -545,34 +547,31 @@ int XSocket::Read(char* buffer, int size)
 
 void XSocket::HalfClose(int how)
 {
-    if (handle_ != INVALID_SOCKET) shutdown(handle_, how);
+    if (handle_) shutdown(handle_.get(), how);
 }
 
 void XSocket::ShutdownSending()
 {
-    if (handle_ == INVALID_SOCKET || sendingShut_) return;
-    sendingShut_ = true;
+    if (!handle_ || life_ != ConnectionLife::Open || sendFailure_ != 0) return;
     // Over TLS the stream ends with close_notify; servers such as vsftpd
     // take a bare end of the connection for a truncation. It goes through
     // the queue like data, so a full send buffer cannot drop it, and the
     // shutdown follows once it has gone (FD_WRITE).
+    life_ = ConnectionLife::EndQueued;
     if (TlsEstablished()) {
         const std::string bye = tls_->Shutdown();
         if (!bye.empty()) sendWire(bye.data(), int(bye.size()));
-        if (handle_ == INVALID_SOCKET) return;
-        if (!sendQueue_.empty()) {
-            shutdownWaiting_ = true;
-            return;
-        }
+        if (!sendQueue_.empty() || sendFailure_ != 0) return;
     }
-    if (shutdown(handle_, SD_SEND) != 0) lastError_ = WSAGetLastError();
+    life_ = ConnectionLife::EndSent;
+    if (shutdown(handle_.get(), SD_SEND) != 0) lastError_ = WSAGetLastError();
 }
 
 bool XSocket::PeerHasClosed()
 {
-    if (handle_ == INVALID_SOCKET) return true;
+    if (!handle_) return true;
     char probe;
-    const int n = recv(handle_, &probe, 1, MSG_PEEK);
+    const int n = recv(handle_.get(), &probe, 1, MSG_PEEK);
     if (n == 0) return true;
     if (n > 0) return false;
     const int e = WSAGetLastError();
@@ -583,17 +582,17 @@ bool XSocket::PeerHasClosed()
 
 void XSocket::Close(bool shutdownFirst)
 {
-    if (handle_ == INVALID_SOCKET) {
+    if (!handle_) {
         setState(SocketState::Closed);
         resetSettings();
         return;
     }
     if (State() == SocketState::Closed) return;
-    if (tls_ && !sendingShut_) tlsSendGoodbye();
-    if (shutdownFirst) shutdown(handle_, SD_SEND);
-    WSAAsyncSelect(handle_, window_, 0, 0);
+    if (tls_ && !SendingShut()) tlsSendGoodbye();
+    if (shutdownFirst) shutdown(handle_.get(), SD_SEND);
+    WSAAsyncSelect(handle_.get(), window_.get(), 0, 0);
     int error = 0;
-    while (closesocket(handle_) != 0) {
+    while (closesocket(handle_.get()) != 0) {
         const int e = WSAGetLastError();
         if (e != WSAEWOULDBLOCK) {
             error = e;
@@ -601,29 +600,30 @@ void XSocket::Close(bool shutdownFirst)
         }
         PumpMessages();
     }
-    handle_ = INVALID_SOCKET;
+    handle_.release();  // closed above
     sendQueue_.clear();
+    sendFailure_ = 0;   // a failure not reported yet belongs to this close
     purgeSocketEvents();
     setState(SocketState::Closed);
-    if (!closedReported_) {
-        closedReported_ = true;
+    if (!closedReported()) {
+        life_ = ConnectionLife::ClosedHere;
         if (OnClosed) OnClosed(error);
     }
     resetSettings();
     if (error) reportWsaError(error, "Disconnect (closesocket)");
 }
 
-void XSocket::CloseLater() { PostMessageA(window_, kMsgCloseLater, 0, 0); }
+void XSocket::CloseLater() { PostMessageA(window_.get(), kMsgCloseLater, 0, 0); }
 
 void XSocket::HoldEvents()
 {
-    if (handle_ != INVALID_SOCKET) WSAAsyncSelect(handle_, window_, 0, 0);
+    if (handle_) WSAAsyncSelect(handle_.get(), window_.get(), 0, 0);
     paused_ = true;
 }
 
 void XSocket::ReleaseEvents()
 {
-    if (handle_ != INVALID_SOCKET) WSAAsyncSelect(handle_, window_, kMsgSocketEvent, eventMask_);
+    if (handle_) WSAAsyncSelect(handle_.get(), window_.get(), kMsgSocketEvent, eventMask_);
     paused_ = false;
 }
 
@@ -649,7 +649,7 @@ void XSocket::LookupHost(const std::string& name)
         return;
     }
     lookupBuffer_.assign(kLookupBufferSize, 0);
-    HANDLE request = WSAAsyncGetHostByName(window_, kMsgLookupDone, name.c_str(),
+    HANDLE request = WSAAsyncGetHostByName(window_.get(), kMsgLookupDone, name.c_str(),
                                            lookupBuffer_.data(), kLookupBufferSize);
     if (!request) return reportWsaError(WSAGetLastError(), "Cannot start DNS lookup.");
     lookup_ = request;
@@ -701,45 +701,45 @@ void XSocket::GetPeerName(std::string& address, unsigned& port)
 {
     sockaddr_in a{};
     int len = sizeof a;
-    if (getpeername(handle_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+    if (getpeername(handle_.get(), reinterpret_cast<sockaddr*>(&a), &len) != 0)
         return reportWsaError(WSAGetLastError(), "getpeername");
     address = dotted(a.sin_addr.s_addr);
     port = ntohs(a.sin_port);
 }
 
-std::string XSocket::LocalAddress()
+std::string XSocket::LocalAddress() const
 {
     sockaddr_in a{};
     int len = sizeof a;
-    if (getsockname(handle_, reinterpret_cast<sockaddr*>(&a), &len) != 0) return "error";
+    if (getsockname(handle_.get(), reinterpret_cast<sockaddr*>(&a), &len) != 0) return "error";
     return dotted(a.sin_addr.s_addr);
 }
 
-int XSocket::LocalPortNumber()
+int XSocket::LocalPortNumber() const
 {
     sockaddr_in a{};
     int len = sizeof a;
-    if (getsockname(handle_, reinterpret_cast<sockaddr*>(&a), &len) != 0) return -1;
+    if (getsockname(handle_.get(), reinterpret_cast<sockaddr*>(&a), &len) != 0) return -1;
     return ntohs(a.sin_port);
 }
 
-int XSocket::LocalSockaddr(sockaddr* addr, int* len) { return getsockname(handle_, addr, len); }
+int XSocket::LocalSockaddr(sockaddr* addr, int* len) const { return getsockname(handle_.get(), addr, len); }
 
 void XSocket::ApplyLinger()
 {
     if (lingerMode_ == 2) return;
-    if (handle_ == INVALID_SOCKET) return fail("Cannot set linger option at this time");
+    if (!handle_) return fail("Cannot set linger option at this time");
     linger l;
     l.l_onoff = u_short(lingerMode_);
     l.l_linger = u_short(lingerSeconds_);
-    if (setsockopt(handle_, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l) != 0)
+    if (setsockopt(handle_.get(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l) != 0)
         reportWsaError(WSAGetLastError(), "setsockopt(SO_LINGER)");
 }
 
 long XSocket::PendingBytes()
 {
     u_long n = 0;
-    if (ioctlsocket(handle_, FIONREAD, &n) != 0) {
+    if (ioctlsocket(handle_.get(), FIONREAD, &n) != 0) {
         reportWsaError(WSAGetLastError(), "ioctlSocket");
         return -1;
     }
@@ -779,21 +779,43 @@ LRESULT XSocket::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
     case kMsgCloseLater:
         Close();
         return 0;
+    case kMsgSendFailed:
+        reportSendFailure(SOCKET(wParam));
+        return 0;
     default:
-        return DefWindowProcA(window_, msg, wParam, lParam);
+        return DefWindowProcA(window_.get(), msg, wParam, lParam);
     }
+}
+
+// A send found the connection lost: now, from the message loop, the owner
+// hears of it. An event of the handle that comes first brings it too.
+void XSocket::reportSendFailure(SOCKET h)
+{
+    if (h != handle_.get() || h == INVALID_SOCKET || sendFailure_ == 0) return;
+    const int error = std::exchange(sendFailure_, 0);
+    life_ = SendingShut() ? ConnectionLife::PeerClosedAfterOurEnd : ConnectionLife::PeerClosed;
+    Close();
+    if (OnClosed) OnClosed(error);
+}
+
+void XSocket::peerClosed(int error)
+{
+    if (closedReported()) return;
+    life_ = SendingShut() ? ConnectionLife::PeerClosedAfterOurEnd : ConnectionLife::PeerClosed;
+    if (OnClosed) OnClosed(error);
 }
 
 void XSocket::socketEvent(WPARAM wParam, LPARAM lParam)
 {
     const SOCKET h = SOCKET(wParam);
-    if (h != handle_ || h == INVALID_SOCKET) return;
+    if (h != handle_.get() || h == INVALID_SOCKET) return;
     const int events = WSAGETSELECTEVENT(lParam);
     if (events & FD_WRITE) writeNoticePosted_ = false;
     if (paused_) return;
+    if (sendFailure_ != 0) return reportSendFailure(h);
     const int error = WSAGETSELECTERROR(lParam);
     // A hook may close the socket; later bits then belong to a gone handle.
-    auto gone = [&] { return handle_ != h; };
+    auto gone = [&] { return handle_.get() != h; };
 
     if (events & FD_CONNECT) {
         setState(SocketState::Connected);
@@ -809,10 +831,10 @@ void XSocket::socketEvent(WPARAM wParam, LPARAM lParam)
         if (gone()) return;
     }
     if (events & FD_WRITE) {
-        const bool drained = flushSendQueue() && !gone();
-        if (drained && shutdownWaiting_) {
-            shutdownWaiting_ = false;
-            if (shutdown(handle_, SD_SEND) != 0) lastError_ = WSAGetLastError();
+        const bool drained = flushSendQueue();
+        if (drained && life_ == ConnectionLife::EndQueued) {
+            life_ = ConnectionLife::EndSent;
+            if (shutdown(handle_.get(), SD_SEND) != 0) lastError_ = WSAGetLastError();
         }
         if (drained && OnSendDone) OnSendDone(error);
         if (gone()) return;
@@ -825,18 +847,14 @@ void XSocket::socketEvent(WPARAM wParam, LPARAM lParam)
         if (State() == SocketState::Connecting) return;
         deliverData(0);
         if (gone()) return;
-        closedByPeer_ = true;
-        if (!closedReported_) {
-            closedReported_ = true;
-            if (OnClosed) OnClosed(error);
-        }
+        peerClosed(error);
         if (!gone() && State() != SocketState::Closed) Close();
     }
 }
 
 void XSocket::deliverData(int error)
 {
-    const SOCKET h = handle_;
+    const SOCKET h = handle_.get();
     for (;;) {
         lastError_ = 0;
         // Handshake records are the TLS layer's, never the owner's; records
@@ -844,7 +862,7 @@ void XSocket::deliverData(int error)
         // (an FD_CLOSE may follow, and no FD_READ would bring them).
         if (tlsHandshaking_) {
             tlsHandshakeRead();
-            if (tlsHandshaking_ || handle_ != h || tlsIn_.empty()) return;
+            if (tlsHandshaking_ || handle_.get() != h || tlsIn_.empty()) return;
         }
         const std::int64_t before = bytesReceived_;
         if (OnDataReady) {
@@ -864,7 +882,7 @@ void XSocket::deliverData(int error)
                 if (n > 0 && OnTraffic) OnTraffic();
             }
         }
-        if (lastError_ != 0 || handle_ != h) return;
+        if (lastError_ != 0 || handle_.get() != h) return;
         // An owner that read nothing will not read on another pass either.
         if (bytesReceived_ == before) return;
         u_long pending = 0;

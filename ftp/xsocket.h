@@ -27,6 +27,7 @@
 
 #include "ftp/ftp_error.h"
 #include "ftp/tls_session.h"
+#include "runtime/handles.h"
 
 namespace ftp {
 
@@ -42,10 +43,24 @@ enum class SocketState {
 };
 const char* socketStateName(SocketState s);
 
+// How the current connection's two ends went, beside SocketState. Every new
+// connection (Connect, Listen, Dup) starts Open. Closed has been reported to
+// the owner exactly in the last three.
+enum class ConnectionLife {
+    Open,             // nothing has ended
+    EndQueued,        // our end of the stream (TLS close_notify) waits in the send queue; the shutdown follows
+    EndSent,          // our end of the stream is sent; the peer's close is awaited
+    PeerClosed,       // the peer ended the connection before our end (FD_CLOSE, or a reset while sending)
+    PeerClosedAfterOurEnd,  // the peer closed after our end: the orderly end of an upload
+    ClosedHere,       // Close on this side
+};
+const char* connectionLifeName(ConnectionLife life);
+
 // Window messages of the notification window.
 constexpr UINT kMsgSocketEvent = WM_USER + 1;    // 1025 WSAAsyncSelect event
 constexpr UINT kMsgLookupDone = WM_USER + 2;     // 1026 forward host lookup finished
 constexpr UINT kMsgCloseLater = WM_USER + 4;     // 1028 delayed close
+constexpr UINT kMsgSendFailed = WM_USER + 6;     // 1030 a send failed: Closed, from the loop
 
 // Creates a hidden window of class "XSocketWindowClass" on the calling
 // thread (registering the class on first use). Window long 0 starts at 0,
@@ -83,10 +98,14 @@ public:
     // ---- operations ----------------------------------------------------
     void Connect();
     void Listen();
-    // Accepts a pending connection; `peer` gets its address. INVALID_SOCKET
-    // with LastError() WSAEWOULDBLOCK when none is pending.
-    SOCKET Accept(sockaddr_in* peer = nullptr);
-    void Dup(SOCKET accepted);
+    // Accepts a pending connection; `peer` gets its address. Empty, with
+    // LastError() WSAEWOULDBLOCK, when none is pending.
+    rt::OwnedSocket Accept(sockaddr_in* peer = nullptr);
+    void Dup(rt::OwnedSocket accepted);
+    // Queues the bytes and sends what Winsock takes. It never fires an event
+    // itself: SendDone comes from the message loop, and a connection found
+    // lost while sending is reported as Closed from there too (message
+    // 1030), so no hook runs inside Send.
     int Send(const char* data, int count);
     int Read(char* buffer, int size);
     void HalfClose(int how);
@@ -104,17 +123,17 @@ public:
     void CancelLookup();
     // Peer address as dotted text and its port in host order.
     void GetPeerName(std::string& address, unsigned& port);
-    std::string LocalAddress();   // "error" when getsockname fails
-    int LocalPortNumber();         // host order; -1 when getsockname fails
-    int LocalSockaddr(sockaddr* addr, int* len);
+    std::string LocalAddress() const;   // "error" when getsockname fails
+    int LocalPortNumber() const;         // host order; -1 when getsockname fails
+    int LocalSockaddr(sockaddr* addr, int* len) const;
     void ApplyLinger();
     long PendingBytes();
     void PumpMessages();
 
     // ---- read-only state -----------------------------------------------
     SocketState State() const { return state_.load(); }
-    SOCKET Handle() const { return handle_; }
-    HWND Window() const { return window_; }
+    SOCKET Handle() const { return handle_.get(); }
+    HWND Window() const { return window_.get(); }
     int LastError() const { return lastError_; }
     bool MorePending() const { return morePending_; }
     const std::string& LookupResult() const { return lookupResult_; }
@@ -123,11 +142,19 @@ public:
     std::int64_t BytesSent() const { return bytesSent_; }
     bool AllSent() const { return allSent_; }
     bool Paused() const { return paused_; }
+    ConnectionLife Life() const { return life_; }
     // The last connection ended from the other side (FD_CLOSE, or a reset
     // seen while sending), not by Close on this side.
-    bool ClosedByPeer() const { return closedByPeer_; }
-    // ShutdownSending was called on the current connection.
-    bool SendingShut() const { return sendingShut_; }
+    bool ClosedByPeer() const
+    {
+        return life_ == ConnectionLife::PeerClosed || life_ == ConnectionLife::PeerClosedAfterOurEnd;
+    }
+    // Our end of the stream went out (or waits to) before the connection ended.
+    bool SendingShut() const
+    {
+        return life_ == ConnectionLife::EndQueued || life_ == ConnectionLife::EndSent ||
+               life_ == ConnectionLife::PeerClosedAfterOurEnd;
+    }
     // The remote address filled by Connect (network order); the loopback
     // check of the active data port reads it.
     const sockaddr_in& RemoteSockaddr() const { return remote_; }
@@ -176,6 +203,16 @@ private:
     };
 
     void setState(SocketState s);
+    // Takes the handle of a new connection and starts its life afresh.
+    void beginConnection(rt::OwnedSocket handle);
+    bool closedReported() const
+    {
+        return life_ == ConnectionLife::PeerClosed || life_ == ConnectionLife::PeerClosedAfterOurEnd ||
+               life_ == ConnectionLife::ClosedHere;
+    }
+    // The peer ended the connection: Closed is reported (once).
+    void peerClosed(int error);
+    void reportSendFailure(SOCKET h);
     void resetSettings();
     void resolveForConnection();
     void fail(const std::string& text, int code = 0);
@@ -187,7 +224,7 @@ private:
     void deliverData(int error);
     bool flushSendQueue();
     // One send call: the bytes Winsock took, 0 when it would block, -1 when
-    // the connection is gone (closed, Closed fired) or the call failed.
+    // the connection is gone (reported later, see Send) or the call failed.
     int sendSome(const char* data, int count);
     void lookupFinished(HANDLE request, LPARAM lParam);
     int sendWire(const char* data, int count);
@@ -199,9 +236,9 @@ private:
     void tlsSendGoodbye();
     void tlsReset();
 
-    SOCKET handle_ = INVALID_SOCKET;
+    rt::OwnedSocket handle_;
     std::atomic<SocketState> state_{SocketState::Closed};
-    HWND window_ = nullptr;
+    rt::OwnedWindow window_;
 
     std::string addr_, port_, proto_ = "tcp", bindAddr_ = "0.0.0.0", bindPort_ = "0";
     bool addrSet_ = false, portSet_ = false, protoSet_ = true;
@@ -219,12 +256,10 @@ private:
     std::size_t blockSize_ = 1514;
     bool allSent_ = true;
     bool writeNoticePosted_ = false;  // Send's FD_WRITE notice is in the queue
+    ConnectionLife life_ = ConnectionLife::Open;
+    int sendFailure_ = 0;  // error of a send that found the connection lost; message 1030 reports it
     long eventMask_ = 0;
     bool paused_ = false;
-    bool closedReported_ = false;
-    bool closedByPeer_ = false;
-    bool sendingShut_ = false;
-    bool shutdownWaiting_ = false;  // close_notify still queued; shutdown after it
     bool morePending_ = false;
     int lastError_ = 0;
 

@@ -45,7 +45,7 @@ void XSocket::tlsReset()
 void XSocket::tlsHandshakeRead()
 {
     char chunk[16 * 1024];
-    const int n = recv(handle_, chunk, sizeof chunk, 0);
+    const int n = recv(handle_.get(), chunk, sizeof chunk, 0);
     if (n == SOCKET_ERROR) {
         const int e = WSAGetLastError();
         if (e == WSAEWOULDBLOCK) return;
@@ -60,11 +60,11 @@ void XSocket::tlsHandshakeRead()
 
 void XSocket::tlsContinueHandshake(bool endOfStream)
 {
-    const SOCKET h = handle_;
+    const SOCKET h = handle_.get();
     std::string out;
     TlsSession::Step step = tls_->Continue(tlsIn_, out);
     if (!out.empty()) sendWire(out.data(), int(out.size()));
-    if (handle_ != h) return;
+    if (sendFailure_ != 0) return;  // the connection is lost; its Closed follows
     if (step == TlsSession::Step::Continue) {
         if (!endOfStream) return;
         step = TlsSession::Step::Failed;  // the peer went away mid-handshake
@@ -75,22 +75,21 @@ void XSocket::tlsContinueHandshake(bool endOfStream)
             std::string held;
             held.swap(tlsHeld_);
             tlsSend(held.data(), int(held.size()));
-            if (handle_ != h) return;
         }
         if (!tlsReadyReported_) {
             tlsReadyReported_ = true;
             if (OnTlsReady) OnTlsReady(true);
-            if (handle_ != h) return;
+            if (handle_.get() != h) return;
         }
         // Application data that came with the last handshake records.
-        if (!tlsIn_.empty()) PostMessageA(window_, kMsgSocketEvent, WPARAM(h), FD_READ);
+        if (!tlsIn_.empty()) PostMessageA(window_.get(), kMsgSocketEvent, WPARAM(h), FD_READ);
         return;
     }
     tlsClosed_ = true;
     if (OnTlsReady) OnTlsReady(false);
     // An owner that did not close the connection gets it closed here: the
     // session cannot carry data any more.
-    if (handle_ == h && State() != SocketState::Closed) Close();
+    if (handle_.get() == h && State() != SocketState::Closed) Close();
 }
 
 int XSocket::tlsSend(const char* data, int count)
@@ -112,7 +111,7 @@ int XSocket::tlsRead(char* buffer, int size)
         // Every read goes to the socket, even after close_notify: Winsock
         // announces the next FD_READ, and the FD_CLOSE, only after a recv.
         std::string chunk(kWireChunk, '\0');
-        const int n = recv(handle_, chunk.data(), kWireChunk, 0);
+        const int n = recv(handle_.get(), chunk.data(), kWireChunk, 0);
         if (n == SOCKET_ERROR) {
             lastError_ = WSAGetLastError();
             // Records may be waiting already: they came with the end of the
@@ -125,7 +124,7 @@ int XSocket::tlsRead(char* buffer, int size)
             tlsIn_.append(chunk.data(), std::size_t(n));
         }
         if (!tlsClosed_) {
-            const SOCKET h = handle_;
+            const SOCKET h = handle_.get();
             const auto dr = tls_->Decrypt(tlsIn_, tlsPlain_);
             switch (dr) {
             case TlsSession::Decrypted::Ok:
@@ -134,12 +133,12 @@ int XSocket::tlsRead(char* buffer, int size)
                 // close_notify ends the stream as FD_CLOSE would; peers such
                 // as vsftpd wait for ours (sent by Close) before they close.
                 tlsClosed_ = true;
-                PostMessageA(window_, kMsgSocketEvent, WPARAM(handle_), FD_CLOSE);
+                PostMessageA(window_.get(), kMsgSocketEvent, WPARAM(handle_.get()), FD_CLOSE);
                 break;
             case TlsSession::Decrypted::Renegotiate:
                 tlsHandshaking_ = true;
                 tlsContinueHandshake(false);
-                if (handle_ != h) {
+                if (handle_.get() != h) {
                     lastError_ = WSAECONNABORTED;
                     return -1;
                 }
@@ -170,9 +169,9 @@ int XSocket::tlsRead(char* buffer, int size)
 // out (it must be the last record of the connection).
 void XSocket::tlsSendGoodbye()
 {
-    if (!TlsEstablished() || !sendQueue_.empty() || handle_ == INVALID_SOCKET) return;
+    if (!TlsEstablished() || !sendQueue_.empty() || !handle_) return;
     const std::string bye = tls_->Shutdown();
-    if (!bye.empty()) send(handle_, bye.data(), int(bye.size()), 0);
+    if (!bye.empty()) send(handle_.get(), bye.data(), int(bye.size()), 0);
 }
 
 } // namespace ftp

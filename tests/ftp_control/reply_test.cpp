@@ -213,18 +213,29 @@ TEST(ReplyLine, QuotedDirectory)
     }
 }
 
-TEST(ReplyLine, SizeIsTheSecondNumber)
+// One reading of "213 size" for every caller: "getfilesize" takes an absent
+// number as 0, the check after an upload as "no size" (then only the
+// transfer itself can confirm it).
+TEST(ReplyLine, SizeStartsTheTextAfterTheCode)
 {
+    const std::int64_t none = -1;
     const std::pair<const char*, std::int64_t> rows[] = {
         {"213 12345", 12345},
         {"213 0", 0},
         {"213  5000000000", 5000000000LL},
-        {"213", -1},
-        {"213 size unknown", -1},
+        {"213\t77", 77},
+        {"213 12 bytes", 12},
+        {"213 9223372036854775807", 9223372036854775807LL},
+        {"213 9223372036854775808", none},  // beyond 63 bits
+        {"213", none},
+        {"213 ", none},
+        {"213 size unknown", none},
+        {"213 size is 12", none},  // a number later in the text is no size
+        {"213 -5", none},
     };
     for (const auto& [line, size] : rows) {
         SCOPED_TRACE(line);
-        EXPECT_EQ(replySize(line), size);
+        EXPECT_EQ(sizeInReply(line).value_or(none), size);
     }
 }
 

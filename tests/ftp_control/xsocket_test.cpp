@@ -191,10 +191,10 @@ TEST(XSocket, ListenAcceptDupCarryDataBothWays)
     aim(client, unsigned(listener.LocalPortNumber()));
     client.Connect();
     ASSERT_TRUE(pumpUntil(client, [&] { return incoming; }));
-    SOCKET h = listener.Accept();
-    ASSERT_NE(h, INVALID_SOCKET);
+    rt::OwnedSocket h = listener.Accept();
+    ASSERT_TRUE(h);
     listener.Close();
-    accepted.Dup(h);
+    accepted.Dup(std::move(h));
     EXPECT_EQ(accepted.State(), SocketState::Connected);
 
     std::string atAccepted, atClient;

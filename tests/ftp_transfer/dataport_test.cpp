@@ -3,6 +3,7 @@
 #include <winsock2.h>
 
 #include "ftp/ftp_dataport.h"
+#include "ftp/ftp_reply.h"
 
 namespace {
 

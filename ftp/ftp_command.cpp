@@ -132,116 +132,185 @@ std::string directoryArg(const FtpComponent& c, const std::vector<rt::Value>& ar
     return numberArg(args, 1) != 0 ? textArg(args, 0) : nameArg(c, args, 0);
 }
 
-rt::Value runSubcommand(const std::string& cmd, FtpComponent& c, const std::vector<rt::Value>& args)
+// ---- the subcommands, one function each ------------------------------------
+
+using Args = std::vector<rt::Value>;
+
+rt::Value withReply(FtpComponent& c, bool ok)
 {
-    InterfaceState& st = state();
-    const auto result = [&](bool ok) {
-        copyReply(c);
-        return rt::Value(ok ? 1 : 0);
-    };
-
-    if (cmd == "connect") return connect(c, args);
-    if (cmd == "setpassive") {
-        const int previous = c.PassiveTransfers ? 1 : 0;
-        c.PassiveTransfers = numberArg(args, 0) != 0;
-        copyReply(c);
-        return rt::Value(previous);
-    }
-    if (cmd == "setbinary") {
-        const int previous = c.TransferType == 'I' ? 1 : 0;
-        c.TransferType = numberArg(args, 0) != 0 ? 'I' : 'A';
-        c.Run(FtpOperation::TransferType);
-        copyReply(c);
-        return rt::Value(previous);
-    }
-    if (cmd == "settls") {
-        const int previous = c.UseTls ? 1 : 0;
-        c.UseTls = numberArg(args, 0) != 0;
-        return rt::Value(previous);
-    }
-    if (cmd == "disconnect") {
-        if (!c.Connected()) {
-            // Nothing to sign off from: the connection is gone already.
-            st.connected = 0;
-            return result(false);
-        }
-        const bool ok = c.Run(FtpOperation::SignOff);
-        st.connected = ok ? 0 : 1;
-        return result(ok);
-    }
-
-    // The rest needs a connection made by connect.
-    if (cmd == "getfilesize") {
-        if (!st.connected) return rt::Value(-1);
-        c.RemotePath = nameArg(c, args, 0);
-        const bool ok = c.Run(FtpOperation::Size);
-        copyReply(c);
-        // A 213 without a number reads as 0, as it always has.
-        return ok ? sizeValue(sizeInReply(c.LastReply()).value_or(0)) : rt::Value(-1);
-    }
-    if (cmd == "getdir") {
-        if (!st.connected) return rt::Value(std::string());
-        const bool ok = c.Run(FtpOperation::PrintDir);
-        copyReply(c);
-        if (!ok) return rt::Value(std::string());
-        return rt::Value(c.Utf8Names() ? cp1252FromUtf8(c.LastReply()) : c.LastReply());
-    }
-    if (!st.connected) return rt::Value(0);
-    if (cmd == "download") {
-        c.RemotePath = nameArg(c, args, 0);
-        c.LocalFileName = textArg(args, 1);
-        binaryType(c);
-        return result(c.Run(FtpOperation::GetFile));
-    }
-    if (cmd == "upload") {
-        c.LocalFileName = textArg(args, 0);
-        c.RemotePath = nameArg(c, args, 1);
-        binaryType(c);
-        // The transfer counts only when SIZE then names every byte sent.
-        return result(c.Run(FtpOperation::PutFile));
-    }
-    if (cmd == "deletefile") {
-        c.RemotePath = c.HostDirName = nameArg(c, args, 0);
-        return result(c.Run(FtpOperation::Delete));
-    }
-    if (cmd == "rename") {
-        c.RemotePath = c.HostDirName = nameArg(c, args, 0);
-        c.LocalFileName = nameArg(c, args, 1);
-        return result(c.Run(FtpOperation::Rename));
-    }
-    if (cmd == "listdir") {
-        if (textArg(args, 0).empty()) return rt::Value(0);
-        c.LocalFileName = textArg(args, 0);
-        c.RemotePath.clear();
-        return result(c.Run(FtpOperation::ListToFile));
-    }
-    if (cmd == "setdir") {
-        c.HostDirName = directoryArg(c, args);
-        return result(c.Run(FtpOperation::ChangeDir));
-    }
-    if (cmd == "makedir") {
-        c.RemotePath = nameArg(c, args, 0);
-        return result(c.Run(FtpOperation::MakeDir));
-    }
-    // deletedir
-    c.RemotePath = c.HostDirName = directoryArg(c, args);
-    return result(c.Run(FtpOperation::RemoveDir));
+    copyReply(c);
+    return rt::Value(ok ? 1 : 0);
 }
 
-bool isSubcommand(const std::string& cmd)
+rt::Value setProxy(FtpComponent*, const Args& args)
 {
-    static const char* const names[] = {
-        "setproxy", "connect", "download", "upload", "getfilesize", "deletefile", "rename",
-        "listdir", "setdir", "makedir", "deletedir", "setpassive", "setbinary", "disconnect",
-        "getdir", "settls",
-    };
-    return std::find(std::begin(names), std::end(names), cmd) != std::end(names);
+    state().proxyHost = textArg(args, 0);
+    state().proxyPort = textArg(args, 1);
+    return rt::Value(0);
 }
 
-rt::Value failedResult(const std::string& cmd)
+rt::Value connectTo(FtpComponent* c, const Args& args) { return connect(*c, args); }
+
+rt::Value setPassive(FtpComponent* c, const Args& args)
 {
-    if (cmd == "getfilesize") return rt::Value(-1);
-    if (cmd == "getdir") return rt::Value(std::string());
+    const int previous = c->PassiveTransfers ? 1 : 0;
+    c->PassiveTransfers = numberArg(args, 0) != 0;
+    copyReply(*c);
+    return rt::Value(previous);
+}
+
+rt::Value setBinary(FtpComponent* c, const Args& args)
+{
+    const int previous = c->TransferType == 'I' ? 1 : 0;
+    c->TransferType = numberArg(args, 0) != 0 ? 'I' : 'A';
+    c->Run(FtpOperation::TransferType);
+    copyReply(*c);
+    return rt::Value(previous);
+}
+
+rt::Value setTls(FtpComponent* c, const Args& args)
+{
+    const int previous = c->UseTls ? 1 : 0;
+    c->UseTls = numberArg(args, 0) != 0;
+    return rt::Value(previous);
+}
+
+rt::Value disconnect(FtpComponent* c, const Args&)
+{
+    if (!c->Connected()) {
+        // Nothing to sign off from: the connection is gone already.
+        state().connected = 0;
+        return withReply(*c, false);
+    }
+    const bool ok = c->Run(FtpOperation::SignOff);
+    state().connected = ok ? 0 : 1;
+    return withReply(*c, ok);
+}
+
+rt::Value getFileSize(FtpComponent* c, const Args& args)
+{
+    c->RemotePath = nameArg(*c, args, 0);
+    const bool ok = c->Run(FtpOperation::Size);
+    copyReply(*c);
+    // A 213 without a number reads as 0, as it always has.
+    return ok ? sizeValue(sizeInReply(c->LastReply()).value_or(0)) : rt::Value(-1);
+}
+
+rt::Value getDir(FtpComponent* c, const Args&)
+{
+    const bool ok = c->Run(FtpOperation::PrintDir);
+    copyReply(*c);
+    if (!ok) return rt::Value(std::string());
+    return rt::Value(c->Utf8Names() ? cp1252FromUtf8(c->LastReply()) : c->LastReply());
+}
+
+rt::Value download(FtpComponent* c, const Args& args)
+{
+    c->RemotePath = nameArg(*c, args, 0);
+    c->LocalFileName = textArg(args, 1);
+    binaryType(*c);
+    return withReply(*c, c->Run(FtpOperation::GetFile));
+}
+
+rt::Value upload(FtpComponent* c, const Args& args)
+{
+    c->LocalFileName = textArg(args, 0);
+    c->RemotePath = nameArg(*c, args, 1);
+    binaryType(*c);
+    // The transfer counts only when SIZE then names every byte sent.
+    return withReply(*c, c->Run(FtpOperation::PutFile));
+}
+
+rt::Value deleteFile(FtpComponent* c, const Args& args)
+{
+    c->RemotePath = c->HostDirName = nameArg(*c, args, 0);
+    return withReply(*c, c->Run(FtpOperation::Delete));
+}
+
+rt::Value rename(FtpComponent* c, const Args& args)
+{
+    c->RemotePath = c->HostDirName = nameArg(*c, args, 0);
+    c->LocalFileName = nameArg(*c, args, 1);
+    return withReply(*c, c->Run(FtpOperation::Rename));
+}
+
+rt::Value listDir(FtpComponent* c, const Args& args)
+{
+    if (textArg(args, 0).empty()) return rt::Value(0);
+    c->LocalFileName = textArg(args, 0);
+    c->RemotePath.clear();
+    return withReply(*c, c->Run(FtpOperation::ListToFile));
+}
+
+rt::Value setDir(FtpComponent* c, const Args& args)
+{
+    c->HostDirName = directoryArg(*c, args);
+    return withReply(*c, c->Run(FtpOperation::ChangeDir));
+}
+
+rt::Value makeDir(FtpComponent* c, const Args& args)
+{
+    c->RemotePath = nameArg(*c, args, 0);
+    return withReply(*c, c->Run(FtpOperation::MakeDir));
+}
+
+rt::Value deleteDir(FtpComponent* c, const Args& args)
+{
+    c->RemotePath = c->HostDirName = directoryArg(*c, args);
+    return withReply(*c, c->Run(FtpOperation::RemoveDir));
+}
+
+// What a subcommand needs before it runs. Without it the subcommand gives
+// its failure result at once and leaves the last reply as it is.
+enum class Needs {
+    Nothing,     // setproxy: no component, no traffic
+    Component,   // runs whatever the connected flag
+    Connection,  // the connected flag must be 1
+};
+
+// A subcommand's result when it fails, or cannot run.
+enum class Fails { Zero, MinusOne, EmptyText };
+
+struct Subcommand {
+    const char* name;
+    Needs needs;
+    Fails fails;
+    rt::Value (*run)(FtpComponent* c, const Args& args);
+};
+
+constexpr Subcommand kSubcommands[] = {
+    {"setproxy", Needs::Nothing, Fails::Zero, setProxy},
+    {"connect", Needs::Component, Fails::Zero, connectTo},
+    {"setpassive", Needs::Component, Fails::Zero, setPassive},
+    {"setbinary", Needs::Component, Fails::Zero, setBinary},
+    {"settls", Needs::Component, Fails::Zero, setTls},
+    {"disconnect", Needs::Component, Fails::Zero, disconnect},
+    {"getfilesize", Needs::Connection, Fails::MinusOne, getFileSize},
+    {"getdir", Needs::Connection, Fails::EmptyText, getDir},
+    {"download", Needs::Connection, Fails::Zero, download},
+    {"upload", Needs::Connection, Fails::Zero, upload},
+    {"deletefile", Needs::Connection, Fails::Zero, deleteFile},
+    {"rename", Needs::Connection, Fails::Zero, rename},
+    {"listdir", Needs::Connection, Fails::Zero, listDir},
+    {"setdir", Needs::Connection, Fails::Zero, setDir},
+    {"makedir", Needs::Connection, Fails::Zero, makeDir},
+    {"deletedir", Needs::Connection, Fails::Zero, deleteDir},
+};
+
+const Subcommand* findSubcommand(const std::string& cmd)
+{
+    for (const Subcommand& sub : kSubcommands)
+        if (cmd == sub.name) return &sub;
+    return nullptr;
+}
+
+rt::Value failedResult(const Subcommand& sub)
+{
+    switch (sub.fails) {
+    case Fails::MinusOne: return rt::Value(-1);
+    case Fails::EmptyText: return rt::Value(std::string());
+    case Fails::Zero: break;
+    }
     return rt::Value(0);
 }
 
@@ -254,23 +323,20 @@ rt::Value FtpCommand(const std::string& name, const std::vector<rt::Value>& args
     // a named procedure may read them there too.
     const rt::ParamFrame frame(args);
     const std::string cmd = lowerAscii(name);
-    if (!isSubcommand(cmd)) {
+    const Subcommand* sub = findSubcommand(cmd);
+    if (!sub) {
         auto it = st.procedures.find(cmd);
         if (it != st.procedures.end()) return it->second(args);
         rt::raiseError(263, name);
         return rt::Value(0);
     }
-    if (cmd == "setproxy") {
-        st.proxyHost = textArg(args, 0);
-        st.proxyPort = textArg(args, 1);
-        return rt::Value(0);
-    }
     FtpComponent* c = component().get();
-    if (!c) return failedResult(cmd);
+    if (sub->needs != Needs::Nothing && !c) return failedResult(*sub);
+    if (sub->needs == Needs::Connection && !st.connected) return failedResult(*sub);
     try {
-        return runSubcommand(cmd, *c, args);
+        return sub->run(c, args);
     } catch (const std::exception&) {
-        return failedResult(cmd);
+        return failedResult(*sub);
     }
 }
 

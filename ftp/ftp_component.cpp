@@ -26,6 +26,7 @@
 
 #include <array>
 #include <exception>
+#include <iterator>
 
 #include "ftp/name_encoding.h"
 #include "ftp/winsock_errors.h"
@@ -219,19 +220,12 @@ std::int64_t localFileSize(const std::string& path)
 
 } // namespace
 
-const char* ftpStateName(FtpState s)
+const char* ftpStateName(FtpState value)
 {
-    switch (s) {
-    case FtpState::Offline: return "Offline";
-    case FtpState::Idle: return "Idle";
-    case FtpState::Stepping: return "Stepping";
-    case FtpState::Resolving: return "Resolving";
-    case FtpState::Online: return "Online";
-    case FtpState::Aborting: return "Aborting";
-    case FtpState::AwaitGreeting: return "AwaitGreeting";
-    case FtpState::AwaitReply: return "AwaitReply";
-    }
-    return "?";
+    // By value; 6 is not used.
+    static constexpr const char* kNames[] = {"Offline", "Idle", "Stepping", "Resolving", "Online", "Aborting", "?", "AwaitGreeting", "AwaitReply"};
+    const auto i = std::size_t(value);
+    return i < std::size(kNames) ? kNames[i] : "?";
 }
 
 const char* ftpRequestName(FtpRequest r)

@@ -40,15 +40,11 @@ namespace ftp {
 
 struct RequestRow;  // a row of the table of requests (ftp_component.cpp)
 
+// Where the control connection stands (the values are fixed; 6 is not used).
+// The table of states and events is at the top of ftp_component.cpp.
 enum class FtpState {
-    Offline = 0,
-    Idle = 1,
-    Stepping = 2,
-    Resolving = 3,
-    Online = 4,
-    Aborting = 5,
-    AwaitGreeting = 7,
-    AwaitReply = 8,
+    Offline = 0, Idle = 1, Stepping = 2, Resolving = 3, Online = 4, Aborting = 5,
+    AwaitGreeting = 7, AwaitReply = 8,
 };
 const char* ftpStateName(FtpState s);
 

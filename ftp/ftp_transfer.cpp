@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <iterator>
 
 #include "ftp/ftp_dataport.h"
 #include "ftp/ftp_reply.h"
@@ -18,18 +19,12 @@ std::string failureText(const std::exception& e)
 
 } // namespace
 
-const char* transferPhaseName(TransferPhase phase)
+const char* transferPhaseName(TransferPhase value)
 {
-    switch (phase) {
-    case TransferPhase::Opening: return "Opening";
-    case TransferPhase::Moving: return "Moving";
-    case TransferPhase::Draining: return "Draining";
-    case TransferPhase::AwaitingFinalReply: return "AwaitingFinalReply";
-    case TransferPhase::Verifying: return "Verifying";
-    case TransferPhase::Done: return "Done";
-    case TransferPhase::Failed: return "Failed";
-    }
-    return "?";
+    // By value.
+    static constexpr const char* kNames[] = {"Opening", "Moving", "Draining", "AwaitingFinalReply", "Verifying", "Done", "Failed"};
+    const auto i = std::size_t(value);
+    return i < std::size(kNames) ? kNames[i] : "?";
 }
 
 Transfer::Transfer(TransferControl& control, const XSocket& controlSocket)

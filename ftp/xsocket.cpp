@@ -1,6 +1,7 @@
 #include "ftp/xsocket.h"
 
 #include <cstring>
+#include <iterator>
 #include <mutex>
 #include <utility>
 
@@ -45,32 +46,20 @@ std::string dotted(std::uint32_t netOrder)
 
 } // namespace
 
-const char* socketStateName(SocketState s)
+const char* socketStateName(SocketState value)
 {
-    switch (s) {
-    case SocketState::Invalid: return "Invalid";
-    case SocketState::Opened: return "Opened";
-    case SocketState::Bound: return "Bound";
-    case SocketState::Connecting: return "Connecting";
-    case SocketState::Connected: return "Connected";
-    case SocketState::Accepting: return "Accepting";
-    case SocketState::Listening: return "Listening";
-    case SocketState::Closed: return "Closed";
-    }
-    return "?";
+    // By value.
+    static constexpr const char* kNames[] = {"Invalid", "Opened", "Bound", "Connecting", "Connected", "Accepting", "Listening", "Closed"};
+    const auto i = std::size_t(value);
+    return i < std::size(kNames) ? kNames[i] : "?";
 }
 
-const char* connectionLifeName(ConnectionLife life)
+const char* connectionLifeName(ConnectionLife value)
 {
-    switch (life) {
-    case ConnectionLife::Open: return "Open";
-    case ConnectionLife::EndQueued: return "EndQueued";
-    case ConnectionLife::EndSent: return "EndSent";
-    case ConnectionLife::PeerClosed: return "PeerClosed";
-    case ConnectionLife::PeerClosedAfterOurEnd: return "PeerClosedAfterOurEnd";
-    case ConnectionLife::ClosedHere: return "ClosedHere";
-    }
-    return "?";
+    // By value.
+    static constexpr const char* kNames[] = {"Open", "EndQueued", "EndSent", "PeerClosed", "PeerClosedAfterOurEnd", "ClosedHere"};
+    const auto i = std::size_t(value);
+    return i < std::size(kNames) ? kNames[i] : "?";
 }
 
 HWND createNotificationWindow()

@@ -250,6 +250,7 @@ TEST(XSocket, ShutdownSendingKeepsTheSocketForThePeersClose)
     EXPECT_EQ(closeError, 0);
     EXPECT_TRUE(client.ClosedByPeer());
     EXPECT_TRUE(client.SendingShut());
+    EXPECT_EQ(client.Life(), ConnectionLife::PeerClosedAfterOurEnd);
     EXPECT_EQ(client.State(), SocketState::Closed);
 }
 
@@ -363,4 +364,111 @@ TEST(XSocket, PumpTakesQuitAndPutsItBack)
     MSG m;
     ASSERT_TRUE(PeekMessageA(&m, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
     EXPECT_EQ(m.wParam, 3u);
+}
+
+namespace {
+
+// Sends blocks to a peer that does not read until Winsock takes no more:
+// the rest waits in the socket's own queue.
+void fillUntilQueued(XSocket& client, XSocket& accepted)
+{
+    accepted.OnDataReady = [](int) {};
+    std::vector<char> block(256 * 1024, 'q');
+    for (int i = 0; i < 256 && client.AllSent(); ++i) client.Send(block.data(), int(block.size()));
+}
+
+} // namespace
+
+// Every new connection starts with nothing queued and nothing ended, however
+// the last one of the same object ended (here: closed with bytes still
+// queued, after our end of the stream).
+TEST(XSocket, ANewConnectionStartsClean)
+{
+    const char* const ways[] = {"Connect", "Listen", "Dup"};
+    for (const char* way : ways) {
+        SCOPED_TRACE(way);
+        XSocket s, peer;
+        connectPair(s, peer);
+        fillUntilQueued(s, peer);
+        ASSERT_FALSE(s.AllSent());
+        s.ShutdownSending();
+        s.Close();
+        ASSERT_EQ(s.Life(), ConnectionLife::ClosedHere);
+
+        XSocket listener, other;
+        listener.SetProto("tcp");
+        listener.SetAddr("127.0.0.1");
+        listener.SetPort("0");
+        bool incoming = false;
+        listener.OnIncomingConnection = [&](int) { incoming = true; };
+        listener.Listen();
+        const std::string w = way;
+        if (w == "Listen") {
+            s.SetProto("tcp");
+            s.SetAddr("127.0.0.1");
+            s.SetPort("0");
+            s.Listen();
+            EXPECT_EQ(s.State(), SocketState::Listening);
+        } else if (w == "Connect") {
+            aim(s, unsigned(listener.LocalPortNumber()));
+            s.Connect();
+            ASSERT_TRUE(pumpUntil(s, [&] { return s.State() == SocketState::Connected; }));
+        } else {
+            aim(other, unsigned(listener.LocalPortNumber()));
+            other.Connect();
+            ASSERT_TRUE(pumpUntil(other, [&] { return incoming; }));
+            s.Dup(listener.Accept());
+            EXPECT_EQ(s.State(), SocketState::Connected);
+        }
+        EXPECT_TRUE(s.AllSent());
+        EXPECT_EQ(s.Life(), ConnectionLife::Open);
+        EXPECT_FALSE(s.SendingShut());
+        EXPECT_FALSE(s.ClosedByPeer());
+    }
+}
+
+// A send that finds the connection reset fires nothing inside Send: the
+// owner hears Closed, once, with the send's error, from the message loop.
+TEST(XSocket, LostConnectionFoundBySendIsClosedFromTheLoop)
+{
+    XSocket listener, client;
+    listener.SetProto("tcp");
+    listener.SetAddr("127.0.0.1");
+    listener.SetPort("0");
+    bool incoming = false;
+    listener.OnIncomingConnection = [&](int) { incoming = true; };
+    listener.Listen();
+    aim(client, unsigned(listener.LocalPortNumber()));
+    client.Connect();
+    ASSERT_TRUE(pumpUntil(client, [&] { return incoming && client.State() == SocketState::Connected; }));
+    rt::OwnedSocket peer = listener.Accept();
+    ASSERT_TRUE(peer);
+    int closedCalls = 0, closeError = -1;
+    client.OnClosed = [&](int e) {
+        ++closedCalls;
+        closeError = e;
+    };
+    // The peer resets; its RST is here before any event of it is handled.
+    const linger abort{1, 0};
+    setsockopt(peer.get(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof abort);
+    peer.reset();
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(client.Handle(), &readable);
+    timeval limit{3, 0};
+    ASSERT_EQ(select(0, &readable, nullptr, nullptr, &limit), 1);
+
+    const char bytes[] = "after the reset";
+    for (int i = 0; i < 20 && client.AllSent(); ++i) {
+        client.Send(bytes, int(sizeof bytes));
+        EXPECT_EQ(closedCalls, 0) << "Closed fired inside Send";
+        EXPECT_EQ(client.State(), SocketState::Connected);
+    }
+    ASSERT_FALSE(client.AllSent()) << "no send failed";
+    ASSERT_TRUE(pumpUntil(client, [&] { return closedCalls > 0; }));
+    client.PumpMessages();
+    EXPECT_EQ(closedCalls, 1);
+    EXPECT_TRUE(closeError == WSAECONNRESET || closeError == WSAECONNABORTED) << closeError;
+    EXPECT_EQ(client.State(), SocketState::Closed);
+    EXPECT_EQ(client.Life(), ConnectionLife::PeerClosed);
 }

@@ -4,24 +4,22 @@
 // cancel. The data side of a transfer is the Transfer (ftp_transfer.cpp);
 // explicit FTPS is in ftp_tls.cpp.
 //
-// States (FtpState), the events that move them, and where:
+// States (FtpState), the events that move them, and where (the same table,
+// with the transfer's phases, is in docs/architecture.md):
 //
-//   Idle          Start: a single request           -> AwaitReply   startRequest
-//   Idle          Start: a sequence                 -> its first step
-//   Idle/Stepping the Open step                     -> Resolving    stepOpen
-//   Resolving     lookup done                       -> AwaitGreeting lookupDone
-//   Resolving     lookup failed (500)               -> step choice  finishRequest
-//   AwaitGreeting 220                               -> Online -> step choice
-//   AwaitGreeting another code                      -> (close)      greetingLine
-//   AwaitGreeting/AwaitReply  connection closed     -> Offline -> Stepping, finished 426
-//   Idle/Stepping a request sent                    -> AwaitReply   sendRequest
-//   AwaitReply    complete reply                    -> finished with its error
-//   finished      in a sequence, steps left         -> Stepping, next step runSteps
-//   finished      no steps left, or a single one    -> Idle         endOperation
-//   any           Cancel                            -> Aborting -> Idle
+//   Idle           start of a single request       -> AwaitReply     startRequest
+//   Idle/Stepping  start of a sequence, next step  -> that step's    runNextStep
+//   Idle/Stepping  the Open step                   -> Resolving      stepOpen
+//   Resolving      lookup done / failed            -> AwaitGreeting / finished 500
+//   AwaitGreeting  220 / another code              -> Online, finished / closed
+//   Idle/Stepping  a request is sent               -> AwaitReply     sendRequest
+//   AwaitReply     its complete reply              -> finished       by the row's Then
+//   AwaitReply     control connection closed       -> Offline, Stepping, finished 426
+//   finished       a sequence with steps left      -> Stepping       finishRequest
+//   finished       a single request, or no step    -> Idle           endOperation
+//   any            Cancel, a wait ran out          -> Aborting, Idle cancelOnOwner
 //
-// "Step choice": runNextStep takes the first pending step in the order of
-// the table of requests; after a failed step only a pending sign-off stays.
+// After a failed step only a pending sign-off stays (runNextStep).
 #include "ftp/ftp_component.h"
 
 #include <array>

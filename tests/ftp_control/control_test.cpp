@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 #include "component_owner.h"
 #include "scripted_server.h"
@@ -562,4 +563,117 @@ TEST(AfterLogin, ANewConnectionStartsInTheCodePage)
     rig.c().Port = std::to_string(other.port());
     ASSERT_TRUE(rig.c().Run(FtpOperation::SignOn));
     EXPECT_FALSE(rig.c().Utf8Names());
+}
+
+namespace {
+
+// The server's data side of one passive upload: a listener on loopback
+// whose one connection is read to its end and then closed, as a server
+// that stored the file does.
+class DataSink {
+public:
+    DataSink()
+    {
+        WSADATA wsa;
+        WSAStartup(0x0202, &wsa);
+        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        listen(listener_, 1);
+        int len = sizeof a;
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+        thread_ = std::thread([this] {
+            fd_set set;
+            FD_ZERO(&set);
+            FD_SET(listener_, &set);
+            timeval limit{10, 0};
+            if (select(0, &set, nullptr, nullptr, &limit) != 1) return;
+            const SOCKET s = accept(listener_, nullptr, nullptr);
+            char buf[4096];
+            for (;;) {
+                fd_set r;
+                FD_ZERO(&r);
+                FD_SET(s, &r);
+                timeval wait{10, 0};
+                if (select(0, &r, nullptr, nullptr, &wait) != 1) break;
+                const int n = recv(s, buf, sizeof buf, 0);
+                if (n <= 0) break;
+                received_ += n;
+            }
+            closesocket(s);
+        });
+    }
+    ~DataSink()
+    {
+        thread_.join();
+        closesocket(listener_);
+        WSACleanup();
+    }
+    // The 227 reply that names this listener.
+    std::string pasvReply() const
+    {
+        return "227 Entering Passive Mode (127,0,0,1," + std::to_string(port_ / 256) + "," +
+               std::to_string(port_ % 256) + ").\r\n";
+    }
+
+private:
+    SOCKET listener_ = INVALID_SOCKET;
+    unsigned port_ = 0;
+    std::thread thread_;
+    int received_ = 0;
+};
+
+} // namespace
+
+// After the final reply the upload asks SIZE: only a server that holds every
+// byte sent confirms it; without SIZE, the whole stream having gone out and
+// the server's close after ours does.
+TEST(Upload, TheSizeCheckDecides)
+{
+    struct Row {
+        const char* sizeReply;
+        bool ok;
+        int code;
+        std::string lastReply;
+    };
+    const Row rows[] = {
+        {"213 5000\r\n", true, 226, "226 Stored."},
+        {"213 3\r\n", false, 550, "550 The server holds 3 of 5000 bytes sent."},
+        {"213\r\n", true, 226, "226 Stored."},
+        {"502 SIZE not implemented.\r\n", true, 226, "226 Stored."},
+        {"550 No such file.\r\n", true, 226, "226 Stored."},
+        {"451 Try later.\r\n", false, 451, "451 Try later."},
+        {"421 Closing.\r\n", false, 421, "421 Closing."},
+    };
+    char folder[MAX_PATH];
+    GetTempPathA(sizeof folder, folder);
+    const std::string local = std::string(folder) + "qp-size-check.bin";
+    std::FILE* f = std::fopen(local.c_str(), "wb");
+    ASSERT_TRUE(f);
+    const std::string bytes(5000, 'u');
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.sizeReply);
+        DataSink sink;
+        Rig rig({{"220 ready\r\n"}, {"230 in\r\n", sink.pasvReply(), "150 Go.\r\n226 Stored.\r\n", r.sizeReply}});
+        FtpComponent& c = rig.c();
+        ASSERT_TRUE(c.Run(FtpOperation::SignOn));
+        c.PassiveTransfers = true;
+        c.LocalFileName = local;
+        c.RemotePath = "up.bin";
+        EXPECT_EQ(c.Run(FtpOperation::PutFile), r.ok);
+        EXPECT_EQ(c.ReplyCode(), r.code);
+        EXPECT_EQ(c.LastReply(), r.lastReply);
+        EXPECT_EQ(c.Transferring(), r.ok ? TransferPhase::Done : TransferPhase::Failed)
+            << transferPhaseName(c.Transferring());
+        EXPECT_EQ(c.DataSocket().Life(), ConnectionLife::PeerClosedAfterOurEnd)
+            << connectionLifeName(c.DataSocket().Life());
+        EXPECT_EQ(rig.server.commands(), (Lines{"USER user", "PASV", "STOR up.bin", "SIZE up.bin"}));
+        EXPECT_EQ(c.State(), FtpState::Idle);
+    }
+    DeleteFileA(local.c_str());
 }

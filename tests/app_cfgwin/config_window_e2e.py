@@ -16,6 +16,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import qptest  # noqa: E402
+import uploads  # noqa: E402
 
 WM_NULL, WM_COMMAND, WM_CLOSE, WM_SYSCOMMAND, SC_CLOSE = 0, 0x111, 0x10, 0x112, 0xF060
 CB_SETCURSEL, CBN_SELCHANGE, BM_CLICK = 0x14E, 1, 0xF5
@@ -491,7 +492,7 @@ class ConfigWindow(unittest.TestCase):
         prog = os.path.join(s.dir, "prog")
         os.makedirs(prog)
         shutil.copy(qptest.exe("Quillpost.exe"), prog)
-        shutil.copy(os.path.join(qptest.BUILD, "tests", "app_upload", "standin", "getsize.exe"), prog)
+        shutil.copy(uploads.STANDIN, prog)
         root = os.path.join(s.dir, "srv")
         os.makedirs(root)
         # The password and its line in the file: quoted only where blanks

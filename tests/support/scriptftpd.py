@@ -10,7 +10,9 @@ after which the command behaves normally again.
         ...
         srv.commands        # command lines received, in order
         srv.data_links      # one dict per data connection (mode, addresses)
-        srv.files           # name -> bytes
+        srv.files           # name -> bytes (get, put and listdir as the
+                            # other server fixtures have them; folders are
+                            # not kept)
 
 Faults:
     STOR/APPE: first550 (550 instead of 150), final451 / final552 (that reply
@@ -36,6 +38,7 @@ data connection of STOR), sink (STOR keeps no bytes: srv.files gets a Sink
 with the length and the non-zero runs), on_port (called with the PORT target
 before the 200 reply).
 """
+import contextlib
 import re
 import socket
 import struct
@@ -99,6 +102,50 @@ class ScriptedFtpd:
     def fault(self, command):
         queue = self.faults.get(command)
         return queue.pop(0) if queue else None
+
+    def get(self, name):
+        return self.files.get(name)
+
+    def put(self, name, data=None):
+        if data is not None:
+            self.files[name] = data
+
+    def listdir(self, folder=""):
+        return sorted(self.files)
+
+
+class PortIntruder:
+    """Another host (127.0.0.2) that reaches every PORT address before the
+    server and reads what arrives; set it as on_port. `results()` gives one
+    {"bytes": n, "ended": bool} per PORT command."""
+
+    def __init__(self):
+        self._seen = []
+
+    def __call__(self, target):
+        sock = socket.socket()
+        sock.bind(("127.0.0.2", 0))
+        sock.settimeout(20)
+        sock.connect(target)
+        got = {"bytes": 0, "ended": False}
+
+        def read():
+            with contextlib.suppress(OSError):
+                while True:
+                    chunk = sock.recv(65536)
+                    if not chunk:
+                        break
+                    got["bytes"] += len(chunk)
+            got["ended"] = True
+            sock.close()
+        t = threading.Thread(target=read, daemon=True)
+        t.start()
+        self._seen.append((t, got))
+
+    def results(self, timeout=10):
+        for t, _ in self._seen:
+            t.join(timeout)
+        return [got for _, got in self._seen]
 
 
 def _reset(sock):

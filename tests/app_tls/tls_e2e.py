@@ -103,7 +103,6 @@ class Ftps(qptest.SharedSession):
                 datas = [payload("Klartext-eins-", 2000), payload("Klartext-zwei-", 150000),
                          payload("Klartext-drei-", 3 * 1024 * 1024)]
                 paths = [u.file(n, d) for n, d in zip(names, datas)]
-                s.clear_clipboard()
                 bpf = "tcp port %d or tcp portrange %d-%d" % (vs.port, vs.pasv[0], vs.pasv[1])
                 with Capture(s.dir, bpf) as cap:
                     p = u.start(paths)
@@ -135,7 +134,6 @@ class Ftps(qptest.SharedSession):
             u = self.upload(s, vs, PassiveMode=0, ServerWWWDirectory="pub")
             names = ["a.txt", "b.txt", "c.txt"]
             datas = [payload(n, 70000 + i) for i, n in enumerate(names)]
-            s.clear_clipboard()
             u.run([u.file(n, d) for n, d in zip(names, datas)])
             self.assertEqual([read(os.path.join(vs.upload, n)) for n in names], datas)
             self.assertEqual(s.clipboard(), b"http://www.example.com/pub/a.txt\r\n"

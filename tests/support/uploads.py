@@ -259,7 +259,8 @@ def check(test, s, case):
 
 
 def check_run(test, s, case, server, run, up):
-    s.clear_clipboard()
+    if up.clipboard is None:
+        s.clear_clipboard()  # an earlier case's text stays with the session's desktop
     ctx = Context(s, server, run)
     ctx.limit, ctx.encoding = up.limit, "utf-8" if case.utf8 else "cp1252"
     ctx.proc = run.start([run.file(n, d) for n, d in up.files.items()])

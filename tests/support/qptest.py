@@ -199,11 +199,10 @@ class Session:
         self.desktop = subprocess.Popen([WINE_RUN, exe("winctl.exe"), "desktop"], env=self.env,
                                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.DEVNULL)
-        self.procs.append(self.desktop)
 
     def __exit__(self, *exc):
-        for p in self.procs:
-            if p.poll() is None:
+        for p in self.procs + [getattr(self, "desktop", None)]:
+            if p and p.poll() is None:
                 with contextlib.suppress(Exception):
                     p.kill()
                     p.wait(5)

@@ -144,7 +144,8 @@ class Run:
 
     def finished_log(self, timeout=20):
         """The stand-in's log once it has ended (it writes "end" when the
-        run's window is gone; the run ends it otherwise)."""
+        run's window is gone; the run ends it otherwise). A stand-in of an
+        earlier case in the session has seen its run's window go too."""
         qptest.wait_until(lambda: not program_running(self.s), timeout, "the stand-in's end")
         return self.getsize_log()
 

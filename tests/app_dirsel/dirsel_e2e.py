@@ -75,8 +75,9 @@ class Dirsel(Run):
     def checked(self):
         return int(self.s.winctl("send", self.switch, BM_GETCHECK, 0, 0)) == 1
 
-    def wait_list(self, items, selected=None):
-        """Waits until the folder list holds `items` (and selects `selected`)."""
+    def wait_list(self, items, selected=None, label=None):
+        """Waits until the folder list holds `items` (and selects `selected`);
+        then the path above it must read `label`."""
         def ok():
             if self.items() != items:
                 return False
@@ -86,6 +87,8 @@ class Dirsel(Run):
         except qptest.TimeoutError_:
             raise AssertionError("list %r, selection %d; wanted %r, %r" %
                                  (self.items(), self.selection(), items, selected))
+        if label is not None:
+            assert self.path_label() == label, (self.path_label(), label)
 
     def dirs(self):
         sec = self.section()
@@ -166,8 +169,7 @@ class Browse(unittest.TestCase):
                 ini_before = read(w.ini)
                 w.start()
                 # The login folder: folders only, sorted, no "..".
-                w.wait_list(["alpha", "pub", "zeta"], "alpha")
-                self.assertEqual(w.path_label(), "ftp://127.0.0.1/")
+                w.wait_list(["alpha", "pub", "zeta"], "alpha", label="ftp://127.0.0.1/")
                 self.assertEqual(w.focus(), w.list)
                 # Backspace at the login folder does nothing.
                 w.key("BackSpace")
@@ -177,18 +179,14 @@ class Browse(unittest.TestCase):
                 # Double click enters a folder; ".." is offered and the first
                 # folder below it is selected.
                 w.double_click_item(1)
-                w.wait_list(["..", "docs", "files"], "docs")
-                self.assertEqual(w.path_label(), "ftp://127.0.0.1/pub/")
+                w.wait_list(["..", "docs", "files"], "docs", label="ftp://127.0.0.1/pub/")
                 w.double_click_item(2)
-                w.wait_list(["..", "deep"], "deep")
-                self.assertEqual(w.path_label(), "ftp://127.0.0.1/pub/files/")
+                w.wait_list(["..", "deep"], "deep", label="ftp://127.0.0.1/pub/files/")
                 # Backspace goes up one level and selects the folder just left.
                 w.key("BackSpace")
-                w.wait_list(["..", "docs", "files"], "files")
-                self.assertEqual(w.path_label(), "ftp://127.0.0.1/pub/")
+                w.wait_list(["..", "docs", "files"], "files", label="ftp://127.0.0.1/pub/")
                 w.key("BackSpace")
-                w.wait_list(["alpha", "pub", "zeta"], "pub")
-                self.assertEqual(w.path_label(), "ftp://127.0.0.1/")
+                w.wait_list(["alpha", "pub", "zeta"], "pub", label="ftp://127.0.0.1/")
                 # A slow second click is no double click.
                 w.click_item(2)
                 time.sleep(0.6)
@@ -212,8 +210,7 @@ class Browse(unittest.TestCase):
             with qptest.PyFtpd(root) as ftpd:
                 w = Dirsel(s, ftpd, server_dir="/pub/", dirs=["a", "b", "c"])
                 w.start()
-                w.wait_list(["..", "docs", "files"], "docs")
-                self.assertEqual(w.path_label(), "ftp://127.0.0.1/pub/")
+                w.wait_list(["..", "docs", "files"], "docs", label="ftp://127.0.0.1/pub/")
                 # Enter with the focus in the list uploads into pub; it does
                 # not enter the selected folder docs.
                 w.key("Return")
@@ -379,13 +376,11 @@ class Utf8Folders(unittest.TestCase):
                 qptest.wait_until(lambda: sorted(w.items()) == shown, LIMIT, "the login folder listed")
                 top = w.items()
                 w.double_click_item(top.index("Ärger"))
-                w.wait_list(["..", "innen"], "innen")
-                self.assertEqual(w.path_label(), "ftp://127.0.0.1/Ärger/")
+                w.wait_list(["..", "innen"], "innen", label="ftp://127.0.0.1/Ärger/")
                 w.key("BackSpace")
                 w.wait_list(top, "Ärger")
                 w.double_click_item(top.index("?mega"))
-                w.wait_list(["..", "?elta", "tief"], "?elta")
-                self.assertEqual(w.path_label(), "ftp://127.0.0.1/?mega/")
+                w.wait_list(["..", "?elta", "tief"], "?elta", label="ftp://127.0.0.1/?mega/")
                 # Up and in again: the way back names the folder as the server does.
                 w.key("BackSpace")
                 w.wait_list(top, "?mega")

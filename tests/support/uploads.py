@@ -155,7 +155,7 @@ class Run:
 @dataclasses.dataclass
 class Upload:
     """One run of a case and what must hold after it. Server paths are
-    below the server's root; `texts` are the boxes' texts in order."""
+    below the server's root."""
     files: dict = dataclasses.field(default_factory=dict)  # local name -> bytes, Sparse or None (missing)
     steps: list = dataclasses.field(default_factory=list)  # see do_step
     stored: dict = dataclasses.field(default_factory=dict)  # server path -> bytes expected
@@ -190,11 +190,11 @@ class Case:
 class Context:
     """What the steps and checks of a case see."""
 
-    def __init__(self, session, server, run, proc=None):
-        self.s, self.server, self.run, self.proc = session, server, run, proc
-        self.box = None
+    def __init__(self, session, server, run, limit, encoding):
+        self.s, self.server, self.run, self.limit, self.encoding = session, server, run, limit, encoding
+        self.proc = self.box = None
         self.started = time.monotonic()
-        self.elapsed = 0.0
+        self.elapsed = self.elapsed_to_exit = 0.0
 
 
 def serve(case, s, stack):
@@ -262,8 +262,7 @@ def check(test, s, case):
 def check_run(test, s, case, server, run, up):
     if up.clipboard is None:
         s.clear_clipboard()  # an earlier case's text stays with the session's desktop
-    ctx = Context(s, server, run)
-    ctx.limit, ctx.encoding = up.limit, "utf-8" if case.utf8 else "cp1252"
+    ctx = Context(s, server, run, up.limit, "utf-8" if case.utf8 else "cp1252")
     ctx.proc = run.start([run.file(n, d) for n, d in up.files.items()])
     for step in up.steps:
         do_step(test, ctx, step)

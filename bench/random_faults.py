@@ -3,7 +3,7 @@
 
 Each run starts the real Quillpost.exe (with the real getsize.exe beside it)
 like the Send-To shortcut, with three files, against the scripted server of
-tests/ftp_transfer/scriptftpd.py in its random mode (seeded per run: a 421,
+tests/support/scriptftpd.py in its random mode (seeded per run: a 421,
 a garbled reply, a dropped connection, a command never answered, or one of
 the command's own faults). Runs alternate between passive and active mode.
 Every run ends in one of:
@@ -37,7 +37,6 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
-sys.path.insert(0, os.path.join(ROOT, "tests", "ftp_transfer"))
 if "QP_BUILD" not in os.environ and os.environ.get("BUILD_DIR"):
     os.environ["QP_BUILD"] = os.path.abspath(os.environ["BUILD_DIR"])
 import qptest  # noqa: E402
@@ -104,8 +103,7 @@ class Bench:
         if code != 0:
             raise SystemExit("password scrambling failed")
         self.password = out.decode("cp1252")
-        # Keeps the desktop (and with it the clipboard) alive between runs,
-        # and answers the questions about boxes.
+        # Answers the questions about boxes.
         self.windows = qptest.WindowDriver(session)
 
     def configure(self, port, passive):

@@ -94,7 +94,19 @@ qp_start_wine() {
     "$QP_WINEPREFIX/drive_c/windows/Fonts/"
 }
 
+# Windows always has its desktop. Wine ends its desktop process (explorer.exe,
+# which also keeps the clipboard) a moment after the last Windows program, so
+# a clipboard read after the program under test has ended could find it
+# empty. One program that waits (`winctl desktop`, given as $1) keeps the
+# desktop for the whole run; its output goes nowhere, as it would hold a pipe.
+QP_DESKTOP_PID=
+qp_keep_desktop() {
+  "$QP_ROOT/tools/wine-run" "$1" desktop >/dev/null 2>&1 </dev/null &
+  QP_DESKTOP_PID=$!
+}
+
 qp_cleanup() {
+  if [ -n "$QP_DESKTOP_PID" ]; then kill "$QP_DESKTOP_PID" 2>/dev/null || true; fi
   wineserver -k >/dev/null 2>&1 </dev/null || true
   if [ -n "$QP_XVFB_PID" ]; then kill "$QP_XVFB_PID" 2>/dev/null || true; fi
 }

@@ -16,6 +16,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import qptest  # noqa: E402
+import uploads  # noqa: E402
 
 WM_NULL, WM_COMMAND, WM_CLOSE, WM_SYSCOMMAND, SC_CLOSE = 0, 0x111, 0x10, 0x112, 0xF060
 CB_SETCURSEL, CBN_SELCHANGE, BM_CLICK = 0x14E, 1, 0xF5
@@ -362,33 +363,54 @@ class ConfigWindow(unittest.TestCase):
                           "Active": "0", "DirSel": "0", "DelClick": "0", "UseTLS": "1"})
         self.assertNotEqual(set1["Password"], "tinsel")
 
+    # -- scenarios as steps -------------------------------------------------
+    def play(self, s, w, steps, sendto=None):
+        """Runs steps against the window: ("select", control, index),
+        ("click", control), ("type", control, text), ("shows", {control:
+        value}) waits until each control shows its value (a text, an int
+        for its check or selection, a bool for enabled, or a tuple of
+        these), ("ini", section, {key: value}), ("file", path, exists)
+        with "SENDTO/" or "BASE/" in front, ("answer", text) for the
+        "Achtung:" box."""
+        def holds(row, want):
+            for v in want if isinstance(want, tuple) else (want,):
+                got = row.enabled if isinstance(v, bool) else row.checked if isinstance(v, int) else row.text
+                if got != v:
+                    return False
+            return True
+        for step in steps:
+            kind, args = step[0], step[1:]
+            with self.subTest(step=step):
+                if kind == "select":
+                    w.select(*args)
+                elif kind == "click":
+                    w.click(*args)
+                elif kind == "type":
+                    w.type_into(*args)
+                elif kind == "shows":
+                    w.wait_for(lambda c: all(holds(c[n - 1], v) for n, v in args[0].items()), repr(args[0]))
+                elif kind == "ini":
+                    self.assertEqual({k: self.ini()[args[0]].get(k) for k in args[1]}, args[1])
+                elif kind == "file":
+                    path = args[0].replace("SENDTO", sendto or "").replace("BASE", self.base)
+                    self.assertEqual(os.path.exists(path), args[1], path)
+                elif kind == "answer":
+                    self.assertEqual(self.driver.answer("Achtung:"), args[0])
+
     def test_switch_saves_shown_configuration_and_cancel_does_not(self):
         s = self.session("switch")
         qptest.write_ini(self.ini_path, {"Set3": {"ServerName": "host3.example", "DelOld": "4", "UseTLS": "1"}})
         w = self.open_window(s)
-        w.type_into(SERVER, "FTP://Host.Example")
-        w.select(SELECTOR, 2)
-        c = w.wait_for(lambda c: c[NAME - 1].text == "Upload 3", "configuration 3 shown")
-        self.assertEqual(c[SERVER - 1].text, "host3.example")
-        self.assertEqual(c[KEEP - 1].checked, 4)
-        self.assertEqual(c[TLS - 1].checked, 1)
-        self.assertTrue(c[DELCLICK - 1].enabled)
-        set1 = self.ini()["Set1"]
-        self.assertEqual(set(set1), SAVED_KEYS | {"ConfigName"})
-        self.assertEqual(set1["ServerName"], "host.example")
-
-        # Name and password of configuration 3, stored when it is left.
-        w.type_into(NAME, "My:Files?")
-        w.type_into(PASSWORD, "abcdefghij" * 4)
-        w.select(SELECTOR, 0)
-        w.wait_for(lambda c: c[NAME - 1].text == "Upload 1", "configuration 1 shown")
-        set3 = self.ini()["Set3"]
-        self.assertEqual(set3["ConfigName"], "My_Files_")
-        self.assertEqual(len(set3["Password"]), 7)
-        w.select(SELECTOR, 2)
-        c = w.wait_for(lambda c: c[NAME - 1].text == "My_Files_", "configuration 3 shown again")
-        self.assertEqual(c[PASSWORD - 1].text, "toolong")
-
+        self.play(s, w, [
+            ("type", SERVER, "FTP://Host.Example"), ("select", SELECTOR, 2),
+            ("shows", {NAME: "Upload 3", SERVER: "host3.example", KEEP: 4, TLS: 1, DELCLICK: True}),
+            ("ini", "Set1", {"ServerName": "host.example"}),
+            # Name and password of configuration 3, stored when it is left.
+            ("type", NAME, "My:Files?"), ("type", PASSWORD, "abcdefghij" * 4), ("select", SELECTOR, 0),
+            ("shows", {NAME: "Upload 1"}), ("ini", "Set3", {"ConfigName": "My_Files_"}), ("select", SELECTOR, 2),
+            ("shows", {NAME: "My_Files_", PASSWORD: "toolong"})])
+        self.assertEqual(set(self.ini()["Set1"]), SAVED_KEYS | {"ConfigName"})
+        self.assertEqual(len(self.ini()["Set3"]["Password"]), 7)
         # "Abbrechen" leaves without storing the shown configuration.
         before = open(self.ini_path, "rb").read()
         w.type_into(SERVER, "changed.example")
@@ -399,40 +421,24 @@ class ConfigWindow(unittest.TestCase):
     def test_couplings_and_close_box(self):
         s = self.session("couplings")
         w = self.open_window(s)
-        # Keep list: deleting old files enables the right-click box.
-        w.select(KEEP, 4)
-        w.wait_for(lambda c: c[DELCLICK - 1].enabled, "right-click box enabled")
-        w.click(DELCLICK)
-        w.wait_for(lambda c: c[DELCLICK - 1].checked == 1, "right-click box checked")
-        # Folder selection: keep list back to nothing, list and web directory
-        # disabled; the right-click box follows the list and keeps its check.
-        w.click(DIRSEL)
-        c = w.wait_for(lambda c: not c[KEEP - 1].enabled, "keep list disabled")
-        self.assertEqual(c[KEEP - 1].checked, 0)
-        self.assertFalse(c[WWWDIR - 1].enabled)
-        c = w.wait_for(lambda c: not c[DELCLICK - 1].enabled, "right-click box disabled")
-        self.assertEqual(c[DELCLICK - 1].checked, 1)
-        w.click(DIRSEL)
-        c = w.wait_for(lambda c: c[KEEP - 1].enabled and c[WWWDIR - 1].enabled, "keep list enabled again")
-        self.assertEqual(c[KEEP - 1].checked, 0)
-        self.assertFalse(c[DELCLICK - 1].enabled)
-        w.select(KEEP, 4)
-        w.wait_for(lambda c: c[DELCLICK - 1].enabled, "right-click box enabled again")
-        w.select(KEEP, 0)
-        c = w.wait_for(lambda c: not c[DELCLICK - 1].enabled, "right-click box disabled again")
-        self.assertEqual(c[DELCLICK - 1].checked, 1)
-        w.click(PASSIVE)
-        w.wait_for(lambda c: c[PASSIVE - 1].checked == 1, "passive mode checked")
-
+        self.play(s, w, [
+            # Keep list: deleting old files enables the right-click box.
+            ("select", KEEP, 4), ("shows", {DELCLICK: True}), ("click", DELCLICK), ("shows", {DELCLICK: 1}),
+            # Folder selection: keep list back to nothing, list and web
+            # directory disabled; the right-click box follows the list and
+            # keeps its check.
+            ("click", DIRSEL), ("shows", {KEEP: (False, 0), WWWDIR: False, DELCLICK: (False, 1)}),
+            ("click", DIRSEL), ("shows", {KEEP: (True, 0), WWWDIR: True, DELCLICK: False}),
+            ("select", KEEP, 4), ("shows", {DELCLICK: True}),
+            ("select", KEEP, 0), ("shows", {DELCLICK: (False, 1)}),
+            ("click", PASSIVE), ("shows", {PASSIVE: 1})])
         # The close box saves like the save button. Without a window manager
         # the frame is not drawn, so the close box's command is sent instead.
         self.driver.ask("post", w.hwnd, WM_SYSCOMMAND, SC_CLOSE, 0)
         self.assert_exits(s)
-        set1 = self.ini()["Set1"]
-        self.assertEqual({k: set1[k] for k in ("DelOld", "DelClick", "DirSel", "PassiveMode", "ConfigName")},
-                         {"DelOld": "0", "DelClick": "1", "DirSel": "0", "PassiveMode": "1",
-                          "ConfigName": "Upload 1"})
-        self.assertEqual(set(set1), SAVED_KEYS | {"ConfigName"})
+        self.play(s, w, [("ini", "Set1", {"DelOld": "0", "DelClick": "1", "DirSel": "0", "PassiveMode": "1",
+                                          "ConfigName": "Upload 1"})])
+        self.assertEqual(set(self.ini()["Set1"]), SAVED_KEYS | {"ConfigName"})
 
     def test_activation_and_rename_move_shortcuts(self):
         s = self.session("shortcuts")
@@ -440,48 +446,30 @@ class ConfigWindow(unittest.TestCase):
         self.assertEqual(code, 0)
         sendto = os.path.join(s.prefix, "drive_c", "users", os.environ.get("USER", "root"), "AppData",
                               "Roaming", "Microsoft", "Windows", "SendTo")
-        self.assertTrue(os.path.exists(os.path.join(self.base, "FTP - Upload 2.lnk")))
         w = self.open_window(s)
-
-        # Activation and rename in one save: moved under the old name, then renamed there.
-        w.select(SELECTOR, 1)
-        w.wait_for(lambda c: c[NAME - 1].text == "Upload 2", "configuration 2 shown")
-        w.click(ACTIVE)
-        w.wait_for(lambda c: c[ACTIVE - 1].checked == 1, "aktiviert checked")
-        w.type_into(NAME, "Bilder")
-        w.select(SELECTOR, 2)
-        w.wait_for(lambda c: c[NAME - 1].text == "Upload 3", "configuration 3 shown")
-        self.assertTrue(os.path.exists(os.path.join(sendto, "FTP - Bilder.lnk")))
-        self.assertFalse(os.path.exists(os.path.join(self.base, "FTP - Upload 2.lnk")))
-        self.assertEqual({k: self.ini()["Set2"][k] for k in ("Active", "ConfigName")},
-                         {"Active": "1", "ConfigName": "Bilder"})
-
-        # The same name for configuration 3: the warning, the old name kept,
-        # the rest saved (its activation moves it under the old name).
-        w.click(ACTIVE)
-        w.wait_for(lambda c: c[ACTIVE - 1].checked == 1, "aktiviert checked")
-        w.type_into(NAME, "Bilder")
-        w.type_into(PORT, "2121")
-        w.select(SELECTOR, 0)
-        text = self.driver.answer("Achtung:")
-        self.assertEqual(text, "Die Bezeichnung Bilder existiert schon!\r\n\r\n"
-                               "Die restlichen Daten werden aktualisiert und die alte Bezeichnung beibehalten.")
-        w.wait_for(lambda c: c[NAME - 1].text == "Upload 1", "configuration 1 shown")
-        set3 = self.ini()["Set3"]
-        self.assertEqual((set3["ConfigName"], set3["Active"], set3["ServerPort"]), ("Upload 3", "1", "2121"))
-        self.assertTrue(os.path.exists(os.path.join(sendto, "FTP - Upload 3.lnk")))
-        self.assertTrue(os.path.exists(os.path.join(sendto, "FTP - Bilder.lnk")))
-
-        # Deactivating configuration 2 parks its shortcut in the base folder.
-        w.select(SELECTOR, 1)
-        w.wait_for(lambda c: c[NAME - 1].text == "Bilder", "configuration 2 shown")
-        w.click(ACTIVE)
-        w.wait_for(lambda c: c[ACTIVE - 1].checked == 0, "aktiviert unchecked")
+        self.play(s, w, [
+            ("file", "BASE/FTP - Upload 2.lnk", True),
+            # Activation and rename in one save: moved under the old name,
+            # then renamed there.
+            ("select", SELECTOR, 1), ("shows", {NAME: "Upload 2"}), ("click", ACTIVE), ("shows", {ACTIVE: 1}),
+            ("type", NAME, "Bilder"), ("select", SELECTOR, 2), ("shows", {NAME: "Upload 3"}),
+            ("file", "SENDTO/FTP - Bilder.lnk", True), ("file", "BASE/FTP - Upload 2.lnk", False),
+            ("ini", "Set2", {"Active": "1", "ConfigName": "Bilder"}),
+            # The same name for configuration 3: the warning, the old name
+            # kept, the rest saved (its activation moves it under the old name).
+            ("click", ACTIVE), ("shows", {ACTIVE: 1}), ("type", NAME, "Bilder"), ("type", PORT, "2121"),
+            ("select", SELECTOR, 0),
+            ("answer", "Die Bezeichnung Bilder existiert schon!\r\n\r\n"
+                       "Die restlichen Daten werden aktualisiert und die alte Bezeichnung beibehalten."),
+            ("shows", {NAME: "Upload 1"}), ("ini", "Set3", {"ConfigName": "Upload 3", "Active": "1", "ServerPort": "2121"}),
+            ("file", "SENDTO/FTP - Upload 3.lnk", True), ("file", "SENDTO/FTP - Bilder.lnk", True),
+            # Deactivating configuration 2 parks its shortcut in the base folder.
+            ("select", SELECTOR, 1), ("shows", {NAME: "Bilder"}), ("click", ACTIVE), ("shows", {ACTIVE: 0})],
+            sendto)
         w.press(SAVE, self.exited, "program end")
         self.assert_exits(s)
-        self.assertTrue(os.path.exists(os.path.join(self.base, "FTP - Bilder.lnk")))
-        self.assertFalse(os.path.exists(os.path.join(sendto, "FTP - Bilder.lnk")))
-        self.assertEqual(self.ini()["Set2"]["Active"], "0")
+        self.play(s, w, [("file", "BASE/FTP - Bilder.lnk", True), ("file", "SENDTO/FTP - Bilder.lnk", False),
+                         ("ini", "Set2", {"Active": "0"})], sendto)
 
     def test_passwords_saved_and_used_for_login(self):
         # Typed, saved, shown again, saved again, and taken by the server:
@@ -491,7 +479,7 @@ class ConfigWindow(unittest.TestCase):
         prog = os.path.join(s.dir, "prog")
         os.makedirs(prog)
         shutil.copy(qptest.exe("Quillpost.exe"), prog)
-        shutil.copy(os.path.join(qptest.BUILD, "tests", "app_upload", "standin", "getsize.exe"), prog)
+        shutil.copy(uploads.STANDIN, prog)
         root = os.path.join(s.dir, "srv")
         os.makedirs(root)
         # The password and its line in the file: quoted only where blanks

@@ -7,17 +7,15 @@ of more than 200 files, and the single configuration window.
 """
 import os
 import re
-import shutil
 import sys
 import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import qptest  # noqa: E402
+from uploads import NO_CONNECTION, Run  # noqa: E402
 
-STANDIN = os.path.join(qptest.BUILD, "tests", "app_upload", "standin", "getsize.exe")
 CONFIG_TITLE = "Quillpost 1.2"
-NO_CONNECTION = "Es konnte keine Verbindung zum Server aufgebaut werden!"
 
 
 def trace_calls(session, functions):
@@ -61,38 +59,15 @@ def profile_reads(path):
     return reads
 
 
-def scrambled(session, password):
-    code, out = session.run(qptest.exe("app_upload_scramble.exe"), [password], timeout=30)
-    assert code == 0, code
-    return out.decode("cp1252")
-
-
-class Program:
+class Program(Run):
     """Quillpost.exe with the stand-in getsize.exe in a program folder of
     its own, and a base folder to start it in."""
 
-    def __init__(self, session):
-        self.s = session
-        self.prog = os.path.join(session.dir, "prog")
-        self.base = os.path.join(session.dir, "base")
-        self.local = os.path.join(session.dir, "local")
-        for d in (self.prog, self.base, self.local):
-            os.makedirs(d)
-        self.exe = os.path.join(self.prog, "Quillpost.exe")
-        shutil.copy(qptest.exe("Quillpost.exe"), self.exe)
-        shutil.copy(STANDIN, self.prog)
-        self.ini = os.path.join(self.base, "Quillpost.ini")
-
     def section_for(self, ftpd, directory, password="pass"):
-        return {"ServerName": "127.0.0.1", "ServerPort": str(ftpd.port), "Username": "user",
-                "Password": scrambled(self.s, password), "ServerDirectory": directory,
-                "ServerWWWName": "www.example.com", "PassiveMode": "1", "UseClipboardFunction": "0"}
+        return super().section_for(ftpd, password, ServerDirectory=directory, UseClipboardFunction=0)
 
     def file(self, name, data=b"quillpost"):
-        path = os.path.join(self.local, name)
-        with open(path, "wb") as f:
-            f.write(data)
-        return path
+        return super().file(name, data)
 
     def start(self, args, traced=False, name="qp"):
         if traced:

@@ -10,19 +10,18 @@ own session, server, ports and folders.
 """
 import functools
 import os
-import shutil
 import sys
 import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import qptest  # noqa: E402
+from uploads import Run, read  # noqa: E402
 
 # Every winctl call looks the driver up in the build tree; once is enough.
 qptest.exe = functools.lru_cache(maxsize=None)(qptest.exe)
 
 TITLE = "Quillpost 1.2 - Ordnerauswahl"
-WWW = "www.example.com"
 LIMIT = 30  # seconds any single step may take before the test fails
 SHOT = os.path.join(qptest.BUILD, "tests", "app_dirsel", "folder_window.png")
 
@@ -31,35 +30,19 @@ CB_SETCURSEL = 0x14E
 BM_GETCHECK = 0xF0
 
 
-class Dirsel:
+class Dirsel(Run):
     """Quillpost.exe in a program folder, a base folder with Quillpost.ini
     (configuration 1, folder selection on) and a local file to upload."""
 
     def __init__(self, session, ftpd, server_dir="", dirs=None):
-        self.s, self.ftpd = session, ftpd
-        self.prog = os.path.join(session.dir, "prog")
-        self.base = os.path.join(session.dir, "base")
-        os.makedirs(self.prog)
-        os.makedirs(self.base)
-        shutil.copy(qptest.exe("Quillpost.exe"), self.prog)
-        self.ini = os.path.join(self.base, "Quillpost.ini")
-        code, pw = session.run(qptest.exe("app_upload_scramble.exe"), ["pass"], timeout=LIMIT)
-        assert code == 0, code
-        section = {"ServerName": "127.0.0.1", "ServerPort": str(ftpd.port), "Username": "user",
-                   "Password": pw.decode("cp1252"), "ServerDirectory": server_dir, "ServerWWWName": WWW,
-                   "ServerWWWDirectory": "/web/", "PassiveMode": "1", "UseClipboardFunction": "1",
-                   "Ask": "0", "DirSel": "1", "DelOld": "0", "DelClick": "0"}
-        for i, d in enumerate(dirs or [], 1):
-            section["Dirs%d" % i] = d
-        qptest.write_ini(self.ini, {"Set1": section})
-        self.file = os.path.join(session.dir, "Mein Bild.txt")
-        with open(self.file, "wb") as f:
-            f.write(b"picture data")
+        super().__init__(session, getsize=None)
+        keys = {"Dirs%d" % i: d for i, d in enumerate(dirs or [], 1)}
+        self.configure(ftpd, ServerDirectory=server_dir, ServerWWWDirectory="/web/", DirSel=1, **keys)
+        self.picture = self.file("Mein Bild.txt", b"picture data")
 
     # -- start and controls ------------------------------------------------
     def start(self):
-        self.proc = self.s.start(os.path.join(self.prog, "Quillpost.exe"), ["1", self.s.winpath(self.file)],
-                                 cwd=self.base)
+        self.proc = super().start([self.picture])
         self.main = self.s.wait_window(TITLE, LIMIT)
         qptest.wait_until(lambda: self.s.info(self.main).get("visible") == "1", LIMIT, "window shown")
         self.kids = self.s.children(self.main)
@@ -92,8 +75,9 @@ class Dirsel:
     def checked(self):
         return int(self.s.winctl("send", self.switch, BM_GETCHECK, 0, 0)) == 1
 
-    def wait_list(self, items, selected=None):
-        """Waits until the folder list holds `items` (and selects `selected`)."""
+    def wait_list(self, items, selected=None, label=None):
+        """Waits until the folder list holds `items` (and selects `selected`);
+        then the path above it must read `label`."""
         def ok():
             if self.items() != items:
                 return False
@@ -103,9 +87,8 @@ class Dirsel:
         except qptest.TimeoutError_:
             raise AssertionError("list %r, selection %d; wanted %r, %r" %
                                  (self.items(), self.selection(), items, selected))
-
-    def section(self):
-        return qptest.read_ini(self.ini).get("Set1", {})
+        if label is not None:
+            assert self.path_label() == label, (self.path_label(), label)
 
     def dirs(self):
         sec = self.section()
@@ -146,16 +129,18 @@ class Dirsel:
     def click(self, button):
         self.s.winctl("click", button)
 
+    def new_folder(self, name):
+        """ "Neuer Ordner": the input box, filled in and confirmed."""
+        self.click(self.new)
+        box = self.s.wait_window("Neuer Ordner", LIMIT)
+        self.s.winctl("settext", int(self.s.winctl("child", box, 101)), name)
+        self.s.press(box, 1)
+
     def choose_history(self, index):
         self.s.winctl("send", self.box, CB_SETCURSEL, index, 0)
 
     def wait_end(self):
         return self.s.wait_exit(self.proc, LIMIT)
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
 
 
 def make_tree(root, folders):
@@ -184,8 +169,7 @@ class Browse(unittest.TestCase):
                 ini_before = read(w.ini)
                 w.start()
                 # The login folder: folders only, sorted, no "..".
-                w.wait_list(["alpha", "pub", "zeta"], "alpha")
-                self.assertEqual(w.path_label(), "ftp://127.0.0.1/")
+                w.wait_list(["alpha", "pub", "zeta"], "alpha", label="ftp://127.0.0.1/")
                 self.assertEqual(w.focus(), w.list)
                 # Backspace at the login folder does nothing.
                 w.key("BackSpace")
@@ -195,18 +179,14 @@ class Browse(unittest.TestCase):
                 # Double click enters a folder; ".." is offered and the first
                 # folder below it is selected.
                 w.double_click_item(1)
-                w.wait_list(["..", "docs", "files"], "docs")
-                self.assertEqual(w.path_label(), "ftp://127.0.0.1/pub/")
+                w.wait_list(["..", "docs", "files"], "docs", label="ftp://127.0.0.1/pub/")
                 w.double_click_item(2)
-                w.wait_list(["..", "deep"], "deep")
-                self.assertEqual(w.path_label(), "ftp://127.0.0.1/pub/files/")
+                w.wait_list(["..", "deep"], "deep", label="ftp://127.0.0.1/pub/files/")
                 # Backspace goes up one level and selects the folder just left.
                 w.key("BackSpace")
-                w.wait_list(["..", "docs", "files"], "files")
-                self.assertEqual(w.path_label(), "ftp://127.0.0.1/pub/")
+                w.wait_list(["..", "docs", "files"], "files", label="ftp://127.0.0.1/pub/")
                 w.key("BackSpace")
-                w.wait_list(["alpha", "pub", "zeta"], "pub")
-                self.assertEqual(w.path_label(), "ftp://127.0.0.1/")
+                w.wait_list(["alpha", "pub", "zeta"], "pub", label="ftp://127.0.0.1/")
                 # A slow second click is no double click.
                 w.click_item(2)
                 time.sleep(0.6)
@@ -230,8 +210,7 @@ class Browse(unittest.TestCase):
             with qptest.PyFtpd(root) as ftpd:
                 w = Dirsel(s, ftpd, server_dir="/pub/", dirs=["a", "b", "c"])
                 w.start()
-                w.wait_list(["..", "docs", "files"], "docs")
-                self.assertEqual(w.path_label(), "ftp://127.0.0.1/pub/")
+                w.wait_list(["..", "docs", "files"], "docs", label="ftp://127.0.0.1/pub/")
                 # Enter with the focus in the list uploads into pub; it does
                 # not enter the selected folder docs.
                 w.key("Return")
@@ -254,18 +233,12 @@ class Folders(unittest.TestCase):
                 # New folder: the input box, then MKD; the list gains it,
                 # selected, without a new listing.
                 lists = ftpd.commands().count("LIST")
-                w.click(w.new)
-                box = s.wait_window("Neuer Ordner", LIMIT)
-                s.winctl("settext", int(s.winctl("child", box, 101)), "neu Ordner")
-                s.press(box, 1)
+                w.new_folder("neu Ordner")
                 w.wait_list(["a", "b", "c", "d", "e", "full", "neu Ordner"], "neu Ordner")
                 self.assertTrue(os.path.isdir(os.path.join(root, "neu Ordner")))
                 self.assertEqual(ftpd.commands().count("LIST"), lists)
                 # An existing name cannot be made.
-                w.click(w.new)
-                box = s.wait_window("Neuer Ordner", LIMIT)
-                s.winctl("settext", int(s.winctl("child", box, 101)), "b")
-                s.press(box, 1)
+                w.new_folder("b")
                 self.assertEqual(s.answer("Fehler:", qptest.IDOK, LIMIT),
                                  "Der Ordner b konnte nicht angelegt werden!")
                 # Deleting asks first; No keeps the folder.
@@ -403,13 +376,11 @@ class Utf8Folders(unittest.TestCase):
                 qptest.wait_until(lambda: sorted(w.items()) == shown, LIMIT, "the login folder listed")
                 top = w.items()
                 w.double_click_item(top.index("Ärger"))
-                w.wait_list(["..", "innen"], "innen")
-                self.assertEqual(w.path_label(), "ftp://127.0.0.1/Ärger/")
+                w.wait_list(["..", "innen"], "innen", label="ftp://127.0.0.1/Ärger/")
                 w.key("BackSpace")
                 w.wait_list(top, "Ärger")
                 w.double_click_item(top.index("?mega"))
-                w.wait_list(["..", "?elta", "tief"], "?elta")
-                self.assertEqual(w.path_label(), "ftp://127.0.0.1/?mega/")
+                w.wait_list(["..", "?elta", "tief"], "?elta", label="ftp://127.0.0.1/?mega/")
                 # Up and in again: the way back names the folder as the server does.
                 w.key("BackSpace")
                 w.wait_list(top, "?mega")
@@ -424,9 +395,7 @@ class Utf8Folders(unittest.TestCase):
                 self.assertEqual(read(os.path.join(root, "Ωmega", "Mein_Bild.txt")), b"picture data")
                 self.assertEqual(sorted(os.listdir(os.path.join(root, "Ωmega"))), ["Mein_Bild.txt", "tief"])
                 self.assertEqual(s.clipboard(), b"http://www.example.com/%CE%A9mega/Mein_Bild.txt")
-                with open(ftpd.log, "rb") as f:
-                    cmds = [l.split(b"<- ", 1)[1].strip().decode("utf-8", "replace")
-                            for l in f.read().splitlines() if b"<- " in l]
+                cmds = ftpd.commands("utf-8")
                 self.assertIn("CWD Ärger", cmds)
                 self.assertEqual(cmds.count("CWD Ωmega"), 2)
                 self.assertIn("RMD Δelta", cmds)

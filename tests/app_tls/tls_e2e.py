@@ -13,9 +13,7 @@ session on the data connections by itself (same credentials, same name).
 
     tls_e2e.py [Ftps.test_name]
 """
-import contextlib
 import os
-import shutil
 import signal
 import subprocess
 import sys
@@ -23,12 +21,10 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
-sys.path.insert(0, os.path.join(HERE, "..", "app_upload"))
 sys.path.insert(0, os.path.join(HERE, "..", "app_dirsel"))
 import qptest  # noqa: E402
 import tlscerts  # noqa: E402
-import upload_e2e  # noqa: E402
-from upload_e2e import Upload, payload, read, scrambled  # noqa: E402
+from uploads import STANDIN, Run, payload, read, scrambled  # noqa: E402
 import dirsel_e2e  # noqa: E402
 
 SERVER = "localhost"
@@ -73,63 +69,40 @@ class Capture:
             return f.read()
 
 
-class Ftps(unittest.TestCase):
+class Ftps(qptest.SharedSession):
     """One Wine session and one trusted test CA for all cases."""
 
     @classmethod
     def setUpClass(cls):
         # Class clean-ups run even when this set-up fails half-way, so the CA
         # never stays in the machine's store.
-        cls.shared = qptest.Session("tls")
-        cls.shared.__enter__()
-        cls.addClassCleanup(cls.shared.__exit__, None, None, None)
+        super().setUpClass()
         cls.ca = tlscerts.TestCA(os.path.join(cls.shared.dir, "ca"))
         cls.addClassCleanup(cls.ca.remove)
         cls.ca.__enter__()
         cls.good = cls.ca.server(SERVER)
-
-    @contextlib.contextmanager
-    def session(self, name=None):
-        """The shared session with a folder of this case's own; the case's
-        programs are ended after it."""
-        folder = os.path.join(self.shared.dir, name or self._testMethodName)
-        os.makedirs(folder)
-        first = len(self.shared.procs)
-        try:
-            yield upload_e2e._TestView(self.shared, folder)
-        finally:
-            for p in self.shared.procs[first:]:
-                if p.poll() is None:
-                    p.kill()
-                    p.wait(5)
 
     def vsftpd(self, s, cert_key=None, *more, tls=True):
         cert, key = cert_key or self.good
         return qptest.Vsftpd(os.path.join(s.dir, "vs"), extra=tls_lines(cert, key, *more) if tls else ["xferlog_enable=YES"])
 
     def upload(self, s, vs, **keys):
-        u = Upload(s)
+        u = Run(s, getsize=qptest.exe("getsize.exe") if keys.pop("getsize", False) else STANDIN)
         section = dict(ServerName=SERVER, Username="anonymous", ServerDirectory="/upload/", UseTLS=1)
         section.update(keys)
         u.configure(vs.port, password=PASSWORD, **section)
         return u
-
-    def log(self, vs):
-        with open(os.path.join(vs.workdir, "vsftpd.log"), "rb") as f:
-            return f.read().decode("latin-1")
 
     # -- uploads -------------------------------------------------------------
     def test_passive_three_files_nothing_in_the_clear(self):
         with self.session() as s:
             # Slow enough for the upload window to show the big file's growth.
             with self.vsftpd(s, None, "anon_max_rate=1500000") as vs:
-                u = self.upload(s, vs, PassiveMode=1)
-                shutil.copy(os.path.join(qptest.BUILD, "getsize.exe"), u.prog)
+                u = self.upload(s, vs, PassiveMode=1, getsize=True)
                 names = ["eins.txt", "zwei.txt", "drei gross.bin"]
                 datas = [payload("Klartext-eins-", 2000), payload("Klartext-zwei-", 150000),
                          payload("Klartext-drei-", 3 * 1024 * 1024)]
                 paths = [u.file(n, d) for n, d in zip(names, datas)]
-                upload_e2e.empty_clipboard(s)
                 bpf = "tcp port %d or tcp portrange %d-%d" % (vs.port, vs.pasv[0], vs.pasv[1])
                 with Capture(s.dir, bpf) as cap:
                     p = u.start(paths)
@@ -152,38 +125,32 @@ class Ftps(unittest.TestCase):
                 for secret in (b"USER ", b"PASS ", PASSWORD.encode(), b"STOR ", b"PROT P",
                                b"Klartext-eins-Klartext", b"Klartext-zwei-Klartext", b"Klartext-drei-Klartext"):
                     self.assertNotIn(secret, wire, secret)
-                log = self.log(vs)
-                self.assertIn('"PROT P"', log)
-                self.assertIn('"SIZE drei_gross.bin"', log)  # the upload window's own connection
+                cmds = vs.commands()
+                self.assertIn("PROT P", cmds)
+                self.assertIn("SIZE drei_gross.bin", cmds)  # the upload window's own connection
 
     def test_active_three_files(self):
         with self.session() as s, self.vsftpd(s) as vs:
             u = self.upload(s, vs, PassiveMode=0, ServerWWWDirectory="pub")
             names = ["a.txt", "b.txt", "c.txt"]
             datas = [payload(n, 70000 + i) for i, n in enumerate(names)]
-            upload_e2e.empty_clipboard(s)
             u.run([u.file(n, d) for n, d in zip(names, datas)])
             self.assertEqual([read(os.path.join(vs.upload, n)) for n in names], datas)
             self.assertEqual(s.clipboard(), b"http://www.example.com/pub/a.txt\r\n"
                                             b"http://www.example.com/pub/b.txt\r\n"
                                             b"http://www.example.com/pub/c.txt")
-            log = self.log(vs)
-            self.assertEqual(log.count('FTP command: Client "127.0.0.1", "PORT '), 3)
-            self.assertNotIn('"PASV"', log)
+            cmds = vs.commands()
+            self.assertEqual(len([c for c in cmds if c.startswith("PORT ")]), 3)
+            self.assertNotIn("PASV", cmds)
 
     def test_history_deletes_the_old_upload(self):
         with self.session() as s, self.vsftpd(s) as vs:
-            old = os.path.join(vs.upload, "alt.txt")
-            with open(old, "wb") as f:
-                f.write(b"old upload")
-            import pwd
-            ftp = pwd.getpwnam("ftp")
-            os.chown(old, ftp.pw_uid, ftp.pw_gid)
+            vs.put("upload/alt.txt", b"old upload")
             u = self.upload(s, vs, DelOld=1, History1="alt.txt")
             u.run([u.file("neu.txt", b"new upload")])
             self.assertEqual(sorted(os.listdir(vs.upload)), ["neu.txt"])
             self.assertEqual(u.history(), ["neu.txt"] + [""] * 19)
-            self.assertIn('"DELE alt.txt"', self.log(vs))
+            self.assertIn("DELE alt.txt", vs.commands())
 
     def test_folder_window_browses_makes_and_removes_a_folder(self):
         with self.session() as s, self.vsftpd(s) as vs:
@@ -194,16 +161,11 @@ class Ftps(unittest.TestCase):
             sections["Set1"].update(ServerName=SERVER, Username="anonymous", UseTLS="1",
                                     Password=scrambled(s, PASSWORD))
             qptest.write_ini(w.ini, sections)
-            upload_e2e.empty_clipboard(s)
             w.start()
             w.wait_list(["upload"], "upload")
             w.double_click_item(0)
-            w.wait_list(["..", "sub1", "sub2"], "sub1")
-            self.assertEqual(w.path_label(), "ftp://localhost/upload/")
-            w.click(w.new)
-            box = s.wait_window("Neuer Ordner", LIMIT)
-            s.winctl("settext", int(s.winctl("child", box, 101)), "neu")
-            s.press(box, 1)
+            w.wait_list(["..", "sub1", "sub2"], "sub1", label="ftp://localhost/upload/")
+            w.new_folder("neu")
             w.wait_list(["..", "neu", "sub1", "sub2"], "neu")
             self.assertTrue(os.path.isdir(os.path.join(vs.upload, "neu")))
             w.click_item(1)
@@ -216,9 +178,8 @@ class Ftps(unittest.TestCase):
             self.assertEqual(w.wait_end(), 0)
             self.assertEqual(read(os.path.join(vs.upload, "Mein_Bild.txt")), b"picture data")
             self.assertEqual(s.clipboard(), b"http://www.example.com/upload/Mein_Bild.txt")
-            log = self.log(vs)
-            for command in ('"LIST"', '"MKD neu"', '"RMD neu"'):
-                self.assertIn(command, log)
+            for command in ("LIST", "MKD neu", "RMD neu"):
+                self.assertIn(command, vs.commands())
 
     # -- refusals: a box with the reason, nothing sent ------------------------
     def test_refusals(self):
@@ -239,16 +200,16 @@ class Ftps(unittest.TestCase):
         for what, cert_key, tls, text in cases:
             with self.subTest(what), self.session(what.replace(" ", "-")) as s, self.vsftpd(s, cert_key, tls=tls) as vs:
                 u = self.upload(s, vs)
-                upload_e2e.empty_clipboard(s)
+                s.clear_clipboard()
                 p = u.start([u.file("a.txt", b"must not arrive")])
                 self.assertEqual(s.answer("Fehler:", qptest.IDOK, LIMIT), text)
                 s.wait_exit(p, LIMIT)
                 self.assertEqual(os.listdir(vs.upload), [])
                 self.assertEqual(u.getsize_log(), [])
                 self.assertIsNone(s.clipboard())
-                log = self.log(vs)
-                self.assertIn('"AUTH TLS"', log)
-                self.assertNotIn('"USER', log)
+                cmds = vs.commands()
+                self.assertIn("AUTH TLS", cmds)
+                self.assertFalse([c for c in cmds if c.startswith("USER")], cmds)
 
 
 if __name__ == "__main__":

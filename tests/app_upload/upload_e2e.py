@@ -1,15 +1,13 @@
 """End-to-end upload runs: the real Quillpost.exe under Wine, started like
 the Send-To shortcut does (configuration number, file paths), against real
-FTP servers on 127.0.0.1. Each case has its own session, servers, ports and
-folders. A stand-in getsize.exe next to Quillpost.exe records the command
-line and the channel texts it receives.
+FTP servers on 127.0.0.1, as rows (tests/support/uploads.py). A stand-in
+getsize.exe next to Quillpost.exe records the command line and the channel
+texts it receives. Basic's rows have a session each; the other classes run
+their rows one after another in a session of their own.
 
-    upload_e2e.py Class.test_name    (one case; ctest runs them in parallel)
+    upload_e2e.py Class[.test_name]    (ctest runs them in parallel)
 """
-import contextlib
 import os
-import re
-import shutil
 import subprocess
 import sys
 import time
@@ -17,656 +15,275 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import qptest  # noqa: E402
+from uploads import (FAILED, NO_CONNECTION, RUN_LIMIT, Case, Run, Upload, commands_of, payload,  # noqa: E402
+                     read, rows)
 
-STANDIN = os.path.join(qptest.BUILD, "tests", "app_upload", "standin", "getsize.exe")
-WWW = "www.example.com"
-RUN_LIMIT = 60  # seconds a run may take before the test fails
-
-
-class Upload:
-    """One configuration in a base folder, Quillpost.exe with the stand-in
-    getsize.exe in a program folder, and local files to send."""
-
-    def __init__(self, session, name="run"):
-        self.s = session
-        self.dir = os.path.join(session.dir, name)
-        self.prog = os.path.join(self.dir, "prog")
-        self.base = os.path.join(self.dir, "base")
-        self.local = os.path.join(self.dir, "local")
-        for d in (self.prog, self.base, self.local):
-            os.makedirs(d)
-        shutil.copy(qptest.exe("Quillpost.exe"), self.prog)
-        shutil.copy(STANDIN, self.prog)
-        self.ini = os.path.join(self.base, "Quillpost.ini")
-
-    def configure(self, ftpd, password="pass", **keys):
-        """Section Set1 for the server `ftpd` (a fixture, or a port number)."""
-        port = ftpd if isinstance(ftpd, int) else ftpd.port
-        section = {"ServerName": "127.0.0.1", "ServerPort": str(port), "Username": "user",
-                   "Password": scrambled(self.s, password), "ServerDirectory": "",
-                   "ServerWWWName": WWW, "ServerWWWDirectory": "/files/", "PassiveMode": "1",
-                   "UseClipboardFunction": "1", "Ask": "0", "DirSel": "0", "DelOld": "0",
-                   "DelClick": "0"}
-        section.update({k: str(v) for k, v in keys.items()})
-        qptest.write_ini(self.ini, {"Set1": section})
-
-    def file(self, name, data):
-        path = os.path.join(self.local, name)
-        with open(path, "wb") as f:
-            f.write(data)
-        return path
-
-    def start(self, paths, config="1"):
-        args = [config] + [qptest.Session.winpath(p) for p in paths]
-        return self.s.start(os.path.join(self.prog, "Quillpost.exe"), args, cwd=self.base)
-
-    def run(self, paths, limit=RUN_LIMIT):
-        self.s.wait_exit(self.start(paths), limit)
-
-    def finished_log(self, timeout=20):
-        """The stand-in's log once it has seen the run end."""
-        qptest.wait_until(lambda: "end" in self.getsize_log(), timeout, "the stand-in's end")
-        return self.getsize_log()
-
-    def section(self):
-        return qptest.read_ini(self.ini).get("Set1", {})
-
-    def history(self):
-        sec = self.section()
-        return [sec.get("History%d" % i, "") for i in range(1, 21)]
-
-    def getsize_log(self):
-        path = os.path.join(self.prog, "getsize.log")
-        if not os.path.exists(path):
-            return []
-        with open(path, "rb") as f:
-            return f.read().decode("cp1252").splitlines()
+WWW = b"http://www.example.com/"
+YES, NO, OK = qptest.IDYES, qptest.IDNO, qptest.IDOK
+OVERWRITE = "Soll die Datei %s überschrieben werden?"
+THREE = ["a#b.txt", "100%.txt", "plain.txt"]
+UTF8_NAMES = {"Bäume.txt": payload("baum"), "Grüße 2026.jpg": payload("gruss")}
 
 
-_scrambled = {}
+def folder_window_upload(test, ctx):
+    """Clicks "Upload" in the folder-selection window. A click that lands
+    before the window's loop waits is not seen, as for a user; it is
+    repeated until the window goes."""
+    s, title = ctx.s, "Quillpost 1.2 - Ordnerauswahl"
+    button = [c for c in s.children(s.wait_window(title)) if c[5].startswith("Upload")]
+    test.assertEqual(len(button), 1)
+
+    def clicked():
+        if ctx.proc.poll() is None and s.find_window(title):
+            s.winctl("click", button[0][0], check=False)
+            return False
+        return True
+    qptest.wait_until(clicked, RUN_LIMIT, "the upload to start", interval=2)
 
 
-def scrambled(session, password):
-    """Stored form of a password, made by the program's own scrambling."""
-    if password not in _scrambled:
-        code, out = session.run(qptest.exe("app_upload_scramble.exe"), [password], timeout=30)
-        assert code == 0, code
-        _scrambled[password] = out.decode("cp1252")
-    return _scrambled[password]
+def clipboard_held(test, ctx):
+    """Another program keeps the clipboard open for 5 s from just before the
+    addresses are due (the question holds the run): the run tries for about
+    2 s, then shows the addresses."""
+    s = ctx.s
+    box = s.wait_box("Achtung:")
+    out_path = os.path.join(s.dir, "holder.out")
+    with open(out_path, "wb") as out:
+        holder = subprocess.Popen([qptest.WINE_RUN, qptest.exe("winctl.exe"), "holdclip", "5000"], env=s.env,
+                                  stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
+    s.procs.append(holder)
+    qptest.wait_until(lambda: b"held" in read(out_path), 30, "the clipboard held")
+    answered = time.monotonic()
+    s.press(box, YES)
+    test.assertEqual(s.answer("Fehler:", OK, timeout=30),
+                     "Die Adressen konnten nicht in die Zwischenablage kopiert werden!\r\n\r\n"
+                     "http://www.example.com/files/a.txt\r\nhttp://www.example.com/files/b_c.txt")
+    test.assertGreater(time.monotonic() - answered, 1.9)
+    test.assertEqual(holder.wait(30), 0)
 
 
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
+def no_size_before_store(test, ctx):
+    cmds = commands_of(ctx.server)
+    test.assertNotIn("SIZE full.txt", cmds[:cmds.index("STOR full.txt")])
 
 
-def payload(tag, size=2000):
-    return (tag.encode() * (size // len(tag) + 1))[:size]
-
-
-class _TestView:
-    """A shared session seen by one test: its own folder, the rest shared."""
-
-    def __init__(self, session, folder):
-        self._session = session
-        self.dir = folder
-
-    def __getattr__(self, name):
-        return getattr(self._session, name)
-
-
-def empty_clipboard(s):
-    """Waits until the clipboard holds no text. Under Wine here, clipboard
-    text outlives the program that set it by a few seconds only, so text found
-    after a run that started from an empty clipboard came from that run."""
-    qptest.wait_until(lambda: s.clipboard() is None, 30, "an empty clipboard", interval=1)
-
-
-class SharedSession(unittest.TestCase):
-    """One Wine session for all cases of a class, run one after another;
-    each case gets its own folder and servers, and its programs are ended
-    after it."""
-
-    @classmethod
-    def setUpClass(cls):
-        cls.shared = qptest.class_session(cls, "up-" + cls.__name__.lower())
-
-    @contextlib.contextmanager
-    def session(self):
-        folder = os.path.join(self.shared.dir, self._testMethodName)
-        os.makedirs(folder)
-        first = len(self.shared.procs)
-        try:
-            yield _TestView(self.shared, folder)
-        finally:
-            for p in self.shared.procs[first:]:
-                if p.poll() is None:
-                    p.kill()
-                    p.wait(5)
+def utf8_login(test, ctx):
+    cmds = commands_of(ctx.server, "utf-8")
+    test.assertEqual(cmds[cmds.index("PASS ******") + 1:][:2], ["FEAT", "OPTS UTF8 ON"])
+    test.assertFalse([c for c in cmds if "\ufffd" in c], cmds)
 
 
 class Basic(unittest.TestCase):
-    def test_one_file_with_blank_pyftpd(self):
-        with qptest.Session("up-one") as s:
-            root = os.path.join(s.dir, "srv")
-            os.makedirs(os.path.join(root, "up"))
-            with qptest.PyFtpd(root) as ftpd:
-                u = Upload(s)
-                u.configure(ftpd, ServerDirectory="/up/", PassiveMode=1)
-                data = payload("bild")
-                u.run([u.file("Mein Bild.jpg", data)])
-                self.assertEqual(read(os.path.join(root, "up", "Mein_Bild.jpg")), data)
-                # "/files/" joined with "/" on both sides: the doubled slashes reduce to one.
-                self.assertEqual(s.clipboard(), b"http://www.example.com/files/Mein_Bild.jpg")
-                log = u.finished_log()
-                self.assertRegex(log[0], r"^cmd getsize\.exe Mein_Bild\.jpg 2000 pass \d+ 1 0 \d+ up$")
-                # A quick run may end before the stand-in has looked at the channel.
-                self.assertEqual([l for l in log[1:] if l != "ready"], ["end"])
-                cmds = ftpd.commands()
-                self.assertIn("PASV", cmds)
-                self.assertEqual(cmds[-1], "QUIT")
-
-    def test_three_files(self):
-        with qptest.Session("up-three") as s:
-            root = os.path.join(s.dir, "srv")
-            os.makedirs(root)
-            with qptest.PyFtpd(root) as ftpd:
-                u = Upload(s)
-                u.configure(ftpd, PassiveMode=1, ServerWWWDirectory="pub")
-                names = ["a#b.txt", "100%.txt", "plain.txt"]
-                datas = [payload(n, 150000 + i) for i, n in enumerate(names)]
-                u.run([u.file(n, d) for n, d in zip(names, datas)])
-                for n, d in zip(names, datas):
-                    self.assertEqual(read(os.path.join(root, n)), d, n)
-                self.assertEqual(s.clipboard(), b"http://www.example.com/pub/a%23b.txt\r\n"
-                                                b"http://www.example.com/pub/100%25.txt\r\n"
-                                                b"http://www.example.com/pub/plain.txt")
-                log = u.finished_log()
-                self.assertRegex(log[0], r"^cmd getsize\.exe a#b\.txt 150000 pass \d+ 1 1 \d+ \?$")
-                self.assertEqual(log[-1], "end")
-
-    def test_channel_texts(self):
-        # Each later file's text stays in the channel until the question for
-        # the next file is answered, so the stand-in cannot miss one.
-        with qptest.Session("up-channel") as s:
-            root = os.path.join(s.dir, "srv")
-            os.makedirs(os.path.join(root, "d"))
-            for n in ("two.txt", "three.txt"):
-                with open(os.path.join(root, "d", n), "wb") as f:
-                    f.write(b"server copy")
-            with qptest.PyFtpd(root) as ftpd:
-                u = Upload(s)
-                u.configure(ftpd, Ask=1, ServerDirectory="d")
-                p = u.start([u.file("one.txt", b"1" * 10), u.file("two.txt", b"2" * 20),
-                             u.file("three.txt", b"3" * 30)])
-                qptest.wait_until(lambda: "ready" in u.getsize_log(), 30, "the upload window program")
-                self.assertIn("two.txt", s.answer("Achtung:", qptest.IDYES))
-                qptest.wait_until(lambda: "text two.txt 20 1" in u.getsize_log(), 20, "the second text")
-                self.assertIn("three.txt", s.answer("Achtung:", qptest.IDYES))
-                s.wait_exit(p, RUN_LIMIT)
-                log = u.finished_log()
-                self.assertRegex(log[0], r"^cmd getsize\.exe one\.txt 10 pass \d+ 1 1 \d+ d$")
-                self.assertEqual(log[1:], ["ready", "text two.txt 20 1", "text three.txt 30 0", "end"])
-                for n, size in (("one.txt", 10), ("two.txt", 20), ("three.txt", 30)):
-                    self.assertEqual(os.path.getsize(os.path.join(root, "d", n)), size)
-
-    def test_active_mode_pyftpd(self):
-        with qptest.Session("up-active") as s:
-            root = os.path.join(s.dir, "srv")
-            os.makedirs(root)
-            with qptest.PyFtpd(root) as ftpd:
-                u = Upload(s)
-                u.configure(ftpd, PassiveMode=0)
-                data = payload("active", 90000)
-                u.run([u.file("act.bin", data)])
-                self.assertEqual(read(os.path.join(root, "act.bin")), data)
-                cmds = ftpd.commands()
-                self.assertTrue(any(c.startswith("PORT ") for c in cmds), cmds)
-                self.assertNotIn("PASV", cmds)
-
-    def test_vsftpd_passive_umlaut(self):
-        with qptest.Session("up-vs-pasv") as s, qptest.Vsftpd(os.path.join(s.dir, "vs")) as vs:
-            u = Upload(s)
-            u.configure(vs, Username="anonymous", ServerDirectory="upload", PassiveMode=1,
-                        ServerWWWDirectory="")
-            data = payload("gruss")
-            u.run([u.file("Grüße x.txt", data)])
-            self.assertEqual(read(os.path.join(vs.upload.encode(), b"Gr\xfc\xdfe_x.txt")), data)
-            self.assertEqual(s.clipboard(), b"http://www.example.com/Gr%FC%DFe_x.txt")
-
-    def test_vsftpd_active(self):
-        with qptest.Session("up-vs-port") as s, qptest.Vsftpd(os.path.join(s.dir, "vs")) as vs:
-            u = Upload(s)
-            u.configure(vs, Username="anonymous", ServerDirectory="/upload", PassiveMode=0,
-                        UseClipboardFunction=0)
-            data = payload("active", 70000)
-            u.run([u.file("act.bin", data)])
-            self.assertEqual(read(os.path.join(vs.upload, "act.bin")), data)
-            self.assertIsNone(s.clipboard())
-
-    def test_through_proxy(self):
-        with qptest.Session("up-proxy") as s:
-            root = os.path.join(s.dir, "srv")
-            os.makedirs(root)
-            with qptest.PyFtpd(root) as ftpd, qptest.ProftpdProxy(os.path.join(s.dir, "px")) as proxy:
-                u = Upload(s)
-                u.configure(ftpd, ProxyServer="127.0.0.1", ProxyPort=proxy.port, PassiveMode=1)
-                data = payload("proxy")
-                u.run([u.file("via proxy.txt", data)])
-                self.assertEqual(read(os.path.join(root, "via_proxy.txt")), data)
-                self.assertIn("STOR via_proxy.txt", ftpd.commands())
-                self.assertEqual(s.clipboard(), b"http://www.example.com/files/via_proxy.txt")
-
-    def test_folder_selection_address(self):
-        # With DirSel on, the address uses the chosen server folder.
-        with qptest.Session("up-dirsel") as s:
-            root = os.path.join(s.dir, "srv")
-            os.makedirs(os.path.join(root, "pub", "pics"))
-            with qptest.PyFtpd(root) as ftpd:
-                u = Upload(s)
-                u.configure(ftpd, DirSel=1, ServerDirectory="/pub/pics/", ServerWWWDirectory="/files/")
-                p = u.start([u.file("Foto 1.jpg", b"jpeg")])
-                win = s.wait_window("Quillpost 1.2 - Ordnerauswahl")
-                button = [c for c in s.children(win) if c[5].startswith("Upload")]
-                self.assertEqual(len(button), 1)
-                # A click that lands before the window's loop waits is not
-                # seen, as for a user; click again until the window goes.
-                def clicked():
-                    if p.poll() is None and s.find_window("Quillpost 1.2 - Ordnerauswahl"):
-                        s.winctl("click", button[0][0], check=False)
-                        return False
-                    return True
-                qptest.wait_until(clicked, RUN_LIMIT, "the upload to start", interval=2)
-                s.wait_exit(p, RUN_LIMIT)
-                self.assertEqual(read(os.path.join(root, "pub", "pics", "Foto_1.jpg")), b"jpeg")
-                self.assertEqual(s.clipboard(), b"http://www.example.com/pub/pics/Foto_1.jpg")
-                self.assertRegex(u.finished_log()[0], r" pub/pics$")
+    pass
 
 
-class Ask(SharedSession):
-    def test_yes_overwrites(self):
-        with self.session() as s:
-            root = os.path.join(s.dir, "srv")
-            os.makedirs(root)
-            with open(os.path.join(root, "a.txt"), "wb") as f:
-                f.write(b"old content")
-            with qptest.PyFtpd(root) as ftpd:
-                u = Upload(s)
-                u.configure(ftpd, Ask=1)
-                p = u.start([u.file("a.txt", b"new content")])
-                text = s.answer("Achtung:", qptest.IDYES)
-                self.assertEqual(text, "Soll die Datei a.txt überschrieben werden?")
-                s.wait_exit(p, RUN_LIMIT)
-                self.assertEqual(read(os.path.join(root, "a.txt")), b"new content")
-                self.assertEqual(s.clipboard(), b"http://www.example.com/files/a.txt")
-
-    def test_no_ends_run_and_leaves_clipboard(self):
-        with self.session() as s:
-            root = os.path.join(s.dir, "srv")
-            os.makedirs(root)
-            with open(os.path.join(root, "y.txt"), "wb") as f:
-                f.write(b"server copy")
-            with qptest.PyFtpd(root) as ftpd:
-                u = Upload(s)
-                u.configure(ftpd, Ask=1, DelOld=1, History1="old.txt")
-                paths = [u.file("x.txt", b"first"), u.file("y.txt", b"second"), u.file("z.txt", b"third")]
-                empty_clipboard(s)
-                p = u.start(paths)
-                s.answer("Achtung:", qptest.IDNO)
-                s.wait_exit(p, RUN_LIMIT)
-                self.assertEqual(read(os.path.join(root, "x.txt")), b"first")
-                self.assertEqual(read(os.path.join(root, "y.txt")), b"server copy")
-                self.assertFalse(os.path.exists(os.path.join(root, "z.txt")))
-                # Addresses go into the clipboard only after the last file.
-                self.assertIsNone(s.clipboard())
-                self.assertEqual(u.history()[:2], ["x.txt", ""])
-                cmds = ftpd.commands()
-                self.assertEqual(cmds[-1], "QUIT")
-                self.assertNotIn("STOR y.txt", cmds)
-
-    def test_size_zero_asks_nothing_and_ask_2_is_off(self):
-        with self.session() as s:
-            root = os.path.join(s.dir, "srv")
-            os.makedirs(root)
-            open(os.path.join(root, "empty.txt"), "wb").close()
-            with open(os.path.join(root, "full.txt"), "wb") as f:
-                f.write(b"server copy")
-            with qptest.PyFtpd(root) as ftpd:
-                u = Upload(s)
-                u.configure(ftpd, Ask=1)
-                u.run([u.file("empty.txt", b"now filled")])  # a question would hang the run
-                self.assertEqual(read(os.path.join(root, "empty.txt")), b"now filled")
-                self.assertIn("SIZE empty.txt", ftpd.commands())
-
-                u2 = Upload(s, "ask2")
-                u2.configure(ftpd, Ask=2)
-                u2.run([u2.file("full.txt", b"replaced")])
-                self.assertEqual(read(os.path.join(root, "full.txt")), b"replaced")
-                # No question asked: the only SIZE is the check after the STOR.
-                cmds = ftpd.commands()
-                self.assertNotIn("SIZE full.txt", cmds[:cmds.index("STOR full.txt")])
+rows(Basic, [
+    # "/files/" joined with "/" on both sides: the doubled slashes reduce to one.
+    Case("one_file_with_blank_pyftpd", holds={"up": None}, ini=dict(ServerDirectory="/up/"), runs=[Upload(
+        files={"Mein Bild.jpg": payload("bild")}, stored={"up/Mein_Bild.jpg": payload("bild")},
+        clipboard=WWW + b"files/Mein_Bild.jpg", sent=["PASV"], last="QUIT",
+        getsize=r"^cmd getsize\.exe Mein_Bild\.jpg 2000 pass \d+ 1 0 \d+ up$", channel=["end"])]),
+    Case("three_files", ini=dict(ServerWWWDirectory="pub"), runs=[Upload(
+        files={n: payload(n, 150000 + i) for i, n in enumerate(THREE)},
+        stored={n: payload(n, 150000 + i) for i, n in enumerate(THREE)},
+        clipboard=WWW + b"pub/a%23b.txt\r\n" + WWW + b"pub/100%25.txt\r\n" + WWW + b"pub/plain.txt",
+        getsize=r"^cmd getsize\.exe a#b\.txt 150000 pass \d+ 1 1 \d+ \?$",
+        extra=lambda t, c: t.assertEqual(c.run.finished_log()[-1], "end"))]),
+    # Each later file's text stays in the channel until the question for the
+    # next file is answered, so the stand-in cannot miss one.
+    Case("channel_texts", holds={"d/two.txt": b"server copy", "d/three.txt": b"server copy"},
+         ini=dict(Ask=1, ServerDirectory="d"), runs=[Upload(
+             files={"one.txt": b"1" * 10, "two.txt": b"2" * 20, "three.txt": b"3" * 30},
+             steps=[("log", "ready"), ("answer", "Achtung:", YES, OVERWRITE % "two.txt"),
+                    ("log", "text two.txt 20 1"), ("answer", "Achtung:", YES, OVERWRITE % "three.txt")],
+             stored={"d/one.txt": b"1" * 10, "d/two.txt": b"2" * 20, "d/three.txt": b"3" * 30},
+             getsize=r"^cmd getsize\.exe one\.txt 10 pass \d+ 1 1 \d+ d$",
+             channel=["text two.txt 20 1", "text three.txt 30 0", "end"])]),
+    Case("active_mode_pyftpd", ini=dict(PassiveMode=0), runs=[Upload(
+        files={"act.bin": payload("active", 90000)}, stored={"act.bin": payload("active", 90000)},
+        not_sent=[r"^PASV"], extra=lambda t, c: t.assertRegex(" ".join(commands_of(c.server)), r"PORT \d"))]),
+    Case("vsftpd_passive_umlaut", server="vsftpd", ini=dict(ServerDirectory="upload", ServerWWWDirectory=""),
+         runs=[Upload(files={"Grüße x.txt": payload("gruss")}, stored={b"upload/Gr\xfc\xdfe_x.txt": payload("gruss")},
+                      clipboard=WWW + b"Gr%FC%DFe_x.txt")]),
+    Case("vsftpd_active", server="vsftpd",
+         ini=dict(ServerDirectory="/upload", PassiveMode=0, UseClipboardFunction=0), runs=[Upload(
+             files={"act.bin": payload("active", 70000)}, stored={"upload/act.bin": payload("active", 70000)},
+             clipboard=None)]),
+    Case("through_proxy", server="proxy", runs=[Upload(
+        files={"via proxy.txt": payload("proxy")}, stored={"via_proxy.txt": payload("proxy")},
+        sent=["STOR via_proxy.txt"], clipboard=WWW + b"files/via_proxy.txt")]),
+    # With DirSel on, the address uses the chosen server folder.
+    Case("folder_selection_address", holds={"pub/pics": None},
+         ini=dict(DirSel=1, ServerDirectory="/pub/pics/", ServerWWWDirectory="/files/"), runs=[Upload(
+             files={"Foto 1.jpg": b"jpeg"}, steps=[folder_window_upload], stored={"pub/pics/Foto_1.jpg": b"jpeg"},
+             clipboard=WWW + b"pub/pics/Foto_1.jpg", getsize=r" pub/pics$")]),
+])
 
 
-class History(SharedSession):
-    def server(self, s, names):
-        root = os.path.join(s.dir, "srv")
-        os.makedirs(root)
-        for n in names:
-            with open(os.path.join(root, n), "wb") as f:
-                f.write(n.encode())
-        return root
-
-    def test_keep_one_deletes_all_recorded(self):
-        with self.session() as s:
-            root = self.server(s, ["h1.txt", "h2.txt", "h3.txt", "foreign.txt"])
-            with qptest.PyFtpd(root) as ftpd:
-                u = Upload(s)
-                u.configure(ftpd, DelOld=1, History1="h1.txt", History2="h2.txt", History3="h3.txt")
-                u.run([u.file("R.txt", b"R")])
-                self.assertEqual(sorted(os.listdir(root)), ["R.txt", "foreign.txt"])
-                self.assertEqual(u.history(), ["R.txt"] + [""] * 19)
-
-    def test_keep_three_over_a_run_of_three(self):
-        with self.session() as s:
-            root = self.server(s, ["a", "b", "c", "d", "e"])
-            with qptest.PyFtpd(root) as ftpd:
-                u = Upload(s)
-                u.configure(ftpd, DelOld=3, History1="a", History2="b", History3="c", History4="d",
-                            History5="e")
-                u.run([u.file("R1", b"1")])
-                self.assertEqual(sorted(os.listdir(root)), ["R1", "a", "b"])
-                self.assertEqual(u.history()[:4], ["R1", "a", "b", ""])
-                # The next run builds on what this one wrote.
-                u.run([u.file("R2", b"2"), u.file("R3", b"3")])
-                self.assertEqual(sorted(os.listdir(root)), ["R1", "R2", "R3"])
-                self.assertEqual(u.history()[:4], ["R3", "R2", "R1", ""])
-                self.assertEqual(u.section().get("Protect", ""), "")
-
-    def test_name_already_in_history_2(self):
-        with self.session() as s:
-            root = self.server(s, ["a", "R", "c", "d"])
-            with qptest.PyFtpd(root) as ftpd:
-                u = Upload(s)
-                u.configure(ftpd, DelOld=3, History1="a", History2="R", History3="c", History4="d")
-                u.run([u.file("R", b"new R")])
-                self.assertEqual(read(os.path.join(root, "R")), b"new R")
-                # Three files stay: the upload and the two newest others.
-                self.assertEqual(sorted(os.listdir(root)), ["R", "a", "c"])
-                self.assertEqual(u.history()[:4], ["R", "a", "c", ""])
-                self.assertNotIn("DELE R", ftpd.commands())
-
-    def test_keep_one_over_a_run_of_three(self):
-        # Every file of the run stays, and so does "Eins.TXT", recorded by an
-        # earlier run: a case-blind server would take it for "eins.txt".
-        with self.session() as s:
-            root = self.server(s, ["old.txt", "Eins.TXT"])
-            with qptest.PyFtpd(root) as ftpd:
-                u = Upload(s)
-                u.configure(ftpd, DelOld=1, History1="old.txt", History2="Eins.TXT", ServerWWWDirectory="")
-                names = ["eins.txt", "zwei.txt", "drei.txt"]
-                u.run([u.file(n, n.encode()) for n in names])
-                self.assertEqual(sorted(os.listdir(root)), sorted(names + ["Eins.TXT"]))
-                for n in names:
-                    self.assertEqual(read(os.path.join(root, n)), n.encode())
-                self.assertEqual(u.history()[:4], ["drei.txt", "zwei.txt", "eins.txt", ""])
-                self.assertEqual([c for c in ftpd.commands() if c.startswith("DELE")], ["DELE old.txt"])
-                self.assertEqual(s.clipboard(), b"\r\n".join(b"http://www.example.com/" + n.encode()
-                                                              for n in names))
-                # The next run keeps one again: this run's files are older then.
-                u.run([u.file("vier.txt", b"4")])
-                self.assertEqual(sorted(os.listdir(root)), ["Eins.TXT", "vier.txt"])
-
-    def test_protect_and_delclick(self):
-        # (DelClick, Protect) -> recorded?, Protect afterwards
-        cases = [(0, "1", False, "0"), (0, "0", True, "0"), (1, "0", False, "0"), (1, "1", True, "1")]
-        with self.session() as s:
-            root = os.path.join(s.dir, "srv")
-            os.makedirs(root)
-            with qptest.PyFtpd(root) as ftpd:
-                for i, (delclick, protect, recorded, after) in enumerate(cases):
-                    with self.subTest(DelClick=delclick, Protect=protect):
-                        for n in ("old1", "old2"):
-                            with open(os.path.join(root, n), "wb") as f:
-                                f.write(b"x")
-                        u = Upload(s, "case%d" % i)
-                        u.configure(ftpd, DelOld=1, DelClick=delclick, Protect=protect,
-                                    History1="old1", History3="old2")
-                        name = "new%d" % i
-                        u.run([u.file(name, b"n")])
-                        self.assertTrue(os.path.exists(os.path.join(root, name)))
-                        if recorded:
-                            self.assertEqual(u.history()[:2], [name, ""])
-                            self.assertFalse(os.path.exists(os.path.join(root, "old1")))
-                            self.assertFalse(os.path.exists(os.path.join(root, "old2")))
-                        else:
-                            self.assertEqual(u.history()[:3], ["old1", "old2", ""])
-                            self.assertTrue(os.path.exists(os.path.join(root, "old1")))
-                            self.assertTrue(os.path.exists(os.path.join(root, "old2")))
-                        self.assertEqual(u.section()["Protect"], after)
-                        os.remove(os.path.join(root, name))
+class Ask(qptest.SharedSession):
+    pass
 
 
-class Failures(SharedSession):
-    def test_unreachable_server(self):
-        with self.session() as s:
-            u = Upload(s)
-            u.configure(qptest.free_port())  # nothing listens there
-            empty_clipboard(s)
-            started = time.monotonic()
-            p = u.start([u.file("a.txt", b"a")])
-            text = s.answer("Fehler:", qptest.IDOK, timeout=50)
-            self.assertEqual(text, "Es konnte keine Verbindung zum Server aufgebaut werden!")
-            self.assertGreater(time.monotonic() - started, 9.5)  # fifty probes 200 ms apart
-            s.wait_exit(p, 20)
-            self.assertEqual(u.getsize_log(), [])
-            self.assertIsNone(s.clipboard())
-
-    def test_missing_directory(self):
-        with self.session() as s:
-            root = os.path.join(s.dir, "srv")
-            os.makedirs(root)
-            with qptest.PyFtpd(root) as ftpd:
-                u = Upload(s)
-                u.configure(ftpd, ServerDirectory="/nosuch/")
-                p = u.start([u.file("a.txt", b"a")])
-                text = s.answer("Fehler:", qptest.IDOK)
-                self.assertEqual(text, "Das angebene Verzeichnis existiert nicht!\r\n\r\nnosuch")
-                s.wait_exit(p, 30)
-                cmds = ftpd.commands()
-                self.assertEqual(cmds[-1], "QUIT")
-                self.assertFalse(any(c.startswith("STOR") for c in cmds))
-                self.assertEqual(os.listdir(root), [])
-
-    def test_empty_directory_is_no_failure(self):
-        # An empty ServerDirectory that cannot be entered is no failure.
-        with self.session() as s:
-            root = os.path.join(s.dir, "srv")
-            os.makedirs(root)
-            with qptest.PyFtpd(root) as ftpd:
-                u = Upload(s)
-                u.configure(ftpd, ServerDirectory="/")
-                u.run([u.file("a.txt", b"a")])
-                self.assertEqual(read(os.path.join(root, "a.txt")), b"a")
-                self.assertRegex(u.finished_log()[0], r" \?$")
-
-    def test_upload_refused_three_times(self):
-        with self.session() as s:
-            root = os.path.join(s.dir, "srv")
-            os.makedirs(os.path.join(root, "blocked.txt"))  # STOR onto a folder fails
-            with open(os.path.join(root, "old.txt"), "wb") as f:
-                f.write(b"old")
-            with qptest.PyFtpd(root) as ftpd:
-                u = Upload(s)
-                u.configure(ftpd, DelOld=1, History1="old.txt")
-                empty_clipboard(s)
-                p = u.start([u.file("ok.txt", b"ok"), u.file("blocked.txt", b"never")])
-                started = time.monotonic()
-                text = s.answer("Fehler:", qptest.IDOK, timeout=40)
-                self.assertEqual(text, "Der Upload ist fehlgeschlagen!\r\n\r\nblocked.txt")
-                self.assertGreater(time.monotonic() - started, 6.0)  # two pauses of 3.3 s
-                s.wait_exit(p, 30)
-                self.assertEqual([c for c in ftpd.commands() if c.startswith("STOR")],
-                                 ["STOR ok.txt"] + ["STOR blocked.txt"] * 3)
-                # A stand-in left running would write "end" as soon as the
-                # run's window is gone; give it time to show that it did not.
-                time.sleep(1.0)
-                log = u.getsize_log()
-                # Terminated by the run: no "end".
-                self.assertEqual([l for l in log[1:] if l != "ready"], ["text blocked.txt 5 0"])
-                self.assertIsNone(s.clipboard())
-                self.assertEqual(u.history()[:2], ["ok.txt", ""])  # only the stored file
-
-    def test_clipboard_held_by_another_program(self):
-        # Another program keeps the clipboard open for 5 s from just before
-        # the upload: the run tries for about 2 s, then shows the addresses.
-        with self.session() as s:
-            root = os.path.join(s.dir, "srv")
-            os.makedirs(root)
-            with open(os.path.join(root, "a.txt"), "wb") as f:
-                f.write(b"old")
-            with qptest.PyFtpd(root) as ftpd:
-                u = Upload(s)
-                u.configure(ftpd, Ask=1)
-                empty_clipboard(s)
-                p = u.start([u.file("a.txt", b"new"), u.file("b c.txt", b"b")])
-                # The question holds the run until the clipboard is taken.
-                box = s.wait_box("Achtung:")
-                out_path = os.path.join(s.dir, "holder.out")
-                with open(out_path, "wb") as out:
-                    holder = subprocess.Popen([qptest.WINE_RUN, qptest.exe("winctl.exe"), "holdclip", "5000"],
-                                              env=s.env, stdin=subprocess.DEVNULL, stdout=out,
-                                              stderr=subprocess.STDOUT)
-                s.procs.append(holder)
-                qptest.wait_until(lambda: b"held" in read(out_path), 30, "the clipboard held")
-                answered = time.monotonic()
-                s.press(box, qptest.IDYES)
-                text = s.answer("Fehler:", qptest.IDOK, timeout=30)
-                waited = time.monotonic() - answered
-                self.assertEqual(text, "Die Adressen konnten nicht in die Zwischenablage kopiert werden!\r\n\r\n"
-                                       "http://www.example.com/files/a.txt\r\n"
-                                       "http://www.example.com/files/b_c.txt")
-                self.assertGreater(waited, 1.9)
-                s.wait_exit(p, 30)
-                self.assertEqual(holder.wait(30), 0)
-                self.assertEqual(read(os.path.join(root, "b_c.txt")), b"b")
-                self.assertEqual(ftpd.commands()[-1], "QUIT")
-                self.assertIsNone(s.clipboard())
-
-    def test_missing_local_file(self):
-        with self.session() as s:
-            root = os.path.join(s.dir, "srv")
-            os.makedirs(root)
-            with qptest.PyFtpd(root) as ftpd:
-                u = Upload(s)
-                u.configure(ftpd)
-                missing = os.path.join(u.local, "gone.txt")
-                p = u.start([missing])
-                text = s.answer("Zeilennummer nicht verfügbar.", qptest.IDOK)
-                self.assertEqual(text, "Datei nicht gefunden: " + qptest.Session.winpath(missing))
-                text = s.answer("Fehler:", qptest.IDOK, timeout=40)
-                self.assertEqual(text, "Der Upload ist fehlgeschlagen!\r\n\r\ngone.txt")
-                s.wait_exit(p, 30)
-                self.assertRegex(u.getsize_log()[0], r"^cmd getsize\.exe gone\.txt -1 pass ")
-                self.assertEqual(os.listdir(root), [])
+rows(Ask, [
+    Case("yes_overwrites", holds={"a.txt": b"old content"}, ini=dict(Ask=1), runs=[Upload(
+        files={"a.txt": b"new content"}, steps=[("answer", "Achtung:", YES, OVERWRITE % "a.txt")],
+        stored={"a.txt": b"new content"}, clipboard=WWW + b"files/a.txt")]),
+    # Addresses go into the clipboard only after the last file.
+    Case("no_ends_run_and_leaves_clipboard", holds={"y.txt": b"server copy"},
+         ini=dict(Ask=1, DelOld=1, History1="old.txt"), runs=[Upload(
+             files={"x.txt": b"first", "y.txt": b"second", "z.txt": b"third"},
+             steps=[("answer", "Achtung:", NO, OVERWRITE % "y.txt")],
+             stored={"x.txt": b"first", "y.txt": b"server copy"}, absent=["z.txt"], clipboard=None,
+             history=["x.txt", ""], last="QUIT", not_sent=[r"^STOR y\.txt$"])]),
+    # A question would hang the run.
+    Case("size_zero_asks_nothing", holds={"empty.txt": b""}, ini=dict(Ask=1), runs=[Upload(
+        files={"empty.txt": b"now filled"}, stored={"empty.txt": b"now filled"}, sent=["SIZE empty.txt"])]),
+    # No question asked: the only SIZE is the check after the STOR.
+    Case("ask_2_is_off", holds={"full.txt": b"server copy"}, ini=dict(Ask=2), runs=[Upload(
+        files={"full.txt": b"replaced"}, stored={"full.txt": b"replaced"}, extra=no_size_before_store)]),
+], shared=True)
 
 
-def utf8_commands(ftpd):
-    """Commands pyftpdlib received, decoded as it decodes them (UTF-8; bytes
-    that are no UTF-8 show as U+FFFD)."""
-    with open(ftpd.log, "rb") as f:
-        return [l.split(b"<- ", 1)[1].strip().decode("utf-8", "replace")
-                for l in f.read().splitlines() if b"<- " in l]
+def deleted(commands):
+    return lambda t, c: t.assertEqual([x for x in commands_of(c.server) if x.startswith("DELE")], commands)
 
 
-class Utf8Names(SharedSession):
-    NAMES = ["Bäume.txt", "Grüße 2026.jpg"]
-    STORED = ["Bäume.txt", "Grüße_2026.jpg"]
+def named(*names):
+    return {n: n.encode() for n in names}
 
-    def test_utf8_server_names_addresses_upload_window_and_history(self):
-        with self.session() as s:
-            root = os.path.join(s.dir, "srv")
-            os.makedirs(root)
-            with open(os.path.join(root, "Grüße_2026.jpg"), "wb") as f:
-                f.write(b"old")
-            with qptest.PyFtpd(root) as ftpd:
-                u = Upload(s)
-                # The real upload window: its own connection polls SIZE.
-                shutil.copy(qptest.exe("getsize.exe"), u.prog)
-                u.configure(ftpd, Ask=1, DelOld=1)
-                datas = [payload("baum"), payload("gruss")]
-                p = u.start([u.file(n, d) for n, d in zip(self.NAMES, datas)])
-                # Asked only because SIZE found the file under its UTF-8 name.
-                box = s.wait_box("Achtung:")
-                self.assertEqual(s.box_text(box), "Soll die Datei Grüße_2026.jpg überschrieben werden?")
-                # The run asked SIZE of the first file once; the upload window asks again.
-                qptest.wait_until(lambda: utf8_commands(ftpd).count("SIZE Bäume.txt") >= 2, 30,
-                                  "the upload window's SIZE of the first file")
-                s.press(box, qptest.IDYES)
-                s.wait_exit(p, RUN_LIMIT)
-                self.assertEqual(sorted(os.listdir(root)), sorted(self.STORED))
-                for n, d in zip(self.STORED, datas):
-                    self.assertEqual(read(os.path.join(root, n)), d)
-                self.assertEqual(s.clipboard(), b"http://www.example.com/files/B%C3%A4ume.txt\r\n"
-                                                b"http://www.example.com/files/Gr%C3%BC%C3%9Fe_2026.jpg")
-                cmds = utf8_commands(ftpd)
-                self.assertEqual(cmds[cmds.index("PASS ******") + 1:][:2], ["FEAT", "OPTS UTF8 ON"])
-                self.assertIn("STOR Grüße_2026.jpg", cmds)
-                self.assertFalse([c for c in cmds if "\ufffd" in c], cmds)
-                # The history holds the program's names; the next run deletes
-                # both files under their UTF-8 names.
-                self.assertEqual(u.history()[:3], ["Grüße_2026.jpg", "Bäume.txt", ""])
-                u.run([u.file("danach.txt", b"x")])
-                self.assertEqual(os.listdir(root), ["danach.txt"])
-                self.assertIn("DELE Bäume.txt", utf8_commands(ftpd))
 
-    def test_server_without_utf8_gets_code_page_bytes(self):
-        # vsftpd without utf8_filesystem lists no UTF8 in its FEAT reply.
-        with self.session() as s, qptest.Vsftpd(os.path.join(s.dir, "vs")) as vs:
-            u = Upload(s)
-            u.configure(vs, Username="anonymous", ServerDirectory="upload", ServerWWWDirectory="")
-            datas = [payload("baum"), payload("gruss")]
-            u.run([u.file(n, d) for n, d in zip(self.NAMES, datas)])
-            self.assertEqual(sorted(os.listdir(vs.upload.encode())), [b"B\xe4ume.txt", b"Gr\xfc\xdfe_2026.jpg"])
-            self.assertEqual(read(os.path.join(vs.upload.encode(), b"B\xe4ume.txt")), datas[0])
-            self.assertEqual(s.clipboard(), b"http://www.example.com/B%E4ume.txt\r\n"
-                                            b"http://www.example.com/Gr%FC%DFe_2026.jpg")
+class History(qptest.SharedSession):
+    pass
+
+
+# (DelClick, Protect) -> recorded?, Protect afterwards
+PROTECT = [(0, "1", False, "0"), (0, "0", True, "0"), (1, "0", False, "0"), (1, "1", True, "1")]
+
+rows(History, [
+    Case("keep_one_deletes_all_recorded", holds=named("h1.txt", "h2.txt", "h3.txt", "foreign.txt"),
+         ini=dict(DelOld=1, History1="h1.txt", History2="h2.txt", History3="h3.txt"), runs=[Upload(
+             files={"R.txt": b"R"}, listing=("", ["R.txt", "foreign.txt"]), history=["R.txt"] + [""] * 19)]),
+    # The next run builds on what this one wrote.
+    Case("keep_three_over_a_run_of_three", holds=named(*"abcde"),
+         ini=dict(DelOld=3, History1="a", History2="b", History3="c", History4="d", History5="e"), runs=[
+             Upload(files={"R1": b"1"}, listing=("", ["R1", "a", "b"]), history=["R1", "a", "b", ""]),
+             Upload(files={"R2": b"2", "R3": b"3"}, listing=("", ["R1", "R2", "R3"]),
+                    history=["R3", "R2", "R1", ""], section={"Protect": ""})]),
+    # Three files stay: the upload and the two newest others.
+    Case("name_already_in_history_2", holds=named("a", "R", "c", "d"),
+         ini=dict(DelOld=3, History1="a", History2="R", History3="c", History4="d"), runs=[Upload(
+             files={"R": b"new R"}, stored={"R": b"new R"}, listing=("", ["R", "a", "c"]),
+             history=["R", "a", "c", ""], not_sent=[r"^DELE R$"])]),
+    # Every file of the run stays, and so does "Eins.TXT", recorded by an
+    # earlier run: a case-blind server would take it for "eins.txt". The
+    # next run keeps one again: this run's files are older then.
+    Case("keep_one_over_a_run_of_three", holds=named("old.txt", "Eins.TXT"),
+         ini=dict(DelOld=1, History1="old.txt", History2="Eins.TXT", ServerWWWDirectory=""), runs=[
+             Upload(files=named("eins.txt", "zwei.txt", "drei.txt"), stored=named("eins.txt", "zwei.txt", "drei.txt"),
+                    listing=("", ["eins.txt", "zwei.txt", "drei.txt", "Eins.TXT"]),
+                    history=["drei.txt", "zwei.txt", "eins.txt", ""], extra=deleted(["DELE old.txt"]),
+                    clipboard=WWW + b"eins.txt\r\n" + WWW + b"zwei.txt\r\n" + WWW + b"drei.txt"),
+             Upload(files={"vier.txt": b"4"}, listing=("", ["Eins.TXT", "vier.txt"]))]),
+] + [
+    Case("protect_%d_delclick_%d" % (int(protect), delclick), holds={"old1": b"x", "old2": b"x"},
+         ini=dict(DelOld=1, DelClick=delclick, Protect=protect, History1="old1", History3="old2"), runs=[Upload(
+             files={"new": b"n"}, stored={"new": b"n"},
+             listing=("", ["new"] if recorded else ["new", "old1", "old2"]),
+             history=["new", ""] if recorded else ["old1", "old2", ""], section={"Protect": after})])
+    for delclick, protect, recorded, after in PROTECT
+], shared=True)
+
+
+class Failures(qptest.SharedSession):
+    pass
+
+
+rows(Failures, [
+    # Fifty probes 200 ms apart.
+    Case("unreachable_server", server="none", runs=[Upload(
+        files={"a.txt": b"a"}, steps=[("answer", "Fehler:", OK, NO_CONNECTION)], min_seconds=9.5,
+        clipboard=None, extra=lambda t, c: t.assertEqual(c.run.getsize_log(), []))]),
+    Case("missing_directory", ini=dict(ServerDirectory="/nosuch/"), runs=[Upload(
+        files={"a.txt": b"a"}, steps=[("answer", "Fehler:", OK, "Das angebene Verzeichnis existiert nicht!\r\n\r\nnosuch")],
+        last="QUIT", not_sent=[r"^STOR"], listing=("", []))]),
+    # An empty ServerDirectory that cannot be entered is no failure.
+    Case("empty_directory_is_no_failure", ini=dict(ServerDirectory="/"), runs=[Upload(
+        files={"a.txt": b"a"}, stored={"a.txt": b"a"}, getsize=r" \?$")]),
+    # STOR onto a folder fails: three attempts, two pauses of 3.3 s; the
+    # stand-in is ended by the run (no "end"); only the stored file is recorded.
+    Case("upload_refused_three_times", holds={"blocked.txt": None, "old.txt": b"old"},
+         ini=dict(DelOld=1, History1="old.txt"), runs=[Upload(
+             files={"ok.txt": b"ok", "blocked.txt": b"never"},
+             steps=[("answer", "Fehler:", OK, FAILED + "blocked.txt")], min_seconds=6.0,
+             counts={"STOR ok.txt": 1, "STOR blocked.txt": 3}, channel=["text blocked.txt 5 0"], clipboard=None,
+             history=["ok.txt", ""])]),
+    Case("clipboard_held_by_another_program", holds={"a.txt": b"old"}, ini=dict(Ask=1), runs=[Upload(
+        files={"a.txt": b"new", "b c.txt": b"b"}, steps=[clipboard_held], stored={"b_c.txt": b"b"},
+        last="QUIT", clipboard=None)]),
+    Case("missing_local_file", runs=[Upload(
+        files={"gone.txt": None}, steps=[
+            ("answer", "Zeilennummer nicht verfügbar.", OK, "Datei nicht gefunden: {local}\\gone.txt"),
+            ("answer", "Fehler:", OK, FAILED + "gone.txt")],
+        getsize=r"^cmd getsize\.exe gone\.txt -1 pass ", listing=("", []))]),
+], shared=True)
+
+
+class Utf8Names(qptest.SharedSession):
+    pass
+
+
+rows(Utf8Names, [
+    # The real upload window: its own connection polls SIZE. The question
+    # comes only because SIZE found the file under its UTF-8 name; the run
+    # asked SIZE of the first file once, the upload window asks again. The
+    # history holds the program's names; the next run deletes both files
+    # under their UTF-8 names.
+    Case("utf8_server_names_addresses_upload_window_and_history", getsize=qptest.exe("getsize.exe"),
+         holds={"Grüße_2026.jpg": b"old"}, ini=dict(Ask=1, DelOld=1), utf8=True, runs=[
+             Upload(files=UTF8_NAMES,
+                    steps=[("box", "Achtung:", OVERWRITE % "Grüße_2026.jpg"), ("sent", "SIZE Bäume.txt", 2),
+                           ("press", YES)],
+                    stored={"Bäume.txt": payload("baum"), "Grüße_2026.jpg": payload("gruss")},
+                    listing=("", ["Bäume.txt", "Grüße_2026.jpg"]), sent=["STOR Grüße_2026.jpg"],
+                    clipboard=WWW + b"files/B%C3%A4ume.txt\r\n" + WWW + b"files/Gr%C3%BC%C3%9Fe_2026.jpg",
+                    history=["Grüße_2026.jpg", "Bäume.txt", ""], extra=utf8_login),
+             Upload(files={"danach.txt": b"x"}, listing=("", ["danach.txt"]), sent=["DELE Bäume.txt"])]),
+    # vsftpd without utf8_filesystem lists no UTF8 in its FEAT reply.
+    Case("server_without_utf8_gets_code_page_bytes", server="vsftpd",
+         ini=dict(ServerDirectory="upload", ServerWWWDirectory=""), runs=[Upload(
+             files=UTF8_NAMES, listing=(b"upload", [b"B\xe4ume.txt", b"Gr\xfc\xdfe_2026.jpg"]),
+             stored={b"upload/B\xe4ume.txt": payload("baum")},
+             clipboard=WWW + b"B%E4ume.txt\r\n" + WWW + b"Gr%FC%DFe_2026.jpg")]),
+], shared=True)
 
 
 class Serialised(unittest.TestCase):
     def test_second_run_waits_for_first(self):
-        with qptest.Session("up-two") as s:
-            root_a = os.path.join(s.dir, "srv-a")
-            root_b = os.path.join(s.dir, "srv-b")
-            os.makedirs(root_a)
-            os.makedirs(os.path.join(root_b, "in"))
-            with open(os.path.join(root_a, "a1.bin"), "wb") as f:
-                f.write(b"server copy")
-            with qptest.PyFtpd(root_a) as ftpd_a, qptest.PyFtpd(root_b) as ftpd_b:
-                a = Upload(s, "a")
-                a.configure(ftpd_a, Ask=1, UseClipboardFunction=0)
-                b = Upload(s, "b")
-                b.configure(ftpd_b, UseClipboardFunction=0, ServerDirectory="in")
-                da = [payload("a1", 300000), payload("a2", 300000)]
-                db = [payload("b1", 300000), payload("b2", 300000)]
-                pa = a.start([a.file("a1.bin", da[0]), a.file("a2.bin", da[1])])
-                # A holds the "FTPUPLOAD" title while its question is open.
-                box = s.wait_box("Achtung:")
-                self.assertNotEqual(s.find_window("FTPUPLOAD"), 0)
-                pb = b.start([b.file("b1.bin", db[0]), b.file("b2.bin", db[1])])
-                # B is connected and in its folder, then waits.
-                qptest.wait_until(lambda: "CWD in" in ftpd_b.commands(), 30, "B in its folder")
-                time.sleep(1.5)
-                self.assertIsNone(pb.poll())
-                self.assertFalse(any(c.startswith("STOR") for c in ftpd_b.commands()))
-                s.press(box, qptest.IDYES)
-                s.wait_exit(pa, RUN_LIMIT)
-                s.wait_exit(pb, RUN_LIMIT)
-                self.assertEqual(read(os.path.join(root_a, "a1.bin")), da[0])
-                self.assertEqual(read(os.path.join(root_a, "a2.bin")), da[1])
-                self.assertEqual(read(os.path.join(root_b, "in", "b1.bin")), db[0])
-                self.assertEqual(read(os.path.join(root_b, "in", "b2.bin")), db[1])
-                self.assertLess(os.path.getmtime(os.path.join(root_a, "a2.bin")),
-                                os.path.getmtime(os.path.join(root_b, "in", "b1.bin")))
+        with qptest.Session("up-two") as s, qptest.PyFtpd(os.path.join(s.dir, "srv-a")) as ftpd_a, \
+                qptest.PyFtpd(os.path.join(s.dir, "srv-b")) as ftpd_b:
+            ftpd_a.put("a1.bin", b"server copy")
+            ftpd_b.put("in")
+            a, b = Run(s, "a"), Run(s, "b")
+            a.configure(ftpd_a, Ask=1, UseClipboardFunction=0)
+            b.configure(ftpd_b, UseClipboardFunction=0, ServerDirectory="in")
+            data = {n: payload(n, 300000) for n in ("a1", "a2", "b1", "b2")}
+            pa = a.start([a.file(n + ".bin", data[n]) for n in ("a1", "a2")])
+            # A holds the "FTPUPLOAD" title while its question is open.
+            box = s.wait_box("Achtung:")
+            self.assertNotEqual(s.find_window("FTPUPLOAD"), 0)
+            pb = b.start([b.file(n + ".bin", data[n]) for n in ("b1", "b2")])
+            # B is connected and in its folder, then waits: nothing stored
+            # while A's question is open.
+            qptest.wait_until(lambda: "CWD in" in ftpd_b.commands(), 30, "B in its folder")
+            with self.assertRaises(qptest.TimeoutError_):
+                qptest.wait_until(lambda: pb.poll() is not None or
+                                  any(c.startswith("STOR") for c in ftpd_b.commands()), 1.5, "B to go on")
+            s.press(box, YES)
+            s.wait_exit(pa, RUN_LIMIT)
+            s.wait_exit(pb, RUN_LIMIT)
+            for server, name in ((ftpd_a, "a1"), (ftpd_a, "a2"), (ftpd_b, "in/b1"), (ftpd_b, "in/b2")):
+                self.assertEqual(server.get(name + ".bin"), data[name[-2:]], name)
+            self.assertLess(os.path.getmtime(ftpd_a.path("a2.bin")), os.path.getmtime(ftpd_b.path("in/b1.bin")))
 
 
 if __name__ == "__main__":

@@ -19,9 +19,8 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
-sys.path.insert(0, os.path.join(HERE, "..", "getsize"))
 import qptest  # noqa: E402
-from getsize_e2e import ThrottledFtpd  # noqa: E402
+from uploads import scrambled  # noqa: E402
 
 MEASURE = 0x8000 + 0x51  # WM_APP + 0x51, see caption_probe.cpp
 PROBE_BIN = os.path.join(qptest.BUILD, "tests", "captions", "bin")
@@ -57,18 +56,17 @@ class Captions(unittest.TestCase):
         return lines
 
     def test_all_four_windows(self):
-        with qptest.Session("captions") as s, ThrottledFtpd(os.path.join(s.dir, "srv"), RATE) as ftpd:
+        with qptest.Session("captions") as s, qptest.PyFtpd(os.path.join(s.dir, "srv"), rate=RATE) as ftpd:
+            ftpd.put("up")
             prog, base = os.path.join(s.dir, "prog"), os.path.join(s.dir, "base")
             os.makedirs(base)
             shutil.copytree(PROBE_BIN, prog)
             self.report = os.path.join(s.dir, "captions.txt")
             self.misfits = []
             s.env["QP_CAPTION_REPORT"] = s.winpath(self.report)
-            code, pw = s.run(qptest.exe("app_upload_scramble.exe"), [ftpd.password], timeout=LIMIT)
-            self.assertEqual(code, 0)
             qptest.write_ini(os.path.join(base, "Quillpost.ini"), {"Set1": {
                 "ServerName": "127.0.0.1", "ServerPort": str(ftpd.port), "Username": ftpd.user,
-                "Password": pw.decode("cp1252"), "ServerDirectory": "up", "ServerWWWName": "www.example.com",
+                "Password": scrambled(s, ftpd.password), "ServerDirectory": "up", "ServerWWWName": "www.example.com",
                 "ServerWWWDirectory": "/files/", "PassiveMode": "1", "UseClipboardFunction": "1", "Ask": "0",
                 "DirSel": "1", "DelOld": "0", "DelClick": "0", "Dirs1": "up"}})
             quillpost = os.path.join(prog, "Quillpost.exe")

@@ -15,6 +15,16 @@ using namespace ftp;
 
 namespace {
 
+// Sets a component up to sign on to 127.0.0.1:port as "user".
+void aim(FtpComponent& c, unsigned port, int waitSeconds = 5)
+{
+    c.Host = "127.0.0.1";
+    c.Port = std::to_string(port);
+    c.UserName = "user";
+    c.Password = "secret";
+    c.WaitSeconds = waitSeconds;
+}
+
 // One scripted server and one component set up to sign on to it.
 struct Rig {
     ScriptedServer server;
@@ -22,11 +32,7 @@ struct Rig {
 
     explicit Rig(ServerScript script, int waitSeconds = 5) : server(std::move(script))
     {
-        owner->Host = "127.0.0.1";
-        owner->Port = std::to_string(server.port());
-        owner->UserName = "user";
-        owner->Password = "secret";
-        owner->WaitSeconds = waitSeconds;
+        aim(*owner, server.port(), waitSeconds);
         // FTPCTL_TRACE=1 shows the dialogue and the state changes.
         if (std::getenv("FTPCTL_TRACE")) {
             owner->OnDisplay = [](const std::string& t) { std::fprintf(stderr, "%s\n", t.c_str()); };
@@ -134,7 +140,6 @@ TEST(SignOn, GreetingWithErrorCodeFailsAndCloses)
 TEST(SignOn, RepliesSplitAcrossSegmentsAtEveryPosition)
 {
     ComponentOwner owner;
-    owner->WaitSeconds = 5;
     const std::string longest = "230-Welcome\r\n230 Logged in\r\n";
     for (int cut = 1; cut < int(longest.size()); ++cut) {
         SCOPED_TRACE(cut);
@@ -142,10 +147,7 @@ TEST(SignOn, RepliesSplitAcrossSegmentsAtEveryPosition)
                             {"331 Password required\r\n", longest, "221 Bye\r\n"}};
         script.splitAt = cut;
         ScriptedServer server(script);
-        owner->Host = "127.0.0.1";
-        owner->Port = std::to_string(server.port());
-        owner->UserName = "user";
-        owner->Password = "secret";
+        aim(*owner, server.port());
         ASSERT_TRUE(owner->Run(FtpOperation::SignOn)) << owner->LastReply();
         EXPECT_EQ(owner->LastReply(), "230 Logged in");
         ASSERT_TRUE(owner->Run(FtpOperation::SignOff)) << owner->LastReply();
@@ -197,10 +199,7 @@ TEST(SignOn, EmptyHostIsRefusedWithoutTouchingTheLastReply)
 TEST(SignOn, RefusedConnectionIsReply500AndTheComponentStaysUsable)
 {
     ComponentOwner owner;
-    owner->Host = "127.0.0.1";
-    owner->Port = std::to_string(closedPort());
-    owner->UserName = "user";
-    owner->Password = "secret";
+    aim(*owner, closedPort());
     EXPECT_FALSE(owner->Run(FtpOperation::SignOn));
     EXPECT_EQ(owner->ReplyCode(), 500);
     EXPECT_EQ(owner->LastReply(), "500 Connection refused (Winsock error #10061)");
@@ -320,29 +319,28 @@ TEST(SingleRequests, RefusedWhenNotConnected)
 
 TEST(Waiting, SilentServerEndsAfterWaitSecondsWith426)
 {
-    Rig rig({{"220 ready\r\n"}, {kSilent}}, 1);
-    const DWORD start = GetTickCount();
-    EXPECT_FALSE(rig.c().Run(FtpOperation::SignOn));
-    const DWORD elapsed = GetTickCount() - start;
-    EXPECT_GE(elapsed, 900u);
-    EXPECT_LT(elapsed, 5000u);
-    EXPECT_EQ(rig.c().FailText(), "426 Timeout");
-    EXPECT_EQ(rig.c().ReplyCode(), 426);
-    EXPECT_EQ(rig.c().LastReply(), "426 Timeout");
-    EXPECT_EQ(rig.c().ControlSocket().State(), SocketState::Closed);
-    EXPECT_EQ(rig.c().DataSocket().State(), SocketState::Closed);
-    EXPECT_FALSE(rig.c().Connected());
-    EXPECT_EQ(rig.c().State(), FtpState::Idle);
-    EXPECT_TRUE(rig.server.finished());
-    EXPECT_EQ(rig.server.commands(), Lines{"USER user"});
-}
-
-TEST(Waiting, ServerWithoutGreetingEndsAfterWaitSeconds)
-{
-    Rig rig({{}, {}}, 1);
-    EXPECT_FALSE(rig.c().Run(FtpOperation::SignOn));
-    EXPECT_EQ(rig.c().ReplyCode(), 426);
-    EXPECT_EQ(rig.c().ControlSocket().State(), SocketState::Closed);
+    const std::pair<ServerScript, Lines> rows[] = {
+        {{{"220 ready\r\n"}, {kSilent}}, {"USER user"}},  // no reply to USER
+        {{{}, {}}, {}},                                    // no greeting
+    };
+    for (const auto& [script, commands] : rows) {
+        SCOPED_TRACE(commands.size());
+        Rig rig(script, 1);
+        const DWORD start = GetTickCount();
+        EXPECT_FALSE(rig.c().Run(FtpOperation::SignOn));
+        const DWORD elapsed = GetTickCount() - start;
+        EXPECT_GE(elapsed, 900u);
+        EXPECT_LT(elapsed, 5000u);
+        EXPECT_EQ(rig.c().FailText(), "426 Timeout");
+        EXPECT_EQ(rig.c().ReplyCode(), 426);
+        EXPECT_EQ(rig.c().LastReply(), "426 Timeout");
+        EXPECT_EQ(rig.c().ControlSocket().State(), SocketState::Closed);
+        EXPECT_EQ(rig.c().DataSocket().State(), SocketState::Closed);
+        EXPECT_FALSE(rig.c().Connected());
+        EXPECT_EQ(rig.c().State(), FtpState::Idle);
+        EXPECT_TRUE(rig.server.finished());
+        EXPECT_EQ(rig.server.commands(), commands);
+    }
 }
 
 TEST(Waiting, QuitWithoutConnectionWritesNothingAndEndsByTheLimit)
@@ -442,11 +440,7 @@ TEST(Threads, ConstructedAndDrivenOnOneThread)
 {
     ScriptedServer server({{"220 ready\r\n"}, {"331 pw\r\n", "230 in\r\n", "257 \"/\"\r\n", "221 Bye\r\n"}});
     FtpComponent c;
-    c.Host = "127.0.0.1";
-    c.Port = std::to_string(server.port());
-    c.UserName = "user";
-    c.Password = "secret";
-    c.WaitSeconds = 5;
+    aim(c, server.port());
     std::vector<std::string> trace;
     c.OnStateChange = [&](FtpState a, FtpState b) {
         trace.push_back(std::string(ftpStateName(a)) + "->" + ftpStateName(b));

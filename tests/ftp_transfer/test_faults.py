@@ -2,16 +2,14 @@
 command interface itself. Each fault is followed by a call that must work."""
 import os
 import shutil
-import socket
 import sys
 import tempfile
-import threading
 import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from drive import drive, make_file, qptest  # noqa: E402
-from scriptftpd import ScriptedFtpd, Sink  # noqa: E402
+from scriptftpd import PortIntruder, ScriptedFtpd, Sink  # noqa: E402
 
 
 def login(srv, passive):
@@ -171,41 +169,14 @@ class FaultTest(unittest.TestCase):
     def test_active_data_connection_only_from_the_server(self):
         """Whoever reaches the PORT address first gets nothing; the server
         gets the file."""
-        intruders = []
-
-        def intrude(target):
-            s = socket.socket()
-            s.bind(("127.0.0.2", 0))
-            s.settimeout(20)
-            s.connect(target)
-            got = {"bytes": 0, "ended": False}
-
-            def read():
-                try:
-                    while True:
-                        chunk = s.recv(65536)
-                        if not chunk:
-                            break
-                        got["bytes"] += len(chunk)
-                except OSError:
-                    pass
-                got["ended"] = True
-                s.close()
-            t = threading.Thread(target=read, daemon=True)
-            t.start()
-            intruders.append((t, got))
-
         with ScriptedFtpd() as srv:
-            srv.on_port = intrude
+            srv.on_port = PortIntruder()
             run = drive(self.session, login(srv, False) + [
                 ("upload", self.w(self.big), "a.bin"),
                 ("download", "a.bin", self.w(self.local("back.bin")))])
         self.assertEqual([r.value for r in run.rows[2:]], [1, 1], run.rows)
         self.assertEqual(srv.files["a.bin"], self.big_bytes)
-        self.assertEqual(len(intruders), 2)
-        for t, got in intruders:
-            t.join(10)
-            self.assertEqual(got, {"bytes": 0, "ended": True})
+        self.assertEqual(srv.on_port.results(), [{"bytes": 0, "ended": True}] * 2)
         with open(self.local("back.bin"), "rb") as f:
             self.assertEqual(f.read(), self.big_bytes)
         # The listener was on the control connection's address only.

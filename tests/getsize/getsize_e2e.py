@@ -12,14 +12,13 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import qptest  # noqa: E402
+import uploads  # noqa: E402
 
-HERE = os.path.dirname(os.path.abspath(__file__))
 TITLE = "Quillpost-Upload"
 PBM_GETPOS = 0x408
 BIG = 20 * 1024 * 1024
@@ -28,68 +27,29 @@ SLOWER = 1024 * 1024  # room for two screenshots on a busy machine
 RUN_LIMIT = 60
 
 
-class ThrottledFtpd(qptest.PyFtpd):
-    """pyftpdlib that reads uploads at `rate` bytes per second."""
-
-    def __init__(self, root, rate=SLOW, bursts=False):
-        super().__init__(root)
-        self.rate = rate
-        self.bursts = bursts
-
-    def __enter__(self):
-        os.makedirs(os.path.join(self.root, "up"), exist_ok=True)
-        lo, hi = qptest.free_port_range(10)
-        self.log = tempfile.NamedTemporaryFile(prefix="pyftpd-", suffix=".log", delete=False).name
-        self.proc = subprocess.Popen(
-            [qptest.PYTHON, os.path.join(HERE, "throttled_ftpd.py"), "--port", str(self.port),
-             "--root", self.root, "--user", self.user, "--password", self.password,
-             "--passive", "%d-%d" % (lo, hi), "--rate", str(self.rate)] + (["--bursts"] if self.bursts else []),
-            stdin=subprocess.DEVNULL, stdout=open(self.log, "wb"), stderr=subprocess.STDOUT)
-        qptest.wait_port(self.port)
-        return self
+def throttled(s, rate=SLOW, bursts=False):
+    """pyftpdlib that reads uploads at `rate` bytes per second, with its
+    folder "up"."""
+    server = qptest.PyFtpd(os.path.join(s.dir, "srv"), rate=rate, bursts=bursts)
+    os.makedirs(os.path.join(server.root, "up"))
+    return server
 
 
-class Run:
-    """Quillpost.exe and the real getsize.exe in a program folder, a base
-    folder with Quillpost.ini (section Set1), local files, a server root."""
+class Run(uploads.Run):
+    """Quillpost.exe and the real getsize.exe in a program folder, Set1 for
+    the folder "up" of the server, local files of a given size."""
 
     def __init__(self, session):
-        self.s = session
-        self.prog = os.path.join(session.dir, "prog")
-        self.base = os.path.join(session.dir, "base")
-        self.local = os.path.join(session.dir, "local")
-        self.root = os.path.join(session.dir, "srv")
-        for d in (self.prog, self.base, self.local):
-            os.makedirs(d)
-        shutil.copy(qptest.exe("Quillpost.exe"), self.prog)
-        shutil.copy(os.path.join(qptest.BUILD, "getsize.exe"), self.prog)
-        self.ini = os.path.join(self.base, "Quillpost.ini")
+        super().__init__(session, getsize=qptest.exe("getsize.exe"))
 
     def configure(self, ftpd, **keys):
-        code, out = self.s.run(qptest.exe("app_upload_scramble.exe"), [ftpd.password], timeout=30)
-        assert code == 0, code
-        section = {"ServerName": "127.0.0.1", "ServerPort": str(ftpd.port), "Username": ftpd.user,
-                   "Password": out.decode("cp1252"), "ServerDirectory": "/up/",
-                   "ServerWWWName": "www.example.com", "ServerWWWDirectory": "/files/", "PassiveMode": "1",
-                   "UseClipboardFunction": "1", "Ask": "0", "DirSel": "0", "DelOld": "0", "DelClick": "0"}
-        section.update({k: str(v) for k, v in keys.items()})
-        qptest.write_ini(self.ini, {"Set1": section})
+        super().configure(ftpd, **dict(dict(ServerDirectory="/up/"), **keys))
 
     def file(self, name, size):
-        path = os.path.join(self.local, name)
-        with open(path, "wb") as f:
-            f.write(bytes(range(256)) * (size // 256) + b"x" * (size % 256))
-        return path
-
-    def start(self, paths):
-        return self.s.start(os.path.join(self.prog, "Quillpost.exe"),
-                            ["1"] + [qptest.Session.winpath(p) for p in paths], cwd=self.base)
-
-    def section(self):
-        return qptest.read_ini(self.ini).get("Set1", {})
+        return super().file(name, bytes(range(256)) * (size // 256) + b"x" * (size % 256))
 
     def server_file(self, name):
-        return os.path.join(self.root, "up", name)
+        return os.path.join(self.s.dir, "srv", "up", name)
 
 
 class Window:
@@ -145,32 +105,15 @@ def bar_fill(png, box):
     return filled, red
 
 
-def getsize_running(session):
-    """Whether a getsize.exe process of this session's Wine still runs."""
-    for pid in os.listdir("/proc"):
-        if not pid.isdigit():
-            continue
-        try:
-            with open("/proc/%s/cmdline" % pid, "rb") as f:
-                cmd = f.read()
-            with open("/proc/%s/environ" % pid, "rb") as f:
-                env = f.read()
-        except OSError:
-            continue
-        if b"getsize.exe" in cmd and ("WINEPREFIX=" + session.prefix).encode() + b"\0" in env:
-            return True
-    return False
-
-
 class GetSize(unittest.TestCase):
     def assert_gone(self, s):
         qptest.wait_until(lambda: not s.find_window(TITLE), 20, "the upload window to close")
-        qptest.wait_until(lambda: not getsize_running(s), 20, "getsize.exe to end")
+        qptest.wait_until(lambda: not uploads.program_running(s), 20, "getsize.exe to end")
 
     def test_progress_of_two_files(self):
         # The first file is small; the window follows the channel to the
         # second and shows its growth on the server.
-        with qptest.Session("gs-progress") as s, ThrottledFtpd(os.path.join(s.dir, "srv"), SLOWER) as ftpd:
+        with qptest.Session("gs-progress") as s, throttled(s, SLOWER) as ftpd:
             r = Run(s)
             r.configure(ftpd)
             small, big = r.file("klein.txt", 300000), r.file("gross datei.bin", BIG)
@@ -208,7 +151,7 @@ class GetSize(unittest.TestCase):
         # rate until it has one, then a steady one near the server's rate,
         # never 0 (it used to read 0 between the bursts, then twice the rate).
         with qptest.Session("gs-bursts") as s, \
-                ThrottledFtpd(os.path.join(s.dir, "srv"), SLOWER, bursts=True) as ftpd:
+                throttled(s, SLOWER, bursts=True) as ftpd:
             r = Run(s)
             r.configure(ftpd)
             p = r.start([r.file("schub.bin", BIG)])
@@ -242,7 +185,7 @@ class GetSize(unittest.TestCase):
 
     def test_right_click_protects_the_file(self):
         # Also: the window moves by dragging, and the mark shows in the bar.
-        with qptest.Session("gs-mark") as s, ThrottledFtpd(os.path.join(s.dir, "srv"), SLOWER) as ftpd:
+        with qptest.Session("gs-mark") as s, throttled(s, SLOWER) as ftpd:
             r = Run(s)
             r.configure(ftpd, DelOld=1, History1="alt.bin", Protect=0)
             with open(r.server_file("alt.bin"), "wb") as f:
@@ -291,7 +234,7 @@ class GetSize(unittest.TestCase):
             self.assert_gone(s)
 
     def test_abort_ends_the_run(self):
-        with qptest.Session("gs-abort") as s, ThrottledFtpd(os.path.join(s.dir, "srv")) as ftpd:
+        with qptest.Session("gs-abort") as s, throttled(s) as ftpd:
             r = Run(s)
             r.configure(ftpd, DelOld=1, History1="alt.bin")
             p = r.start([r.file("abbruch.bin", BIG)])

@@ -108,65 +108,65 @@ struct Child {
     }
 };
 
-TEST(Reports, WarningShowsTextWithArgumentAndOkContinues)
+// Each row: a child's scenario, the boxes it shows in turn (text, whether
+// it offers Cancel, the button pressed), what it marked and logged. Every
+// box is up while the child waits, after its report line was written.
+TEST(Reports, BoxesUnderEachErrorLevel)
 {
-    Child c("warn");
-    const HWND box = c.box();
-    ASSERT_TRUE(box);
-    EXPECT_EQ(boxText(box), "Datei nicht gefunden: C:\\x y.txt");
-    EXPECT_TRUE(hasButton(box, IDOK));
-    EXPECT_TRUE(hasButton(box, IDCANCEL));
-    // The log line is written before the box is shown.
-    EXPECT_EQ(c.reportLines(), c.line("WARN:", "Datei nicht gefunden: C:\\x y.txt"));
-    postClick(box, IDOK);
-    ASSERT_TRUE(c.ended());
-    EXPECT_EQ(c.marks(), "started\nafter warning\nend\n");
-    EXPECT_EQ(c.reportLines(), c.line("WARN:", "Datei nicht gefunden: C:\\x y.txt"));
-}
-
-TEST(Reports, CancelInAWarningEndsTheProgramAfterProgrammAbgebrochen)
-{
-    Child c("warn");
-    const HWND box = c.box();
-    ASSERT_TRUE(box);
-    postClick(box, IDCANCEL);
-    ASSERT_TRUE(waitGone(box, 10000));
-    const HWND stop = c.box();
-    ASSERT_TRUE(stop);
-    EXPECT_EQ(boxText(stop), "Programm abgebrochen!");
-    EXPECT_FALSE(hasButton(stop, IDCANCEL));
-    EXPECT_EQ(WaitForSingleObject(c.pi.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT));
-    postClick(stop, IDOK);
-    ASSERT_TRUE(c.ended());
-    EXPECT_EQ(c.marks(), "started\n");
-    EXPECT_EQ(c.reportLines(), c.line("WARN:", "Datei nicht gefunden: C:\\x y.txt"));
-}
-
-TEST(Reports, UnknownSwitchIsAnErrorThatEndsTheProgram)
-{
-    Child c("switch");
-    const HWND box = c.box();
-    ASSERT_TRUE(box);
-    EXPECT_EQ(boxText(box), "Unbekannter Schalter: NoSuch");
-    EXPECT_FALSE(hasButton(box, IDCANCEL));
-    postClick(box, IDOK);
-    ASSERT_TRUE(c.ended());
-    EXPECT_EQ(c.marks(), "started\n");
-    EXPECT_EQ(c.reportLines(), c.line("ERROR:", "Unbekannter Schalter: NoSuch"));
-}
-
-TEST(Reports, LevelZeroSilencesWarningsButNotErrors)
-{
-    Child c("level0");
-    const HWND box = c.box();
-    ASSERT_TRUE(box);
-    EXPECT_EQ(boxText(box), "Dateinummer nicht im erlaubten Bereich!");
-    EXPECT_EQ(c.marks(), "started\nafter warning\n");
-    postClick(box, IDOK);
-    ASSERT_TRUE(c.ended());
-    EXPECT_EQ(c.marks(), "started\nafter warning\n");
-    EXPECT_EQ(c.reportLines(), c.line("WARN:", "Datei nicht gefunden: a.txt") +
-                                   c.line("ERROR:", "Dateinummer nicht im erlaubten Bereich!"));
+    struct Box {
+        const char* text;
+        bool cancel;
+        int press;
+    };
+    struct Row {
+        const char* scenario;
+        std::vector<Box> boxes;
+        const char* marksAtFirstBox;
+        const char* marks;
+        std::vector<std::pair<const char*, const char*>> lines;  // kind, text
+    };
+    const char* const warning = "Datei nicht gefunden: C:\\x y.txt";
+    const Row rows[] = {
+        // OK in a warning goes on.
+        {"warn", {{warning, true, IDOK}}, "started\n", "started\nafter warning\nend\n", {{"WARN:", warning}}},
+        // Cancel ends the program after "Programm abgebrochen!".
+        {"warn", {{warning, true, IDCANCEL}, {"Programm abgebrochen!", false, IDOK}}, "started\n", "started\n",
+         {{"WARN:", warning}}},
+        // An unknown switch is an error that ends the program.
+        {"switch", {{"Unbekannter Schalter: NoSuch", false, IDOK}}, "started\n", "started\n",
+         {{"ERROR:", "Unbekannter Schalter: NoSuch"}}},
+        // Level 0 silences warnings but not errors.
+        {"level0", {{"Dateinummer nicht im erlaubten Bereich!", false, IDOK}}, "started\nafter warning\n",
+         "started\nafter warning\n",
+         {{"WARN:", "Datei nicht gefunden: a.txt"}, {"ERROR:", "Dateinummer nicht im erlaubten Bereich!"}}},
+        // Level 2 ends the program on a warning.
+        {"level2", {{"Datei nicht gefunden: b.txt", false, IDOK}}, "started\n", "started\n",
+         {{"WARN:", "Datei nicht gefunden: b.txt"}}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::string(r.scenario) + " " + r.boxes.front().text);
+        Child c(r.scenario);
+        std::string lines;
+        for (const auto& [kind, text] : r.lines) lines += c.line(kind, text);
+        for (std::size_t i = 0; i < r.boxes.size(); ++i) {
+            const Box& want = r.boxes[i];
+            const HWND box = c.box();
+            ASSERT_TRUE(box) << want.text;
+            EXPECT_EQ(boxText(box), want.text);
+            EXPECT_TRUE(hasButton(box, IDOK));
+            EXPECT_EQ(hasButton(box, IDCANCEL), want.cancel);
+            EXPECT_EQ(WaitForSingleObject(c.pi.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+            if (i == 0) {
+                EXPECT_EQ(c.marks(), r.marksAtFirstBox);
+                EXPECT_EQ(c.reportLines(), lines);
+            }
+            postClick(box, want.press);
+            ASSERT_TRUE(waitGone(box, 10000));
+        }
+        ASSERT_TRUE(c.ended());
+        EXPECT_EQ(c.marks(), r.marks);
+        EXPECT_EQ(c.reportLines(), lines);
+    }
 }
 
 TEST(Reports, LevelMinusOneShowsNothing)
@@ -181,18 +181,6 @@ TEST(Reports, LevelMinusOneShowsNothing)
     EXPECT_EQ(c.reportLines(), c.line("WARN:", "Datei nicht gefunden: a.txt") +
                                    c.line("ERROR:", "Dateinummer nicht im erlaubten Bereich!") +
                                    c.line("ERROR:", "Fehler beim Laden der DLL: rtdata-missing.dll"));
-}
-
-TEST(Reports, LevelTwoEndsTheProgramOnAWarning)
-{
-    Child c("level2");
-    const HWND box = c.box();
-    ASSERT_TRUE(box);
-    EXPECT_EQ(boxText(box), "Datei nicht gefunden: b.txt");
-    EXPECT_FALSE(hasButton(box, IDCANCEL));
-    postClick(box, IDOK);
-    ASSERT_TRUE(c.ended());
-    EXPECT_EQ(c.marks(), "started\n");
 }
 
 } // namespace

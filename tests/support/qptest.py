@@ -14,6 +14,7 @@ import collections
 import contextlib
 import os
 import random
+import re
 import shutil
 import signal
 import socket
@@ -21,6 +22,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BUILD = os.environ.get("QP_BUILD", os.path.join(ROOT, "build"))
@@ -191,10 +193,16 @@ class Session:
         boot = ["wineboot"] + ([] if os.path.exists(os.path.join(self.prefix, "system.reg")) else ["-i"])
         subprocess.run([WINE_RUN] + boot, env=self.env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+        # Windows always has its desktop; Wine ends its own (explorer.exe,
+        # which keeps the clipboard) a moment after the last program. One
+        # program that waits keeps it, and the clipboard, for the session.
+        self.desktop = subprocess.Popen([WINE_RUN, exe("winctl.exe"), "desktop"], env=self.env,
+                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL)
 
     def __exit__(self, *exc):
-        for p in self.procs:
-            if p.poll() is None:
+        for p in self.procs + [getattr(self, "desktop", None)]:
+            if p and p.poll() is None:
                 with contextlib.suppress(Exception):
                     p.kill()
                     p.wait(5)
@@ -318,6 +326,14 @@ class Session:
                 return out if code == 0 else None
         raise TimeoutError_("the clipboard stayed locked")
 
+    def clear_clipboard(self):
+        """Empties the clipboard, so that text found after a run came from it
+        (the desktop, and with it the clipboard, lasts the whole session)."""
+        for _ in range(3):
+            if self.run(exe("winctl.exe"), ["clearclip"], timeout=30)[0] == 0:
+                return
+        raise TimeoutError_("the clipboard stayed locked")
+
     def xdotool(self, *args):
         return subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env, stdin=subprocess.DEVNULL,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=30).stdout
@@ -354,6 +370,40 @@ def class_session(cls, name):
     s = Session(name).__enter__()
     cls.addClassCleanup(s.__exit__, None, None, None)
     return s
+
+
+class CaseView:
+    """A shared session seen by one case: a folder of its own, the rest shared."""
+
+    def __init__(self, session, folder):
+        self._session = session
+        self.dir = folder
+
+    def __getattr__(self, name):
+        return getattr(self._session, name)
+
+
+class SharedSession(unittest.TestCase):
+    """One Wine session for all cases of a class, run one after another;
+    `with self.session() as s` gives a case its own folder and ends the
+    programs it started."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.shared = class_session(cls, cls.__name__.lower())
+
+    @contextlib.contextmanager
+    def session(self, name=None):
+        folder = os.path.join(self.shared.dir, name or self._testMethodName)
+        os.makedirs(folder)
+        first = len(self.shared.procs)
+        try:
+            yield CaseView(self.shared, folder)
+        finally:
+            for p in self.shared.procs[first:]:
+                if p.poll() is None:
+                    p.kill()
+                    p.wait(5)
 
 
 # -- one process that answers many questions about windows -------------------
@@ -453,6 +503,9 @@ class WindowDriver:
 # -- FTP servers -------------------------------------------------------------
 
 class _Server:
+    """A server fixture on 127.0.0.1. Files are named by their path below the
+    server's root, as text or as bytes (names the code page cannot spell)."""
+
     def __exit__(self, *exc):
         self.stop()
         return False
@@ -466,35 +519,62 @@ class _Server:
                 self.proc.kill()
                 self.proc.wait(5)
 
+    def path(self, name):
+        return os.path.join(os.fsencode(self.root) if isinstance(name, bytes) else self.root, name)
+
+    def get(self, name):
+        """The stored bytes, or None."""
+        with contextlib.suppress(FileNotFoundError, IsADirectoryError):
+            with open(self.path(name), "rb") as f:
+                return f.read()
+        return None
+
+    def put(self, name, data=None):
+        """A file with `data`, or a folder when data is None."""
+        path = self.path(name)
+        os.makedirs(path if data is None else os.path.dirname(path), exist_ok=True)
+        if data is not None:
+            with open(path, "wb") as f:
+                f.write(data)
+        return path
+
+    def listdir(self, folder=""):
+        return sorted(os.listdir(self.path(folder)))
+
 
 class PyFtpd(_Server):
     """pyftpdlib on 127.0.0.1 serving `root`, user/password login (and
     anonymous read-write when anonymous=True). `log` collects the session,
-    each line after its Unix time when timeline=True."""
+    each line after its Unix time when timeline=True. With `rate` it reads
+    uploads at that many bytes per second; with `bursts` an upload reaches
+    the disk once a second, as on a server that buffers."""
 
-    def __init__(self, root, user="user", password="pass", anonymous=False, port=None, timeline=False):
+    def __init__(self, root, user="user", password="pass", anonymous=False, port=None, timeline=False,
+                 rate=0, bursts=False):
         self.root, self.user, self.password, self.anonymous = root, user, password, anonymous
-        self.timeline = timeline
+        self.options = (["--anonymous"] if anonymous else []) + (["--timeline"] if timeline else []) + \
+            (["--rate", str(rate)] if rate else []) + (["--bursts"] if bursts else [])
         self.port = port or free_port()
         self.proc = None
         self.log = None
 
     def __enter__(self):
+        os.makedirs(self.root, exist_ok=True)
         lo, hi = free_port_range(10)
         self.log = tempfile.NamedTemporaryFile(prefix="pyftpd-", suffix=".log", delete=False).name
         self.proc = subprocess.Popen(
             [PYTHON, os.path.join(ROOT, "tests", "support", "ftpd.py"), "--port", str(self.port),
              "--root", self.root, "--user", self.user, "--password", self.password,
-             "--passive", "%d-%d" % (lo, hi)] + (["--anonymous"] if self.anonymous else [])
-            + (["--timeline"] if self.timeline else []),
+             "--passive", "%d-%d" % (lo, hi)] + self.options,
             stdin=subprocess.DEVNULL, stdout=open(self.log, "wb"), stderr=subprocess.STDOUT)
         wait_port(self.port)
         return self
 
-    def commands(self):
-        """Commands the server received, in order (from its log)."""
+    def commands(self, encoding="cp1252"):
+        """Commands the server received, in order (from its log); pyftpdlib
+        itself reads them as UTF-8 (bytes that are none show as U+FFFD)."""
         with open(self.log, "rb") as f:
-            return [l.split(b"<- ", 1)[1].strip().decode("cp1252", "replace")
+            return [l.split(b"<- ", 1)[1].strip().decode(encoding, "replace")
                     for l in f.read().splitlines() if b"<- " in l]
 
 
@@ -530,7 +610,7 @@ class Vsftpd(_Server):
                 "anon_umask=022", "no_anon_password=YES", "local_enable=NO", "pasv_enable=YES",
                 "pasv_min_port=%d" % lo, "pasv_max_port=%d" % hi, "pasv_address=127.0.0.1",
                 "port_enable=YES", "connect_from_port_20=NO", "seccomp_sandbox=NO",
-                "secure_chroot_dir=/var/run/vsftpd/empty", "log_ftp_protocol=YES",
+                "secure_chroot_dir=/var/run/vsftpd/empty", "log_ftp_protocol=YES", "xferlog_enable=YES",
                 "vsftpd_log_file=" + os.path.join(self.workdir, "vsftpd.log")] + self.extra + [""]))
         os.chown(conf, 0, 0)
         os.chmod(conf, 0o600)
@@ -538,6 +618,20 @@ class Vsftpd(_Server):
                                      stderr=subprocess.DEVNULL)
         wait_port(self.port)
         return self
+
+    def put(self, name, data=None):
+        # Owned by the anonymous user, who may then delete or replace it.
+        import pwd
+        path = super().put(name, data)
+        ftp = pwd.getpwnam("ftp")
+        os.chown(path, ftp.pw_uid, ftp.pw_gid)
+        return path
+
+    def commands(self, encoding="cp1252"):
+        """Commands the server received, in order (from its protocol log)."""
+        with open(os.path.join(self.workdir, "vsftpd.log"), "rb") as f:
+            return [m.group(1).decode(encoding, "replace")
+                    for m in re.finditer(rb'FTP command: Client "[^"]*", "(.*)"\r?$', f.read(), re.M)]
 
 
 def _proftpd_root():

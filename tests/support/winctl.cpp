@@ -21,6 +21,10 @@
 //                                 no text, 3: clipboard could not be opened)
 //   holdclip MS                   opens the clipboard, prints "held", keeps it open for MS
 //                                 milliseconds (exit 3: it could not be opened)
+//   clearclip                     empties the clipboard (exit 3: it could not be opened)
+//   desktop                       keeps a window on the desktop until it is killed: Wine
+//                                 ends its desktop process, and the clipboard with it, a
+//                                 moment after the last program with a window has ended
 //   exists HWND                   exit 0 when the window exists
 //   witems HWND                   items as "items", read through the Unicode messages
 //   focus HWND                    the focus window of the thread that owns HWND
@@ -448,6 +452,20 @@ int main(int argc, char** argv)
         if (p) out(p);
         GlobalUnlock(data);
         CloseClipboard();
+        return 0;
+    }
+    if (cmd == "clearclip") {
+        bool open = false;
+        for (int i = 0; i < 250 && !(open = OpenClipboard(nullptr)); ++i) Sleep(20);
+        if (!open) return 3;
+        EmptyClipboard();
+        CloseClipboard();
+        return 0;
+    }
+    if (cmd == "desktop") {
+        CreateWindowExA(0, "STATIC", "winctl desktop", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+        MSG m;
+        while (GetMessageA(&m, nullptr, 0, 0) > 0) DispatchMessageA(&m);
         return 0;
     }
     if (cmd == "holdclip") {

@@ -10,7 +10,9 @@ after which the command behaves normally again.
         ...
         srv.commands        # command lines received, in order
         srv.data_links      # one dict per data connection (mode, addresses)
-        srv.files           # name -> bytes
+        srv.files           # name -> bytes (get, put and listdir as the
+                            # other server fixtures have them; folders are
+                            # not kept)
 
 Faults:
     STOR/APPE: first550 (550 instead of 150), final451 / final552 (that reply
@@ -45,6 +47,7 @@ answered). Each connection draws from a generator seeded by SEED and the
 connection's number, so a seed replays the same misbehaviour. srv.random_log lists
 (connection, command, fault) as they were drawn.
 """
+import contextlib
 import random
 import re
 import socket
@@ -133,6 +136,50 @@ class ScriptedFtpd:
         fault = rng.choice(COMMAND_FAULTS.get(command, []) + ANY_COMMAND_FAULTS)
         self.random_log.append((connection, command, fault))
         return fault
+
+    def get(self, name):
+        return self.files.get(name)
+
+    def put(self, name, data=None):
+        if data is not None:
+            self.files[name] = data
+
+    def listdir(self, folder=""):
+        return sorted(self.files)
+
+
+class PortIntruder:
+    """Another host (127.0.0.2) that reaches every PORT address before the
+    server and reads what arrives; set it as on_port. `results()` gives one
+    {"bytes": n, "ended": bool} per PORT command."""
+
+    def __init__(self):
+        self._seen = []
+
+    def __call__(self, target):
+        sock = socket.socket()
+        sock.bind(("127.0.0.2", 0))
+        sock.settimeout(20)
+        sock.connect(target)
+        got = {"bytes": 0, "ended": False}
+
+        def read():
+            with contextlib.suppress(OSError):
+                while True:
+                    chunk = sock.recv(65536)
+                    if not chunk:
+                        break
+                    got["bytes"] += len(chunk)
+            got["ended"] = True
+            sock.close()
+        t = threading.Thread(target=read, daemon=True)
+        t.start()
+        self._seen.append((t, got))
+
+    def results(self, timeout=10):
+        for t, _ in self._seen:
+            t.join(timeout)
+        return [got for _, got in self._seen]
 
 
 def _reset(sock):

@@ -215,10 +215,11 @@ void runUpload()
             historyStep(remoteName, uploadedNames);
         uploadedNames.push_back(remoteName);
 
+        // The web folder is taken in the server's naming, like the file: the
+        // web server serves the same bytes from its disk.
         if (set.UseClipboardFunction != 0) {
-            const std::string dir = set.DirSel != 0
-                                        ? chosenDirectoryPart(set.ServerDirectory, st.chosenDirectoryOnServer)
-                                        : set.ServerWWWDirectory;
+            const std::string dir = set.DirSel != 0 ? st.chosenDirectoryOnServer
+                                                    : ftp::serverName(set.ServerWWWDirectory);
             clipText += fileAddress(set.ServerWWWName, dir, ftp::serverName(remoteName));
             if (!last)
                 clipText += "\r\n";

@@ -1,8 +1,10 @@
-// Tables for the web address of an uploaded file: scheme, host, folders and
-// name, each path segment percent-encoded once.
+// Tables for the web address of an uploaded file (scheme, host, folders and
+// name, each path segment percent-encoded once) and for judging what the web
+// server said about it, with the German texts of the "Fehler:" box.
 #include <gtest/gtest.h>
 
 #include "app/address.h"
+#include "app/address_report.h"
 
 namespace {
 
@@ -90,6 +92,149 @@ TEST(FileAddress, SchemesPortsSlashesAndEncodingOnce)
     };
     for (const Row& r : rows)
         EXPECT_EQ(app::fileAddress(r.www, r.dir, r.stored), r.address) << r.www << "|" << r.dir << "|" << r.stored;
+}
+
+TEST(JudgeAnswer, StatusAndLength)
+{
+    using P = app::AddressProblem;
+    struct Row {
+        int status;
+        const char* length;
+        const char* encoding;
+        std::int64_t fileSize;
+        P problem;
+    };
+    const Row rows[] = {
+        {200, "6", "", 6, P::None},
+        {200, "", "", 6, P::None},            // no length given: nothing to compare
+        {204, "0", "", 0, P::None},
+        {299, "6", "", 6, P::None},
+        {206, "5", "", 6, P::Length},
+        {200, "335", "", 6, P::Length},
+        {200, "7", "identity", 6, P::Length},
+        {200, "7", "IDENTITY", 6, P::Length},
+        {200, "7", "gzip", 6, P::None},       // the length of the compressed body
+        {200, "6x", "", 6, P::None},          // not a length
+        {200, "-6", "", 6, P::None},
+        {200, "4831838208", "", 4831838208LL, P::None},
+        {200, "4831838208", "", 536870912, P::Length},
+        {404, "335", "", 6, P::Status},
+        {302, "0", "", 6, P::Status},         // a redirect left unfollowed
+        {199, "6", "", 6, P::Status},
+        {300, "6", "", 6, P::Status},
+        {500, "", "", 6, P::Status},
+    };
+    for (const Row& r : rows) {
+        const app::AddressVerdict v = app::judgeAnswer(r.status, "text", r.length, r.encoding, r.fileSize);
+        EXPECT_EQ(v.problem, r.problem) << r.status << " " << r.length << " " << r.encoding;
+        if (v.problem == P::Status) {
+            EXPECT_EQ(v.status, r.status);
+            EXPECT_EQ(v.statusText, "text");
+        }
+        if (v.problem == P::Length) {
+            EXPECT_EQ(v.fileSize, r.fileSize);
+            EXPECT_EQ(std::to_string(v.length), r.length);
+        }
+    }
+}
+
+TEST(StatusLine, StandardPhraseThenTheServersText)
+{
+    struct Row { int status; const char* serverText; const char* line; };
+    const Row rows[] = {
+        {404, "File not found", "404 Not Found"},
+        {403, "", "403 Forbidden"},
+        {301, "Moved", "301 Moved Permanently"},
+        {503, "busy", "503 Service Unavailable"},
+        {299, "Odd", "299 Odd"},
+        {599, "", "599"},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(app::statusLine(r.status, r.serverText), r.line) << r.status;
+}
+
+app::AddressVerdict verdict(app::AddressProblem p)
+{
+    app::AddressVerdict v;
+    v.problem = p;
+    return v;
+}
+
+TEST(ReasonText, OneSentencePerProblem)
+{
+    using P = app::AddressProblem;
+    using ftp::TlsProblem;
+    app::AddressVerdict status = verdict(P::Status);
+    status.status = 404;
+    status.statusText = "File not found";
+    app::AddressVerdict length = verdict(P::Length);
+    length.length = 335;
+    length.fileSize = 6;
+    app::AddressVerdict other = verdict(P::Other);
+    other.error = 12152;
+    auto certificate = [](TlsProblem t) {
+        app::AddressVerdict v = verdict(P::Certificate);
+        v.certificate = t;
+        return v;
+    };
+    struct Row { app::AddressVerdict v; const char* text; };
+    const Row rows[] = {
+        {verdict(P::None), ""},
+        {status, "Der Webserver antwortet mit 404 Not Found."},
+        {length, "Der Webserver nennt eine andere Länge: 335 statt 6 Bytes."},
+        {verdict(P::NoAnswer), "Keine Antwort vom Webserver innerhalb von 10 Sekunden."},
+        {verdict(P::NoConnection), "Keine Verbindung zum Webserver."},
+        {verdict(P::UnknownHost), "Der Name des Webservers ist unbekannt."},
+        {certificate(TlsProblem::Untrusted), "Das Zertifikat des Webservers ist nicht vertrauenswürdig."},
+        {certificate(TlsProblem::Expired), "Das Zertifikat des Webservers ist abgelaufen."},
+        {certificate(TlsProblem::WrongName), "Das Zertifikat des Webservers gilt nicht für diesen Namen."},
+        {certificate(TlsProblem::Certificate), "Das Zertifikat des Webservers wurde abgelehnt."},
+        {verdict(P::Tls), "Die verschlüsselte Verbindung (https) zum Webserver kam nicht zustande."},
+        {verdict(P::Redirect), "Die Weiterleitungen des Webservers führen zu keinem Ziel."},
+        {verdict(P::Invalid), "Die Adresse ist ungültig."},
+        {other, "Die Anfrage an den Webserver ist fehlgeschlagen (Fehler 12152)."},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(app::reasonText(r.v), r.text) << static_cast<int>(r.v.problem);
+}
+
+TEST(FailedAddressesText, ListsAddressesWithReasonsAndTheHint)
+{
+    const std::string hint = "\r\n\r\nBitte prüfen Sie in der Konfiguration die Angaben \"HTTP-Server\" und "
+                             "\"HTTP-Verzeichnis\". Die Dateien liegen auf dem FTP-Server.";
+    const std::string noAnswer = "Keine Antwort vom Webserver innerhalb von 10 Sekunden.";
+    auto failed = [](int n) {
+        std::vector<app::FailedAddress> list;
+        for (int i = 1; i <= n; ++i)
+            list.push_back({"http://h/f" + std::to_string(i), verdict(app::AddressProblem::NoAnswer)});
+        return list;
+    };
+    auto entries = [&](int n) {
+        std::string text;
+        for (int i = 1; i <= n; ++i)
+            text += "\r\n\r\nhttp://h/f" + std::to_string(i) + "\r\n" + noAnswer;
+        return text;
+    };
+    const std::string one = "Diese Adresse zeigt die hochgeladene Datei nicht und wurde nicht in die "
+                            "Zwischenablage kopiert:";
+    const std::string many = "Diese Adressen zeigen die hochgeladenen Dateien nicht und wurden nicht in die "
+                             "Zwischenablage kopiert:";
+    struct Row { int count; std::string text; };
+    const Row rows[] = {
+        {1, one + entries(1) + hint},
+        {2, many + entries(2) + hint},
+        {10, many + entries(10) + hint},
+        {11, many + entries(10) + "\r\n\r\n... und 1 weitere Adresse." + hint},
+        {13, many + entries(10) + "\r\n\r\n... und 3 weitere Adressen." + hint},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(app::failedAddressesText(failed(r.count)), r.text) << r.count;
+
+    app::AddressVerdict notFound = verdict(app::AddressProblem::Status);
+    notFound.status = 404;
+    EXPECT_EQ(app::failedAddressesText({{"https://w.example:8443/files/a.txt", notFound}}),
+              one + "\r\n\r\nhttps://w.example:8443/files/a.txt\r\nDer Webserver antwortet mit 404 Not Found." +
+                  hint);
 }
 
 } // namespace

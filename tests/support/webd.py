@@ -18,6 +18,7 @@ import os
 import socket
 import ssl
 import threading
+import time
 
 
 class _Handler(http.server.SimpleHTTPRequestHandler):
@@ -29,6 +30,7 @@ class _Handler(http.server.SimpleHTTPRequestHandler):
     def _note(self):
         with self.server.web.lock:
             self.server.web.log.append("%s %s" % (self.command, self.path))
+            self.server.web.times.append(time.time())
 
     def _special(self):
         """Answers the misbehaviours; False when the folder is to answer."""
@@ -74,12 +76,14 @@ class _Server(http.server.ThreadingHTTPServer):
 
 
 class WebServer:
-    def __init__(self, root, tls=None):
+    def __init__(self, root, tls=None, port=0):
         self.root = root
         self.tls = tls
+        self.bind_port = port
         self.server = None
         self.lock = threading.Lock()
         self.log = []
+        self.times = []  # Unix time of each request in the log
         self.hidden = set()
         self.redirects = {}
         self.refuse_head = False
@@ -101,7 +105,7 @@ class WebServer:
             return list(self.log)
 
     def __enter__(self):
-        self.server = _Server(("127.0.0.1", 0), functools.partial(_Handler, directory=self.root))
+        self.server = _Server(("127.0.0.1", self.bind_port), functools.partial(_Handler, directory=self.root))
         self.server.web = self
         if self.tls:
             context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
@@ -148,3 +152,28 @@ class SilentServer:
             c.close()
         self.sock.close()
         return False
+
+
+def main():
+    """A web server process of its own (for the bench, whose timing loop
+    must not share an interpreter with it): serves --root on 127.0.0.1 and
+    writes "unix-time VERB path" per request to standard output."""
+    import argparse
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--root", required=True)
+    ap.add_argument("--port", type=int, required=True)
+    a = ap.parse_args()
+    web = WebServer(a.root, port=a.port)
+    with web:
+        seen = 0
+        while True:
+            time.sleep(0.05)
+            with web.lock:
+                new = list(zip(web.times[seen:], web.log[seen:]))
+            seen += len(new)
+            for t, line in new:
+                print("%.6f %s" % (t, line), flush=True)
+
+
+if __name__ == "__main__":
+    main()

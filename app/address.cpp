@@ -1,4 +1,4 @@
-// Pure text of the upload run: remote names and addresses.
+// Pure text of the upload run: remote names and web addresses.
 #include "app/address.h"
 #include "app/upload_run.h"
 
@@ -21,7 +21,7 @@ std::string replaceAll(const std::string& text, const std::string& what, const s
 
 namespace {
 
-bool keptInPath(unsigned char c)
+bool keptInSegment(unsigned char c)
 {
     if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))
         return true;
@@ -30,22 +30,58 @@ bool keptInPath(unsigned char c)
     case '!': case '$': case '&': case '\'': case '(': case ')':  // sub-delims
     case '*': case '+': case ',': case ';': case '=':
     case ':': case '@':
-    case '/':  // folder separator of the stored name
         return true;
     default:
         return false;
     }
 }
 
+bool startsWithNoCase(const std::string& text, const char* prefix)
+{
+    std::size_t i = 0;
+    for (; prefix[i] != '\0'; ++i) {
+        if (i >= text.size())
+            return false;
+        char c = text[i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != prefix[i])
+            return false;
+    }
+    return true;
+}
+
+std::string trimBlanks(const std::string& text)
+{
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// Appends "/" + the encoded segment for every non-empty segment of `part`.
+void appendSegments(std::string& path, const std::string& part)
+{
+    std::size_t from = 0;
+    while (from <= part.size()) {
+        std::size_t slash = part.find('/', from);
+        if (slash == std::string::npos)
+            slash = part.size();
+        if (slash > from)
+            path += "/" + encodePathSegment(part.substr(from, slash - from));
+        from = slash + 1;
+    }
+}
+
 } // namespace
 
-std::string encodeFileName(const std::string& storedName)
+std::string encodePathSegment(const std::string& bytes)
 {
     static const char hex[] = "0123456789ABCDEF";
     std::string out;
-    out.reserve(storedName.size());
-    for (unsigned char c : storedName) {
-        if (keptInPath(c)) {
+    out.reserve(bytes.size());
+    for (unsigned char c : bytes) {
+        if (keptInSegment(c)) {
             out += static_cast<char>(c);
         } else {
             out += '%';
@@ -56,9 +92,22 @@ std::string encodeFileName(const std::string& storedName)
     return out;
 }
 
-std::string chosenDirectoryPart(const std::string& shown, const std::string& stored)
+WebHost splitWebHost(const std::string& wwwName)
 {
-    return stored == shown ? shown : encodeFileName(stored);
+    WebHost host;
+    std::string rest = trimBlanks(wwwName);
+    host.scheme = "http";
+    if (startsWithNoCase(rest, "https://")) {
+        host.scheme = "https";
+        rest.erase(0, 8);
+    } else if (startsWithNoCase(rest, "http://")) {
+        rest.erase(0, 7);
+    }
+    const std::size_t slash = rest.find('/');
+    host.authority = rest.substr(0, slash);
+    if (slash != std::string::npos)
+        host.folder = rest.substr(slash + 1);
+    return host;
 }
 
 std::string remoteNameOf(const std::string& localPath)
@@ -71,7 +120,12 @@ std::string remoteNameOf(const std::string& localPath)
 std::string fileAddress(const std::string& wwwName, const std::string& directory,
                         const std::string& storedName)
 {
-    return "http://" + replaceAll(wwwName + "/" + directory + "/" + encodeFileName(storedName), "//", "/");
+    const WebHost host = splitWebHost(wwwName);
+    std::string path;
+    appendSegments(path, host.folder);
+    appendSegments(path, directory);
+    appendSegments(path, storedName);
+    return host.scheme + "://" + host.authority + (path.empty() ? "/" : path);
 }
 
 } // namespace app

@@ -32,6 +32,7 @@ struct UploadSettings {
     std::string ServerWWWName;
     std::string ServerWWWDirectory;
     int UseTLS = 0;  // 1: explicit FTPS required, never plain FTP
+    int CheckAddress = 0;  // 1: an address goes into the clipboard only once the web server serves the file
 };
 
 struct ProgramState {

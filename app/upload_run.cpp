@@ -1,7 +1,8 @@
 // The upload run: connect, enter the target folder, wait for the system-wide
 // "FTPUPLOAD" title, upload every file of the command line with the
-// upload-window program informed, keep the history and put the addresses
-// into the clipboard. Every path ends the program.
+// upload-window program informed, keep the history, check the addresses
+// where asked to and put those that serve their file into the clipboard.
+// Every path ends the program.
 #include "app/upload_run.h"
 
 #include <windows.h>
@@ -9,6 +10,8 @@
 #include <vector>
 
 #include "app/address.h"
+#include "app/address_check.h"
+#include "app/address_report.h"
 #include "app/folder_select.h"
 #include "app/history.h"
 #include "app/server_session.h"
@@ -114,6 +117,29 @@ void putIntoClipboard(const std::string& text)
                    "Fehler:", kStopBox);
 }
 
+// After the last file: the addresses that serve their file go into the
+// clipboard, one per line; the others are named in a box with the reason.
+// With none served, the clipboard keeps what it held.
+void deliverAddresses(const std::vector<std::string>& addresses, AddressChecks* checks)
+{
+    const std::vector<AddressVerdict> verdicts = checks ? checks->collect() : std::vector<AddressVerdict>{};
+    std::string clipText;
+    std::vector<FailedAddress> failed;
+    for (std::size_t i = 0; i < addresses.size(); ++i) {
+        if (checks && verdicts[i].problem != AddressProblem::None) {
+            failed.push_back({addresses[i], verdicts[i]});
+            continue;
+        }
+        if (!clipText.empty())
+            clipText += "\r\n";
+        clipText += addresses[i];
+    }
+    if (!clipText.empty())
+        putIntoClipboard(clipText);
+    if (!failed.empty())
+        rt::msgBox(failedAddressesText(failed), "Fehler:", kStopBox);
+}
+
 } // namespace
 
 void runUpload()
@@ -163,7 +189,8 @@ void runUpload()
     if (set.Ask == 1)
         ftp::FtpCommand("SetBinary", {rt::Value(1)});
 
-    std::string clipText;
+    std::vector<std::string> addresses;  // of the files stored so far, in their order
+    AddressChecks checks;                // started as each file is stored
     std::vector<std::string> uploadedNames;  // this run's files, never deleted by the history step
     for (st.currentFile = 1; st.currentFile <= st.fileCount; ++st.currentFile) {
         const std::string& path = st.fileList[st.currentFile];
@@ -179,7 +206,8 @@ void runUpload()
         if (!overwriteSettled && reconnectToRunFolder())
             overwriteSettled = askOverwrite(remoteName);
 
-        const std::string size = std::to_string(rt::fileSize(path));
+        const std::int64_t bytes = rt::fileSize(path);
+        const std::string size = std::to_string(bytes);
         if (st.currentFile == 1) {
             const std::string dir = rt::trim(set.ServerDirectory).empty() ? "?" : set.ServerDirectory;
             startUploadWindow("getsize.exe " + remoteName + " " + size + " " + set.Password + " " +
@@ -215,18 +243,19 @@ void runUpload()
             historyStep(remoteName, uploadedNames);
         uploadedNames.push_back(remoteName);
 
+        // The web folder is taken in the server's naming, like the file: the
+        // web server serves the same bytes from its disk.
         if (set.UseClipboardFunction != 0) {
-            const std::string dir = set.DirSel != 0
-                                        ? chosenDirectoryPart(set.ServerDirectory, st.chosenDirectoryOnServer)
-                                        : set.ServerWWWDirectory;
-            clipText += fileAddress(set.ServerWWWName, dir, ftp::serverName(remoteName));
-            if (!last)
-                clipText += "\r\n";
-            else
-                putIntoClipboard(clipText);
+            const std::string dir = set.DirSel != 0 ? st.chosenDirectoryOnServer
+                                                    : ftp::serverName(set.ServerWWWDirectory);
+            addresses.push_back(fileAddress(set.ServerWWWName, dir, ftp::serverName(remoteName)));
+            if (set.CheckAddress != 0)
+                checks.start(addresses.back(), bytes);
         }
     }
 
+    if (set.UseClipboardFunction != 0)
+        deliverAddresses(addresses, set.CheckAddress != 0 ? &checks : nullptr);
     disconnectAndEnd();
 }
 

@@ -1,5 +1,6 @@
 // The upload run: connect, choose the folder, upload every file of the
-// command line, keep the history, put the addresses into the clipboard.
+// command line, keep the history, put the (checked) addresses into the
+// clipboard.
 // Ends the program on every path.
 #pragma once
 #include <string>

@@ -97,6 +97,7 @@ void loadIntoWindow(int configNumber, const ConfigControls& c)
     setChecked(c.Active, s.number("Active"));
     setChecked(c.DelClick, s.number("DelClick"));
     setChecked(c.UseTLS, s.number("UseTLS"));
+    setChecked(c.CheckAddress, s.number("CheckAddress"));
     rt::enable(c.ServerWWWDirectory, dirSel == 0);
 }
 
@@ -128,6 +129,7 @@ void saveFromWindow(int configNumber, const ConfigControls& c)
     s.write("DirSel", checked(c.DirSel));
     s.write("DelClick", checked(c.DelClick));
     s.write("UseTLS", checked(c.UseTLS));
+    s.write("CheckAddress", checked(c.CheckAddress));
 }
 
 UploadSettings readUploadSettings(const std::string& iniPath, int configNumber)
@@ -150,6 +152,7 @@ UploadSettings readUploadSettings(const std::string& iniPath, int configNumber)
     u.ServerWWWName = s.text("ServerWWWName");
     u.ServerWWWDirectory = s.text("ServerWWWDirectory");
     u.UseTLS = s.number("UseTLS");
+    u.CheckAddress = s.number("CheckAddress");
     return u;
 }
 

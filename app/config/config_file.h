@@ -44,13 +44,14 @@ struct ConfigControls {
     rt::Handle Ask = 0;                   // check box "&Vor dem Überschreiben fragen"
     rt::Handle DirSel = 0;                // check box "&Ordnerwahl vor Upload anbieten"
     rt::Handle UseTLS = 0;                // check box "Verschlüsselte Verbindung (FTPS)"
+    rt::Handle CheckAddress = 0;          // check box "Adresse vor dem Kopieren prüfen"
 };
 
 // Fills the controls from section "Set" + configNumber of state().iniPath,
 // key by key: ConfigName, ServerName, ServerPort, Username, Password
 // (unscrambled), ServerDirectory, ProxyServer, ProxyPort, ServerWWWName,
 // ServerWWWDirectory, DelOld, DirSel, UseClipboardFunction, PassiveMode, Ask,
-// Active, DelClick, UseTLS. Blank texts show the window defaults above; the
+// Active, DelClick, UseTLS, CheckAddress. Blank texts show the window defaults above; the
 // password shows its default only when nothing is stored, since a stored
 // form may consist of blanks. Also sets
 // the enabled states that follow from the values: DelClick enabled exactly
@@ -64,14 +65,14 @@ void loadIntoWindow(int configNumber, const ConfigControls& controls);
 // and writes ConfigName), then writes Active, UseClipboardFunction, DelOld,
 // PassiveMode, ServerName, ServerPort, Username, Password (scrambled),
 // ServerDirectory, ServerWWWName, ServerWWWDirectory, ProxyServer,
-// ProxyPort, Ask, DirSel, DelClick, UseTLS in this order.
+// ProxyPort, Ask, DirSel, DelClick, UseTLS, CheckAddress in this order.
 void saveFromWindow(int configNumber, const ConfigControls& controls);
 
 // Reads the settings of section "Set" + configNumber of iniPath for an
 // upload, in the order UseClipboardFunction, DirSel, Ask, DelOld, DelClick,
 // ProxyServer, ProxyPort, ServerName, PassiveMode, ServerPort, Username,
 // Password (unscrambled), ServerDirectory (normalised), ServerWWWName,
-// ServerWWWDirectory, UseTLS. No defaults: missing keys give "" or 0.
+// ServerWWWDirectory, UseTLS, CheckAddress. No defaults: missing keys give "" or 0.
 UploadSettings readUploadSettings(const std::string& iniPath, int configNumber);
 
 // Pure normalisations.
@@ -80,7 +81,8 @@ UploadSettings readUploadSettings(const std::string& iniPath, int configNumber);
 std::string normaliseServerDirectory(const std::string& stored);
 // Lower case, then every "ftp://" removed.
 std::string normaliseServerName(const std::string& typed);
-// Lower case, then every "http://" removed.
+// Lower case, then every "http://" removed; a typed "https://" stays, so
+// that the host keeps its scheme.
 std::string normaliseServerWWWName(const std::string& typed);
 // Each of / \ : ? * < > " replaced by "_".
 std::string cleanConfigName(const std::string& typed);

@@ -156,6 +156,7 @@ void assignRole(ConfigWindow& w, const ControlRow& c, rt::Handle h)
     case ControlRole::Ask: f.Ask = h; break;
     case ControlRole::DirSel: f.DirSel = h; break;
     case ControlRole::Tls: f.UseTLS = h; break;
+    case ControlRole::CheckAddress: f.CheckAddress = h; break;
     case ControlRole::Save: w.save = h; break;
     case ControlRole::Cancel: w.cancel = h; break;
     case ControlRole::About: w.about = h; break;

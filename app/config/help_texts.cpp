@@ -1,4 +1,4 @@
-// The texts of the fifteen help boxes, in the order in which the help
+// The texts of the sixteen help boxes, in the order in which the help
 // buttons are numbered.
 #include "app/config/help_texts.h"
 
@@ -63,6 +63,11 @@ const char* const kHelpTexts[kHelpCount] = {
     "Überträgt Anmeldung und Dateien verschlüsselt (FTPS mit AUTH TLS). Das Zertifikat\r\n"
     "des Servers wird geprüft; ist es nicht vertrauenswürdig, abgelaufen oder für einen\r\n"
     "anderen Namen ausgestellt, wird nichts übertragen. Der Server muss FTPS anbieten.",
+    // 16: check the address
+    "Vor dem Kopieren in die Zwischenablage wird jede Adresse beim Webserver abgefragt.\r\n"
+    "Nur Adressen, unter denen er die hochgeladene Datei ausliefert, werden kopiert; für\r\n"
+    "die übrigen nennt eine Meldung den Grund. Prüfen Sie dann \"HTTP-Server\" und\r\n"
+    "\"HTTP-Verzeichnis\". Für https-Adressen geben Sie den HTTP-Server mit https:// an.",
 };
 
 } // namespace

@@ -3,9 +3,9 @@
 
 namespace app {
 
-constexpr int kHelpCount = 15;
+constexpr int kHelpCount = 16;
 
-// Text of help box k (1 to 15), CR LF line breaks, code page 1252; "" for
+// Text of help box k (1 to 16), CR LF line breaks, code page 1252; "" for
 // any other k.
 const char* helpText(int k);
 

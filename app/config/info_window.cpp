@@ -70,6 +70,8 @@ const char* const kInfoLines[] = {
     "",
     "1.2 (30.03.2009)",
     " - Bugfixes",
+    " - https-Adressen: HTTP-Server mit https:// angeben",
+    " - Adresse vor dem Kopieren prüfen (optional)",
     "___________________________________________",
     " :: Haftungsausschluss",
     "¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯¯",

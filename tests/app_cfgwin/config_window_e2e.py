@@ -27,9 +27,9 @@ WS_EX_STATICEDGE = 0x20000
 # Controls by their number in the window's table (1-based creation order).
 GROUP, SELECTOR, NAME, ACTIVE = 1, 2, 4, 5
 SERVER, PORT, DIRECTORY, USER, PASSWORD, PROXY, PROXYPORT, WWW, WWWDIR = range(17, 26)
-KEEP, DELCLICK, PASSIVE, CLIPBOARD, ASK, DIRSEL, TLS = range(26, 33)
-SAVE, CANCEL, ABOUT = 36, 37, 38
-HELP_FIRST, ICON = 40, 56
+KEEP, DELCLICK, PASSIVE, CLIPBOARD, ASK, DIRSEL, TLS, CHECK = range(26, 34)
+SAVE, CANCEL, ABOUT = 37, 38, 39
+HELP_FIRST, ICON = 41, 58
 
 # Expected layout: class, caption, x, y, w, h (client pixels; the four group
 # members relative to the group box at 7, 67), font (B bold, I italic; seen
@@ -68,15 +68,16 @@ LAYOUT = [
     ("Button", "&Vor dem Überschreiben fragen", 7, 446, 300, 20, ""),
     ("Button", "&Ordnerwahl vor Upload anbieten", 7, 469, 300, 20, ""),
     ("Button", "Verschlüsselte Verbindung (FTPS)", 7, 492, 300, 20, ""),
+    ("Button", "Adresse vor dem Kopieren prüfen", 7, 515, 300, 20, ""),
     ("Static", "", 7, 274, 383, 4, ""),
     ("Static", "", 7, 339, 383, 4, ""),
-    ("Static", "", 7, 544, 383, 4, ""),
-    ("Button", "Beenden und Einstellungen speichern", 10, 559, 200, 20, ""),
-    ("Button", "Abbrechen", 215, 559, 80, 20, ""),
-    ("Button", "Über...", 315, 559, 70, 20, "B"),
-    ("Static", "*Optionale Angaben", 5, 521, 110, 18, "I"),
+    ("Static", "", 7, 567, 383, 4, ""),
+    ("Button", "Beenden und Einstellungen speichern", 10, 582, 200, 20, ""),
+    ("Button", "Abbrechen", 215, 582, 80, 20, ""),
+    ("Button", "Über...", 315, 582, 70, 20, "B"),
+    ("Static", "*Optionale Angaben", 5, 544, 110, 18, "I"),
 ] + [("Button", "?", 370, y, 20, 19, "") for y in (129, 152, 175, 198, 221, 244, 287, 310, 353, 379, 402,
-                                                 425, 448, 471, 494)] + [
+                                                 425, 448, 471, 494, 517)] + [
     ("Static", "Hier können Sie Quillpost konfigurieren. Zum Dateiupload nutzen Sie die Funktion "
                "\"Senden an\" beim Rechtsklick auf eine beliebige Datei.", 7, 12, 310, 40, ""),
     ("Static", "", 337, 9, 48, 48, ""),
@@ -122,6 +123,10 @@ HELP = [
     "Überträgt Anmeldung und Dateien verschlüsselt (FTPS mit AUTH TLS). Das Zertifikat\r\n"
     "des Servers wird geprüft; ist es nicht vertrauenswürdig, abgelaufen oder für einen\r\n"
     "anderen Namen ausgestellt, wird nichts übertragen. Der Server muss FTPS anbieten.",
+    "Vor dem Kopieren in die Zwischenablage wird jede Adresse beim Webserver abgefragt.\r\n"
+    "Nur Adressen, unter denen er die hochgeladene Datei ausliefert, werden kopiert; für\r\n"
+    "die übrigen nennt eine Meldung den Grund. Prüfen Sie dann \"HTTP-Server\" und\r\n"
+    "\"HTTP-Verzeichnis\". Für https-Adressen geben Sie den HTTP-Server mit https:// an.",
 ]
 
 KEEP_ENTRIES = ["Keine Dateien löschen", "Eine Datei beibehalten", "2 Dateien beibehalten",
@@ -132,7 +137,7 @@ TOOLTIP = 'Quillpost 1.2 - Dateien per "Senden an" hochladen'
 
 SAVED_KEYS = {"Active", "UseClipboardFunction", "DelOld", "PassiveMode", "ServerName", "ServerPort",
               "Username", "Password", "ServerDirectory", "ServerWWWName", "ServerWWWDirectory",
-              "ProxyServer", "ProxyPort", "Ask", "DirSel", "DelClick", "UseTLS"}
+              "ProxyServer", "ProxyPort", "Ask", "DirSel", "DelClick", "UseTLS", "CheckAddress"}
 
 RULE_TOP, RULE_BOTTOM = "_" * 43, "\u00af" * 43
 
@@ -295,7 +300,7 @@ class ConfigWindow(unittest.TestCase):
 
         l, t, r, b = w.screen_rect(w.hwnd)
         self.assertEqual(r - l, 400)
-        self.assertGreaterEqual(b - t, 615)
+        self.assertGreaterEqual(b - t, 638)
 
         self.assertEqual(len(c), len(LAYOUT))
         for n, (row, exp) in enumerate(zip(c, LAYOUT), start=1):
@@ -320,7 +325,7 @@ class ConfigWindow(unittest.TestCase):
                          [False, True, False, False, False, False, True, False, False])
         limits = {n: int(self.driver.ask("send", c[n - 1].hwnd, EM_GETLIMITTEXT, 0, 0)[0]) for n in (NAME, DIRECTORY, WWWDIR)}
         self.assertEqual(limits, {NAME: 20, DIRECTORY: 255, WWWDIR: 255})
-        for n in range(HELP_FIRST, HELP_FIRST + 15):
+        for n in range(HELP_FIRST, HELP_FIRST + len(HELP)):
             self.assertTrue(c[n - 1].exstyle & WS_EX_STATICEDGE)
         self.assertEqual(c[ICON - 1].id, 31000)
         self.assertEqual(w.items(SELECTOR), ["Konfiguration %d" % n for n in range(1, 11)])
@@ -332,8 +337,8 @@ class ConfigWindow(unittest.TestCase):
         self.assertEqual(shown, {NAME: "Upload 1", SERVER: "ftp.example.com", PORT: "21", DIRECTORY: "",
                                  USER: "Anonymous", PASSWORD: "tinsel", PROXY: "", PROXYPORT: "",
                                  WWW: "www.example.com", WWWDIR: ""})
-        self.assertEqual([c[n - 1].checked for n in (ACTIVE, DELCLICK, PASSIVE, CLIPBOARD, ASK, DIRSEL, TLS)],
-                         [0] * 7)
+        self.assertEqual([c[n - 1].checked for n in (ACTIVE, DELCLICK, PASSIVE, CLIPBOARD, ASK, DIRSEL, TLS,
+                                                     CHECK)], [0] * 8)
         self.assertEqual((c[SELECTOR - 1].checked, c[KEEP - 1].checked), (0, 0))
         self.assertFalse(c[DELCLICK - 1].enabled)
         self.assertTrue(c[KEEP - 1].enabled and c[WWWDIR - 1].enabled)
@@ -351,16 +356,19 @@ class ConfigWindow(unittest.TestCase):
 
         w.click(TLS)
         w.wait_for(lambda c: c[TLS - 1].checked == 1, "FTPS checked")
+        w.click(CHECK)
+        w.wait_for(lambda c: c[CHECK - 1].checked == 1, "address check checked")
         w.press(SAVE, self.exited, "program end")
         self.assert_exits(s)
         set1 = self.ini()["Set1"]
         self.assertEqual(set(set1), SAVED_KEYS | {"ConfigName"})
         self.assertEqual({k: set1[k] for k in ("ConfigName", "ServerName", "ServerPort", "Username",
                                                "ServerWWWName", "DelOld", "Active", "DirSel", "DelClick",
-                                               "UseTLS")},
+                                               "UseTLS", "CheckAddress")},
                          {"ConfigName": "Upload 1", "ServerName": "ftp.example.com", "ServerPort": "21",
                           "Username": "Anonymous", "ServerWWWName": "www.example.com", "DelOld": "0",
-                          "Active": "0", "DirSel": "0", "DelClick": "0", "UseTLS": "1"})
+                          "Active": "0", "DirSel": "0", "DelClick": "0", "UseTLS": "1",
+                          "CheckAddress": "1"})
         self.assertNotEqual(set1["Password"], "tinsel")
 
     # -- scenarios as steps -------------------------------------------------
@@ -553,6 +561,9 @@ class ConfigWindow(unittest.TestCase):
                                                             "1.1 (02.06.2006)"])
         self.assertEqual(lines.count(RULE_TOP), 4)
         self.assertIn(" - Bestätigung vor dem Überschreiben (optional)", lines)
+        self.assertEqual(lines[lines.index("1.2 (30.03.2009)") + 1:lines.index("1.2 (30.03.2009)") + 4],
+                         [" - Bugfixes", " - https-Adressen: HTTP-Server mit https:// angeben",
+                          " - Adresse vor dem Kopieren prüfen (optional)"])
         self.assertFalse(ic[7].text.endswith("\r\n"))
         self.shot(s, info.hwnd, "info-window.png")
 

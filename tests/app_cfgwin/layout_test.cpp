@@ -27,9 +27,9 @@ TEST(ConfigLayout, HelpButtonsRunTopToBottomAndNameEveryBoxOnce)
         numbers.insert(c.help);
         EXPECT_EQ(std::string(c.text), "?");
     }
-    EXPECT_EQ(numbers.size(), 15u);
+    EXPECT_EQ(numbers.size(), 16u);
     EXPECT_EQ(*numbers.begin(), 1);
-    EXPECT_EQ(*numbers.rbegin(), 15);
+    EXPECT_EQ(*numbers.rbegin(), 16);
 }
 
 TEST(ConfigLayout, EachFieldRoleHasExactlyOneControl)
@@ -39,7 +39,7 @@ TEST(ConfigLayout, EachFieldRoleHasExactlyOneControl)
                              ControlRole::Password, ControlRole::ProxyServer, ControlRole::ProxyPort,
                              ControlRole::WWWName, ControlRole::WWWDirectory, ControlRole::KeepList,
                              ControlRole::DelClick, ControlRole::Passive, ControlRole::Clipboard, ControlRole::Ask,
-                             ControlRole::DirSel, ControlRole::Tls, ControlRole::Save, ControlRole::Cancel, ControlRole::About,
+                             ControlRole::DirSel, ControlRole::Tls, ControlRole::CheckAddress, ControlRole::Save, ControlRole::Cancel, ControlRole::About,
                              ControlRole::Icon}) {
         const auto n = std::count_if(kConfigControls.begin(), kConfigControls.end(),
                                      [&](const auto& c) { return c.role == role; });
@@ -95,7 +95,7 @@ TEST(HelpTexts, LineBreaksAreCrLfOnly)
         }
     }
     EXPECT_STREQ(app::helpText(0), "");
-    EXPECT_STREQ(app::helpText(16), "");
+    EXPECT_STREQ(app::helpText(17), "");
     EXPECT_STREQ(app::helpText(11), "Falls Sie \xFC" "ber einen Proxy-Server online sind, geben Sie diesen hier an.");
 }
 

@@ -48,6 +48,7 @@ const app::ConfigControls& controls()
         k.Ask = box();
         k.DirSel = box();
         k.UseTLS = box();
+        k.CheckAddress = box();
         return k;
     }();
     return c;
@@ -91,7 +92,8 @@ TEST_F(ConfigFile, NoFileShowsTheDefaultsAndSavingWritesEveryKey)
     EXPECT_EQ(rt::getText(c.ServerWWWName), "www.example.com");
     for (rt::Handle h : {c.ServerDirectory, c.ProxyServer, c.ProxyPort, c.ServerWWWDirectory})
         EXPECT_EQ(rt::getText(h), "");
-    for (rt::Handle h : {c.Active, c.DelClick, c.PassiveMode, c.UseClipboardFunction, c.Ask, c.DirSel, c.UseTLS})
+    for (rt::Handle h : {c.Active, c.DelClick, c.PassiveMode, c.UseClipboardFunction, c.Ask, c.DirSel, c.UseTLS,
+                         c.CheckAddress})
         EXPECT_EQ(checkState(h), BST_UNCHECKED);
     EXPECT_EQ(keepSelection(), 0);
     EXPECT_FALSE(enabled(c.DelClick));
@@ -105,7 +107,8 @@ TEST_F(ConfigFile, NoFileShowsTheDefaultsAndSavingWritesEveryKey)
         {"PassiveMode", "0"}, {"ServerName", "ftp.example.com"}, {"ServerPort", "21"},
         {"Username", "Anonymous"}, {"Password", app::scramble("tinsel")}, {"ServerDirectory", ""},
         {"ServerWWWName", "www.example.com"}, {"ServerWWWDirectory", ""}, {"ProxyServer", ""},
-        {"ProxyPort", ""}, {"Ask", "0"}, {"DirSel", "0"}, {"DelClick", "0"}, {"UseTLS", "0"}};
+        {"ProxyPort", ""}, {"Ask", "0"}, {"DirSel", "0"}, {"DelClick", "0"}, {"UseTLS", "0"},
+        {"CheckAddress", "0"}};
     EXPECT_EQ(iniSection(ini, "Set1"), expected);
     EXPECT_TRUE(boxes.boxes().empty());
 }
@@ -139,6 +142,7 @@ TEST_F(ConfigFile, SavingNormalisesHostNamesAndTheConfigurationName)
         {"a/b:c", "FTP://Host.Example", "HTTP://Www.Example.Org", "a_b_c", "host.example", "www.example.org"},
         {"My:Files?", "ftp.Example.com", "www.example.com/http://x", "My_Files_", "ftp.example.com", "www.example.com/x"},
         {"\\*<>\"|", "\xC4RGER.example", "h", "_____|", "\xE4rger.example", "h"},
+        {"https", "h", "HTTPS://W.Example:8443", "https", "h", "https://w.example:8443"},
     };
     for (const auto& k : cases) {
         SCOPED_TRACE(k.name);
@@ -161,6 +165,7 @@ TEST_F(ConfigFile, KeepListAndSwitchesFollowTheStoredNumbers)
     write(4, "Ask", "1");
     write(4, "Active", "1");
     write(4, "UseTLS", "1");
+    write(4, "CheckAddress", "1");
     write(4, "ConfigName", "Vier");
     app::loadIntoWindow(4, c);
     EXPECT_EQ(keepSelection(), 4);
@@ -171,6 +176,7 @@ TEST_F(ConfigFile, KeepListAndSwitchesFollowTheStoredNumbers)
     EXPECT_EQ(checkState(c.Ask), BST_CHECKED);
     EXPECT_EQ(checkState(c.Active), BST_CHECKED);
     EXPECT_EQ(checkState(c.UseTLS), BST_CHECKED);
+    EXPECT_EQ(checkState(c.CheckAddress), BST_CHECKED);
     EXPECT_EQ(checkState(c.PassiveMode), BST_UNCHECKED);
 
     write(5, "DirSel", "1");
@@ -199,6 +205,7 @@ TEST_F(ConfigFile, SwitchesAreSavedAsZeroOrOne)
     setCheck(c.PassiveMode, true);
     setCheck(c.UseClipboardFunction, true);
     setCheck(c.UseTLS, true);
+    setCheck(c.CheckAddress, true);
     SendMessageA(hwnd(c.DelOld), CB_SETCURSEL, 6, 0);
     rt::setText(c.ServerPort, "2121");
     rt::setText(c.ProxyServer, "proxy.example.com");
@@ -208,6 +215,7 @@ TEST_F(ConfigFile, SwitchesAreSavedAsZeroOrOne)
     EXPECT_EQ(stored(6, "UseClipboardFunction"), "1");
     EXPECT_EQ(stored(6, "Ask"), "0");
     EXPECT_EQ(stored(6, "UseTLS"), "1");
+    EXPECT_EQ(stored(6, "CheckAddress"), "1");
     EXPECT_EQ(stored(6, "DelOld"), "6");
     EXPECT_EQ(stored(6, "ServerPort"), "2121");
     EXPECT_EQ(stored(6, "ProxyServer"), "proxy.example.com");
@@ -312,6 +320,7 @@ TEST_F(ConfigFile, UploadReadTakesStoredValuesWithoutDefaults)
     EXPECT_EQ(none.DelOld, 0);
     EXPECT_EQ(none.PassiveMode, 0);
     EXPECT_EQ(none.UseTLS, 0);
+    EXPECT_EQ(none.CheckAddress, 0);  // configurations from before the key behave as ever
 
     write(3, "UseClipboardFunction", "1");
     write(3, "DirSel", "1");
@@ -329,6 +338,7 @@ TEST_F(ConfigFile, UploadReadTakesStoredValuesWithoutDefaults)
     write(3, "ServerWWWName", "www.example.net");
     write(3, "ServerWWWDirectory", "files");
     write(3, "UseTLS", "1");
+    write(3, "CheckAddress", "1");
     write(2, "ServerName", "other.example");
     const app::UploadSettings u = app::readUploadSettings(ini, 3);
     EXPECT_EQ(u.UseClipboardFunction, 1);
@@ -347,6 +357,7 @@ TEST_F(ConfigFile, UploadReadTakesStoredValuesWithoutDefaults)
     EXPECT_EQ(u.ServerWWWName, "www.example.net");
     EXPECT_EQ(u.ServerWWWDirectory, "files");
     EXPECT_EQ(u.UseTLS, 1);
+    EXPECT_EQ(u.CheckAddress, 1);
     EXPECT_EQ(stored(3, "ServerDirectory"), "/pub/files/") << "the stored value is not changed";
 
     write(3, "DelOld", "x");

@@ -1,5 +1,6 @@
-// Tables for the pure parts of the upload run: remote names, the address
-// text with its percent-encoding and "//" reduction, and the history step.
+// Tables for the pure parts of the upload run: remote names, the history
+// step and the texts of refused encrypted connections (addresses:
+// address_test.cpp).
 #include <gtest/gtest.h>
 
 #include "app/address.h"
@@ -39,63 +40,6 @@ TEST(ReplaceAll, OnePassLeftToRight)
     };
     for (const Row& r : rows)
         EXPECT_EQ(app::replaceAll(r.text, r.what, r.with), r.result) << r.text;
-}
-
-TEST(EncodeFileName, KeepsPathCharactersEncodesTheRest)
-{
-    struct Row { const char* name; const char* encoded; };
-    const Row rows[] = {
-        {"Mein_Bild.jpg", "Mein_Bild.jpg"},
-        {"AZaz09-._~!$&'()*+,;=:@", "AZaz09-._~!$&'()*+,;=:@"},
-        {"a#b.jpg", "a%23b.jpg"},
-        {"100%.png", "100%25.png"},
-        {"M\xFC" "ller.txt", "M%FCller.txt"},
-        {"\xC4\xD6\xDC\xDF", "%C4%D6%DC%DF"},
-        {"q?x=1", "q%3Fx=1"},
-        {"a b", "a%20b"},
-        {"[x]{y}<z>|\"^`\\", "%5Bx%5D%7By%7D%3Cz%3E%7C%22%5E%60%5C"},
-        {"\x7F\x01", "%7F%01"},
-        {"sub/file.txt", "sub/file.txt"},
-        {"", ""},
-    };
-    for (const Row& r : rows)
-        EXPECT_EQ(app::encodeFileName(r.name), r.encoded) << r.name;
-}
-
-TEST(FileAddress, JoinsReducesAndEncodesOnlyTheName)
-{
-    struct Row { const char* www; const char* dir; const char* remote; const char* address; };
-    const Row rows[] = {
-        {"www.example.com", "/files/", "Mein_Bild.jpg", "http://www.example.com/files/Mein_Bild.jpg"},
-        {"www.example.com", "", "a.txt", "http://www.example.com/a.txt"},
-        {"www.example.com/", "/", "a.txt", "http://www.example.com//a.txt"},  // one pass only
-        {"h", "pub/files", "a.txt", "http://h/pub/files/a.txt"},
-        {"h", "//deep///", "a.txt", "http://h//deep//a.txt"},
-        {"h", "d", "a#b.jpg", "http://h/d/a%23b.jpg"},
-        {"h", "d", "100%.png", "http://h/d/100%25.png"},
-        {"h", "d", "\xE4rger.txt", "http://h/d/%E4rger.txt"},
-        // The name as a UTF-8 server stores it: what a browser sends.
-        {"h", "d", "B\xC3\xA4ume.txt", "http://h/d/B%C3%A4ume.txt"},
-        {"h", "d", "Gr\xC3\xBC\xC3\x9F" "e_2026.jpg", "http://h/d/Gr%C3%BC%C3%9Fe_2026.jpg"},
-        {"h", "my dir", "x.txt", "http://h/my dir/x.txt"},
-        {"", "", "x.txt", "http:///x.txt"},
-    };
-    for (const Row& r : rows)
-        EXPECT_EQ(app::fileAddress(r.www, r.dir, r.remote), r.address) << r.www << "|" << r.dir;
-}
-
-TEST(FileAddress, ChosenDirectoryIsEncodedOnlyWhereTheServerNamesItOtherwise)
-{
-    struct Row { const char* shown; const char* stored; const char* part; };
-    const Row rows[] = {
-        {"pub/pics", "pub/pics", "pub/pics"},
-        {"my dir", "my dir", "my dir"},                          // as ever
-        {"\xC4rger", "\xC4rger", "\xC4rger"},                      // a code page server
-        {"\xC4rger/x y", "\xC3\x84rger/x y", "%C3%84rger/x%20y"},  // a UTF-8 server
-        {"?mega", "\xCE\xA9mega", "%CE%A9mega"},                   // beyond the code page
-        {"", "", ""},
-    };
-    for (const Row& r : rows) EXPECT_EQ(app::chosenDirectoryPart(r.shown, r.stored), r.part) << r.shown;
 }
 
 TEST(KeepCount, TableOfTheKeepList)

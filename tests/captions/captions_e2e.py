@@ -77,7 +77,8 @@ class Captions(unittest.TestCase):
             self.measure(s, config, "config", [
                 "Bezeichnung:", "Proxyport*", "(Standard ist Port 21)", "Alte Dateien bei Upload löschen",
                 "*Optionale Angaben", "Beenden und Einstellungen speichern", "Konfigurationen / Verknüpfungen",
-                "Rechtsklick auf Uploadfenster setzt Datei in Löschliste", "&Ordnerwahl vor Upload anbieten"])
+                "Rechtsklick auf Uploadfenster setzt Datei in Löschliste", "&Ordnerwahl vor Upload anbieten",
+                "Adresse vor dem Kopieren prüfen"])
             by_text = {k[5]: k[0] for k in s.children(config)}
             s.winctl("click", by_text["Über..."])
             info = s.wait_window("Über...", LIMIT)

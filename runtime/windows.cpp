@@ -12,6 +12,7 @@
 #include "runtime/core_internal.h"
 #include "runtime/errors.h"
 #include "runtime/foreign.h"
+#include "runtime/handles.h"
 #include "runtime/params.h"
 #include "runtime/process.h"
 #include "runtime/strings.h"
@@ -42,10 +43,10 @@ std::atomic<HACCEL> g_accelerators{nullptr};
 std::atomic<HWND> g_modeless{nullptr};
 std::atomic<HWND> g_tooltip{nullptr};
 std::atomic<COLORREF> g_background{CLR_INVALID};
-HBRUSH g_backgroundBrush = nullptr;  // GUI thread only
+OwnedGdiObject g_backgroundBrush;  // GUI thread only
 
 std::mutex g_fontsMutex;
-std::vector<HFONT> g_fonts;  // created by "font"; deleted at the end
+std::vector<OwnedGdiObject> g_fonts;  // created by "font"; deleted at the end
 
 std::mutex g_procsMutex;
 std::map<std::string, std::function<std::int32_t(const std::vector<Value>&)>> g_createProcs;
@@ -220,7 +221,7 @@ Handle createFont(const std::vector<Value>& a)
                              static_cast<DWORD>(fontCharset()), 0, 0, 0, 0, a[0].s.c_str());
     if (font) {
         std::lock_guard lock(g_fontsMutex);
-        g_fonts.push_back(font);
+        g_fonts.emplace_back(font);
     }
     return static_cast<Handle>(reinterpret_cast<std::intptr_t>(font));
 }
@@ -298,7 +299,6 @@ void cleanupWindowState()
     releaseMainDrawingObjects();
     {
         std::lock_guard lock(g_fontsMutex);
-        for (HFONT f : g_fonts) DeleteObject(f);
         g_fonts.clear();
     }
     UnregisterClassA(kMainClass, instance());
@@ -340,17 +340,15 @@ HBRUSH backgroundBrush()
     const COLORREF c = g_background.load();
     if (c == CLR_INVALID) return nullptr;
     LOGBRUSH lb{};
-    if (g_backgroundBrush && GetObjectA(g_backgroundBrush, sizeof(lb), &lb) && lb.lbColor == c)
-        return g_backgroundBrush;
-    if (g_backgroundBrush) DeleteObject(g_backgroundBrush);
-    g_backgroundBrush = CreateSolidBrush(c);
-    return g_backgroundBrush;
+    if (g_backgroundBrush && GetObjectA(g_backgroundBrush.get(), sizeof(lb), &lb) && lb.lbColor == c)
+        return static_cast<HBRUSH>(g_backgroundBrush.get());
+    g_backgroundBrush.reset(CreateSolidBrush(c));
+    return static_cast<HBRUSH>(g_backgroundBrush.get());
 }
 
 void releaseMainDrawingObjects()
 {
-    if (g_backgroundBrush) DeleteObject(g_backgroundBrush);
-    g_backgroundBrush = nullptr;
+    g_backgroundBrush.reset();
 }
 
 void forgetMainWindow(HWND w)

@@ -156,8 +156,8 @@ void runUpload()
         if (st.currentFile == 1) {
             const std::string dir = rt::trim(set.ServerDirectory).empty() ? "?" : set.ServerDirectory;
             uploadWindowProcess.start("getsize.exe " + remoteName + " " + size + " " + set.Password + " " +
-                              std::to_string(rt::mainWindow()) + " " + std::to_string(st.configNumber) +
-                              " " + more + " " + std::to_string(st.uploadWindowChannel) + " " + dir);
+                                      std::to_string(rt::mainWindow()) + " " + std::to_string(st.configNumber) +
+                                      " " + more + " " + std::to_string(st.uploadWindowChannel) + " " + dir);
         } else {
             rt::setText(st.uploadWindowChannel, remoteName + " " + size + " " + more);
         }

@@ -332,6 +332,141 @@ int msgBox(KeyFlags& keys, const std::string& text, const std::string& caption, 
     return modal(keys, [&] { return rt::msgBox(text, caption, style); });
 }
 
+// What the window's loop keeps from one turn to the next.
+struct Selection {
+    Controls c;
+    KeyFlags keys;
+    // The current folder as the server names it, beside its shown form in
+    // ServerDirectory, so a way back never depends on what the code page
+    // can show.
+    std::string serverDirectory;
+    bool historyMode = false;
+    int savedListSelection = -1;
+};
+
+// Step 2: a new folder, named in the input box, made on the server.
+void makeFolder(Selection& s)
+{
+    pauseWithEvents(1);
+    const std::string name =
+        modal(s.keys, [] { return rt::inputBox("Name des neuen Ordners:", "Neuer Ordner", "").s; });
+    if (rt::trim(name).empty()) return;
+    if (ftp::FtpCommand("MakeDir", {rt::Value(name)}).i == 0) {
+        msgBox(s.keys, "Der Ordner " + name + " konnte nicht angelegt werden!", "Fehler:", MB_ICONSTOP);
+    } else {
+        addFolder(s.c.list, ftp::serverName(name));
+        selectName(s.c.list, name);
+    }
+}
+
+// Step 3 in history mode: true when the chosen history entry could be
+// entered; otherwise the run stays where it was.
+bool enterHistoryEntry(Selection& s)
+{
+    UploadSettings& us = state().uploadSettings;
+    const std::string chosen = rt::getText(s.c.historyBox);
+    ftp::FtpCommand("SetDir", {rt::Value("/")});
+    if (ftp::FtpCommand("SetDir", {rt::Value(chosen)}).i != 0) {
+        us.ServerDirectory = chosen;
+        s.serverDirectory = ftp::serverName(chosen);
+        return true;
+    }
+    msgBox(s.keys, "Das gewählte Verzeichnis existiert nicht auf dem Server!", "Fehler:", MB_ICONSTOP);
+    if (!s.serverDirectory.empty())
+        ftp::FtpCommand("SetDir", {rt::Value(s.serverDirectory), rt::Value(1)});
+    return false;
+}
+
+// Step 4: the selected folder deleted on the server, after the question.
+void deleteServerFolder(Selection& s)
+{
+    const Controls& c = s.c;
+    const int index = rt::listSelection(c.list);
+    const std::string name = index >= 0 ? rt::listItemText(c.list, index) : "";
+    if (name.empty() || name == "..") return;
+    const int answer = msgBox(s.keys, "Soll der Ordner \"" + name + "\" wirklich gelöscht werden?", "Achtung:",
+                              MB_ICONEXCLAMATION | MB_YESNO | MB_DEFBUTTON2);
+    if (answer != IDYES) return;
+    const std::string listed = serverNameOf(c.list, index);
+    if (ftp::FtpCommand("DeleteDir", {rt::Value(listed), rt::Value(1)}).i != 0) {
+        rt::listDelete(c.list, index);
+        const int next = folders::selectionAfterDelete(index, rt::listCount(c.list));
+        sendMessage(c.list, LB_SETCURSEL, rt::Arg(next), rt::Arg(0));
+    } else {
+        msgBox(s.keys, "Der Ordner konnte nicht gelöscht werden!\r\nWahrscheinlich ist er nicht leer.", "Fehler:",
+               MB_ICONSTOP);
+    }
+}
+
+// Step 5: the selected entry of the folder history removed.
+void deleteHistoryEntry(const Controls& c)
+{
+    ProgramState& st = state();
+    const int index = rt::listSelection(c.historyBox);
+    if (index < 0) return;
+    // The box lists only the non-empty slots: remove the slot the entry
+    // came from, not the slot at the entry's position.
+    const int slot = folders::slotOfBoxEntry(st.dirHistory, index);
+    rt::listDelete(c.historyBox, index);
+    const int count = rt::listCount(c.historyBox);
+    if (count > 0) {
+        sendMessage(c.historyBox, CB_SETCURSEL, rt::Arg(std::min(index, count - 1)), rt::Arg(0));
+    } else {
+        sendMessage(c.historySwitch, BM_SETCHECK, rt::Arg(BST_UNCHECKED), rt::Arg(0));
+        rt::enable(c.historySwitch, false);
+    }
+    if (slot > 0) {
+        folders::removeSlot(st.dirHistory, slot);
+        for (int k = slot; k <= folders::kDirSlots; ++k) writeDirs(k);
+    }
+}
+
+// Step 6: the history switch turns the history box on and the list off,
+// and back.
+void followHistorySwitch(Selection& s)
+{
+    const Controls& c = s.c;
+    const bool checked = isChecked(c.historySwitch);
+    if (checked && !s.historyMode) {
+        rt::enable(c.historyBox, true);
+        rt::enable(c.list, false);
+        s.savedListSelection = rt::listSelection(c.list);
+        sendMessage(c.list, LB_SETCURSEL, rt::Arg(-1), rt::Arg(0));
+        s.historyMode = true;
+        rt::setText(c.pathLabel, currentLabel(c, s.historyMode));
+    } else if (!checked && s.historyMode) {
+        const bool boxHadFocus = rt::hasFocus(c.historyBox);
+        rt::enable(c.historyBox, false);
+        rt::enable(c.list, true);
+        sendMessage(c.list, LB_SETCURSEL, rt::Arg(s.savedListSelection), rt::Arg(0));
+        s.historyMode = false;
+        rt::setText(c.pathLabel, currentLabel(c, s.historyMode));
+        if (boxHadFocus) rt::setFocus(c.list);
+    }
+}
+
+// Step 12: into the selected folder, or up with Backspace (`back`).
+void changeFolder(Selection& s, bool back)
+{
+    const Controls& c = s.c;
+    UploadSettings& us = state().uploadSettings;
+    s.keys.enter = s.keys.back = true;
+    const int index = rt::listSelection(c.list);
+    const std::string target = back ? ".." : rt::listItemText(c.list, index);
+    if (target.empty()) return;
+    const std::string listed = back ? target : serverNameOf(c.list, index);
+    ftp::FtpCommand("SetDir", {rt::Value(listed), rt::Value(1)});
+    const folders::Navigation nav = folders::navigate(us.ServerDirectory, target);
+    us.ServerDirectory = nav.dir;
+    s.serverDirectory = folders::navigate(s.serverDirectory, listed).dir;
+    rt::setText(c.pathLabel, currentLabel(c, false));
+    fillList(c);
+    if (!nav.reselect.empty())
+        selectName(c.list, nav.reselect);
+    else
+        selectInitial(c.list);
+}
+
 } // namespace
 
 void runFolderSelection()
@@ -341,23 +476,18 @@ void runFolderSelection()
     const std::string listingFile = st.baseFolder + "ftpdir.txt";
 
     ftp::FtpCommand("ListDir", {rt::Value(listingFile)});
-    Controls c;
+    Selection s;
+    Controls& c = s.c;
+    KeyFlags& keys = s.keys;
     build(c);
     fillList(c);
     rt::show(c.main, SW_SHOWNORMAL);
     rt::setFocus(c.list);
     selectInitial(c.list);
+    s.serverDirectory = ftp::serverName(us.ServerDirectory);
 
-    // The current folder as the server names it, beside its shown form in
-    // ServerDirectory, so a way back never depends on what the code page
-    // can show.
-    std::string serverDirectory = ftp::serverName(us.ServerDirectory);
-
-    KeyFlags keys;
     folders::TabRepeat tab(tickCount());
     folders::DoubleClick doubleClick;
-    bool historyMode = false;
-    int savedListSelection = -1;
 
     for (;;) {
         // 1. Wait; a click is a command with notification 0 from the button.
@@ -368,19 +498,7 @@ void runFolderSelection()
         };
 
         // 2. New folder.
-        if (clicked(c.newFolder)) {
-            pauseWithEvents(1);
-            const std::string name =
-                modal(keys, [] { return rt::inputBox("Name des neuen Ordners:", "Neuer Ordner", "").s; });
-            if (!rt::trim(name).empty()) {
-                if (ftp::FtpCommand("MakeDir", {rt::Value(name)}).i == 0) {
-                    msgBox(keys, "Der Ordner " + name + " konnte nicht angelegt werden!", "Fehler:", MB_ICONSTOP);
-                } else {
-                    addFolder(c.list, ftp::serverName(name));
-                    selectName(c.list, name);
-                }
-            }
-        }
+        if (clicked(c.newFolder)) makeFolder(s);
 
         // 3. Upload into the current folder, or into the chosen history entry.
         const bool enterUpload = keyDown(kVkReturn) && !keys.enter &&
@@ -388,83 +506,24 @@ void runFolderSelection()
         if (clicked(c.upload) || enterUpload) {
             if (enterUpload) keys.enter = true;
             pauseWithEvents(1);
-            if (!historyMode) break;
-            const std::string chosen = rt::getText(c.historyBox);
-            ftp::FtpCommand("SetDir", {rt::Value("/")});
-            if (ftp::FtpCommand("SetDir", {rt::Value(chosen)}).i != 0) {
-                us.ServerDirectory = chosen;
-                serverDirectory = ftp::serverName(chosen);
-                break;
-            }
-            msgBox(keys, "Das gewählte Verzeichnis existiert nicht auf dem Server!", "Fehler:", MB_ICONSTOP);
-            if (!serverDirectory.empty())
-                ftp::FtpCommand("SetDir", {rt::Value(serverDirectory), rt::Value(1)});
+            if (!s.historyMode || enterHistoryEntry(s)) break;
         }
 
-        // 4. Delete the selected folder on the server.
+        // 4. Delete the selected folder on the server; 5. delete the
+        //    selected entry of the folder history.
         if (rt::hasFocus(c.list) && keyDown(kVkDelete) && !keys.del) {
             keys.del = true;
-            const int index = rt::listSelection(c.list);
-            const std::string name = index >= 0 ? rt::listItemText(c.list, index) : "";
-            if (!name.empty() && name != "..") {
-                const int answer = msgBox(keys, "Soll der Ordner \"" + name + "\" wirklich gelöscht werden?",
-                                          "Achtung:", MB_ICONEXCLAMATION | MB_YESNO | MB_DEFBUTTON2);
-                if (answer == IDYES) {
-                    const std::string listed = serverNameOf(c.list, index);
-                    if (ftp::FtpCommand("DeleteDir", {rt::Value(listed), rt::Value(1)}).i != 0) {
-                        rt::listDelete(c.list, index);
-                        const int next = folders::selectionAfterDelete(index, rt::listCount(c.list));
-                        sendMessage(c.list, LB_SETCURSEL, rt::Arg(next), rt::Arg(0));
-                    } else {
-                        msgBox(keys, "Der Ordner konnte nicht gelöscht werden!\r\nWahrscheinlich ist er nicht leer.",
-                               "Fehler:", MB_ICONSTOP);
-                    }
-                }
-            }
-        // 5. Delete the selected entry of the folder history.
+            deleteServerFolder(s);
         } else if (rt::hasFocus(c.historyBox) && keyDown(kVkDelete) && !keys.del) {
             keys.del = true;
-            const int index = rt::listSelection(c.historyBox);
-            if (index >= 0) {
-                // The box lists only the non-empty slots: remove the slot the
-                // entry came from, not the slot at the entry's position.
-                const int slot = folders::slotOfBoxEntry(st.dirHistory, index);
-                rt::listDelete(c.historyBox, index);
-                const int count = rt::listCount(c.historyBox);
-                if (count > 0) {
-                    sendMessage(c.historyBox, CB_SETCURSEL, rt::Arg(std::min(index, count - 1)), rt::Arg(0));
-                } else {
-                    sendMessage(c.historySwitch, BM_SETCHECK, rt::Arg(BST_UNCHECKED), rt::Arg(0));
-                    rt::enable(c.historySwitch, false);
-                }
-                if (slot > 0) {
-                    folders::removeSlot(st.dirHistory, slot);
-                    for (int k = slot; k <= folders::kDirSlots; ++k) writeDirs(k);
-                }
-            }
+            deleteHistoryEntry(c);
         }
 
         // 6. History switch.
-        const bool checked = isChecked(c.historySwitch);
-        if (checked && !historyMode) {
-            rt::enable(c.historyBox, true);
-            rt::enable(c.list, false);
-            savedListSelection = rt::listSelection(c.list);
-            sendMessage(c.list, LB_SETCURSEL, rt::Arg(-1), rt::Arg(0));
-            historyMode = true;
-            rt::setText(c.pathLabel, currentLabel(c, historyMode));
-        } else if (!checked && historyMode) {
-            const bool boxHadFocus = rt::hasFocus(c.historyBox);
-            rt::enable(c.historyBox, false);
-            rt::enable(c.list, true);
-            sendMessage(c.list, LB_SETCURSEL, rt::Arg(savedListSelection), rt::Arg(0));
-            historyMode = false;
-            rt::setText(c.pathLabel, currentLabel(c, historyMode));
-            if (boxHadFocus) rt::setFocus(c.list);
-        }
+        followHistorySwitch(s);
 
         // 7. The label follows the history box.
-        if (historyMode) {
+        if (s.historyMode) {
             const std::string label = currentLabel(c, true);
             if (rt::getText(c.pathLabel) != label) rt::setText(c.pathLabel, label);
         }
@@ -494,22 +553,7 @@ void runFolderSelection()
             doubleClick.step(windowFromPoint(cursor) == c.list, keyDown(kVkMouseLeft), now, cursor.x, cursor.y);
         const bool back = !doubleClicked && rt::hasFocus(c.list) && keyDown(kVkBack) && !keys.back &&
                           !us.ServerDirectory.empty();
-        if (doubleClicked || back) {
-            keys.enter = keys.back = true;
-            const int index = rt::listSelection(c.list);
-            const std::string target = back ? ".." : rt::listItemText(c.list, index);
-            if (!target.empty()) {
-                const std::string listed = back ? target : serverNameOf(c.list, index);
-                ftp::FtpCommand("SetDir", {rt::Value(listed), rt::Value(1)});
-                const folders::Navigation nav = folders::navigate(us.ServerDirectory, target);
-                us.ServerDirectory = nav.dir;
-                serverDirectory = folders::navigate(serverDirectory, listed).dir;
-                rt::setText(c.pathLabel, currentLabel(c, false));
-                fillList(c);
-                if (!nav.reselect.empty()) selectName(c.list, nav.reselect);
-                else selectInitial(c.list);
-            }
-        }
+        if (doubleClicked || back) changeFolder(s, back);
     }
 
     // End of the selection: hide, normalise, put the folder at the top of
@@ -517,7 +561,7 @@ void runFolderSelection()
     rt::enable(c.main, false);
     rt::show(c.main, SW_HIDE);
     us.ServerDirectory = folders::stripOuterSlashes(us.ServerDirectory);
-    st.chosenDirectoryOnServer = folders::stripOuterSlashes(serverDirectory);
+    st.chosenDirectoryOnServer = folders::stripOuterSlashes(s.serverDirectory);
     if (folders::rememberChosen(st.dirHistory, us.ServerDirectory))
         for (int k = 1; k <= folders::kDirSlots; ++k) writeDirs(k);
 }

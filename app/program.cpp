@@ -7,6 +7,7 @@
 #include "app/config/shortcuts.h"
 #include "app/state.h"
 #include "app/upload_run.h"
+#include "runtime/handles.h"
 #include "runtime/runtime.h"
 #include <windows.h>
 
@@ -18,6 +19,9 @@ constexpr UINT kCommandMessage = 0x111; // WM_COMMAND
 constexpr int kUploadWindowStyle = 26;  // minimise box, system menu, no menu
 constexpr char kMutexName[] = "Quillpost";
 constexpr char kConfigWindowTitle[] = "Quillpost 1.2";
+
+// One configuration window at a time: held until the process ends.
+rt::OwnedHandle configWindowMutex;
 
 // The GUI thread has a message queue once a thread message can be posted
 // to it; only then can the two inputs be attached.
@@ -82,11 +86,10 @@ void takeBaseFolder(ProgramState& st)
 [[noreturn]] void configurationMode(ProgramState& st)
 {
     // Both calls on this thread and back to back: the last error belongs to
-    // the thread and must be the one CreateMutexA left. The mutex is never
-    // closed, so it is held until the process ends.
-    const HANDLE mutex = CreateMutexA(nullptr, TRUE, kMutexName);
+    // the thread and must be the one CreateMutexA left.
+    configWindowMutex.reset(CreateMutexA(nullptr, TRUE, kMutexName));
     const DWORD lastError = GetLastError();
-    if (mutex == nullptr || lastError != 0) {
+    if (!configWindowMutex || lastError != 0) {
         const rt::Handle first = rt::findWindow(kConfigWindowTitle);
         for (int flash = 1; flash <= 6; ++flash) {
             rt::callByName("USER32", "FlashWindow", {first, TRUE});

@@ -1,8 +1,8 @@
 #include "app/server_session.h"
 
-#include "app/state.h"
 #include "ftp/ftp_command.h"
 #include "runtime/strings.h"
+#include "runtime/system.h"
 
 namespace app {
 namespace {
@@ -12,11 +12,23 @@ bool setDir(const std::string& dir)
     return ftp::FtpCommand("SetDir", {rt::Value(dir)}).i != 0;
 }
 
+// The connect result alone is not trusted: the server must also let us
+// into its root.
+bool probeRoot(const SignOnWay& way)
+{
+    for (int refused = 0; !setDir("/");) {
+        if (way.probePauseMs > 0)
+            rt::sleepMs(way.probePauseMs);
+        if (++refused >= way.probes)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
-void signOnToServer()
+void connectAsConfigured(const UploadSettings& set)
 {
-    const UploadSettings& set = state().uploadSettings;
     if (!rt::trim(set.ProxyServer).empty())
         ftp::FtpCommand("SetProxy", {rt::Value(set.ProxyServer), rt::Value(set.ProxyPort)});
     if (set.PassiveMode != 0)
@@ -27,13 +39,31 @@ void signOnToServer()
                                 rt::Value(set.ServerName), rt::Value(set.ServerPort)});
 }
 
+SignOnResult signOn(const SignOnWay& way, const std::optional<std::string>& folder)
+{
+    connectAsConfigured(state().uploadSettings);
+    // A refused or untrusted encrypted connection is final: probing could
+    // only fail the same way, and plain FTP is never tried instead. Asked
+    // now: the next subcommand forgets it.
+    if (ftp::lastTlsFailure().problem != ftp::TlsProblem::None)
+        return SignOnResult::TlsRefused;
+    const bool rooted = probeRoot(way);
+    if (ftp::connectedFlag() != 1)
+        return SignOnResult::NotConnected;
+    if (!rooted && way.rootRequired)
+        return SignOnResult::RootRefused;
+    if (folder && !setDir(*folder))
+        return SignOnResult::FolderRefused;
+    return SignOnResult::Done;
+}
+
 bool reconnectToRunFolder()
 {
     if (ftp::controlConnectionOpen()) return true;
     const UploadSettings& set = state().uploadSettings;
-    signOnToServer();
-    if (ftp::connectedFlag() != 1 || !setDir("/")) return false;
-    if (!set.ServerDirectory.empty() && !setDir(set.ServerDirectory)) return false;
+    const std::optional<std::string> folder =
+        set.ServerDirectory.empty() ? std::nullopt : std::optional<std::string>(set.ServerDirectory);
+    if (signOn(kSignOnAgain, folder) != SignOnResult::Done) return false;
     // The overwrite question needs SIZE, which many servers answer only in
     // binary mode; the run set it once at its start.
     if (set.Ask == 1) ftp::FtpCommand("SetBinary", {rt::Value(1)});

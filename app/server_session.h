@@ -1,20 +1,50 @@
-// The upload run's connection to the server: signing on the configured way
-// (proxy and passive mode included), and signing on again and returning to
-// the run's folder once the control connection has gone (a timeout, a 421,
-// the server closing an idle connection). Whatever has to follow every
-// login belongs in signOnToServer, so a reconnection gets it too.
+// The upload run's connection to the server. Every sign-on, the first of the
+// run and a new one after the control connection has gone (a timeout, a 421,
+// the server closing an idle connection), is one sequence: connect the
+// configured way, check the encrypted connection, probe the root, check the
+// connected state, enter the folder. The two ways differ only in how they
+// probe; each step's failure is an outcome of its own, so that a caller can
+// tell a refusal from a failure that may pass. Whatever has to follow every
+// login belongs in this sequence, so a reconnection gets it too.
 #pragma once
+#include <optional>
+#include <string>
+
+#include "app/state.h"
 
 namespace app {
 
 // "SetProxy", "SetPassive" and "SetTls" as configured, then "Connect"
 // (which also asks FEAT and switches names to UTF-8 where offered).
-void signOnToServer();
+void connectAsConfigured(const UploadSettings& set);
+
+enum class SignOnResult {
+    Done,
+    TlsRefused,     // the encrypted connection was refused or not trusted (ftp::lastTlsFailure)
+    NotConnected,   // "Connect" did not sign on
+    RootRefused,    // connected, but the root never let us in
+    FolderRefused,  // the folder could not be entered
+};
+
+// How a sign-on probes with "SetDir /".
+struct SignOnWay {
+    int probes;         // at most this many
+    int probePauseMs;   // pause after each refused probe
+    bool rootRequired;  // false: a standing connection will do even if no probe succeeded
+};
+// The run's start: the server gets about ten seconds to let us in.
+inline constexpr SignOnWay kFirstSignOn{50, 200, false};
+// Signing on again in the middle of a run: one probe, which must succeed.
+inline constexpr SignOnWay kSignOnAgain{1, 0, true};
+
+// The sign-on sequence with the run's settings; `folder`, when given, is
+// entered after the probe.
+SignOnResult signOn(const SignOnWay& way, const std::optional<std::string>& folder);
 
 // Before a file and before each upload attempt: true at once while the
-// control connection stands; otherwise signs on again, enters "/" and then
-// the run's folder (`ServerDirectory`, configured or chosen in the folder
-// window), as the run did at its start. False when any of that failed.
+// control connection stands; otherwise signs on again and returns to the
+// run's folder (`ServerDirectory`, configured or chosen in the folder
+// window). False when any of that failed.
 bool reconnectToRunFolder();
 
 } // namespace app

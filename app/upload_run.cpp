@@ -17,6 +17,7 @@
 #include "app/server_session.h"
 #include "app/state.h"
 #include "app/tls_message.h"
+#include "app/upload_window_program.h"
 #include "ftp/ftp_command.h"
 #include "runtime/events.h"
 #include "runtime/files.h"
@@ -33,7 +34,6 @@ namespace {
 constexpr unsigned kStopBox = 16;      // stop icon, OK
 constexpr unsigned kQuestionBox = 0x34; // exclamation icon, Yes and No
 constexpr int kNo = 7;
-constexpr int kMaxProbes = 50;
 
 int ftpInt(const std::string& name, const std::vector<rt::Value>& args = {})
 {
@@ -51,44 +51,26 @@ void pauseWithEvents(int ms)
     rt::stopTimer();
 }
 
+// Kept to the end of the run, so that a final failure can end it.
+UploadWindowProgram uploadWindowProcess;
+
+// Every end of the run: the upload-window program is let go of.
+[[noreturn]] void endRun()
+{
+    uploadWindowProcess.close();
+    rt::endProgram();
+}
+
 [[noreturn]] void failAndEnd(const std::string& text)
 {
     rt::msgBox(text, "Fehler:", kStopBox);
-    rt::endProgram();
+    endRun();
 }
 
 [[noreturn]] void disconnectAndEnd()
 {
     ftp::FtpCommand("Disconnect");
-    rt::endProgram();
-}
-
-// Handle of the upload-window program, kept to the end of the run; neither
-// it nor the thread handle is closed.
-std::uintptr_t uploadWindowProcess = 0;
-
-// Starts "getsize.exe" for the first file; the executable is found by the
-// program search order, the folder of Quillpost.exe first.
-void startUploadWindow(const std::string& commandLine)
-{
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;  // 68 in the 32-bit product
-    PROCESS_INFORMATION info{};
-    std::vector<char> line(commandLine.begin(), commandLine.end());
-    line.push_back('\0');  // CreateProcessA may write into its command line
-    const std::intptr_t ok = rt::callByName(
-        "KERNEL32", "CreateProcessA",
-        {0, line.data(), 0, 0, 0, 0, 0, 0, &startup, &info});
-    uploadWindowProcess = ok ? reinterpret_cast<std::uintptr_t>(info.hProcess) : 0;
-}
-
-void terminateUploadWindow()
-{
-    DWORD exitCode = 0;
-    rt::callByName("KERNEL32", "GetExitCodeProcess",
-                   {reinterpret_cast<void*>(uploadWindowProcess), &exitCode});
-    rt::callByName("KERNEL32", "TerminateProcess",
-                   {reinterpret_cast<void*>(uploadWindowProcess), static_cast<unsigned long>(exitCode)});
+    endRun();
 }
 
 // The overwrite question (Ask 1) for a file that exists on the server with
@@ -147,31 +129,22 @@ void runUpload()
     ProgramState& st = state();
     UploadSettings& set = st.uploadSettings;
 
-    signOnToServer();
-    // A refused or untrusted encrypted connection is final: probing could
-    // only fail the same way, and plain FTP is never tried instead.
-    const std::string tlsText = tlsFailureMessage(ftp::lastTlsFailure(), set.ServerName);
-    if (!tlsText.empty())
-        failAndEnd(tlsText);
-
-    // The connect result alone is not trusted: the server must also let us
-    // into its root, for up to about ten seconds.
-    int connectTries = 0;
-    while (ftpInt("SetDir", {rt::Value("/")}) == 0) {
-        rt::sleepMs(200);
-        if (++connectTries >= kMaxProbes)
-            break;
-    }
-    if (ftp::connectedFlag() != 1)
+    switch (signOn(kFirstSignOn, set.ServerDirectory)) {
+    case SignOnResult::TlsRefused:
+        failAndEnd(tlsFailureMessage(ftp::lastTlsFailure(), set.ServerName));
+    case SignOnResult::NotConnected:
         failAndEnd("Es konnte keine Verbindung zum Server aufgebaut werden!");
-
-    if (ftpInt("SetDir", {rt::Value(set.ServerDirectory)}) == 0) {
+    case SignOnResult::FolderRefused:
         if (!rt::trim(set.ServerDirectory).empty() && set.DirSel == 0) {
             rt::msgBox("Das angebene Verzeichnis existiert nicht!\r\n\r\n" + set.ServerDirectory,
                        "Fehler:", kStopBox);
             disconnectAndEnd();
         }
         set.ServerDirectory.clear();
+        break;
+    case SignOnResult::RootRefused:  // not on the first sign-on's way
+    case SignOnResult::Done:
+        break;
     }
 
     st.chosenDirectoryOnServer = ftp::serverName(set.ServerDirectory);
@@ -210,9 +183,9 @@ void runUpload()
         const std::string size = std::to_string(bytes);
         if (st.currentFile == 1) {
             const std::string dir = rt::trim(set.ServerDirectory).empty() ? "?" : set.ServerDirectory;
-            startUploadWindow("getsize.exe " + remoteName + " " + size + " " + set.Password + " " +
-                              std::to_string(rt::mainWindow()) + " " + std::to_string(st.configNumber) +
-                              " " + more + " " + std::to_string(st.uploadWindowChannel) + " " + dir);
+            uploadWindowProcess.start("getsize.exe " + remoteName + " " + size + " " + set.Password + " " +
+                                      std::to_string(rt::mainWindow()) + " " + std::to_string(st.configNumber) +
+                                      " " + more + " " + std::to_string(st.uploadWindowChannel) + " " + dir);
         } else {
             rt::setText(st.uploadWindowChannel, remoteName + " " + size + " " + more);
         }
@@ -235,8 +208,8 @@ void runUpload()
         }
         if (uploadResult == 0) {
             rt::msgBox("Der Upload ist fehlgeschlagen!\r\n\r\n" + remoteName, "Fehler:", kStopBox);
-            terminateUploadWindow();
-            rt::endProgram();
+            uploadWindowProcess.terminate();
+            endRun();
         }
 
         if (set.DelOld != 0)

@@ -141,11 +141,9 @@ LRESULT CALLBACK dialogWindowProc(HWND, UINT, WPARAM, LPARAM);
 INT_PTR CALLBACK ldialogProc(HWND, UINT, WPARAM, LPARAM);
 
 // --- Process (process.cpp).
-// One message of a loop: accelerators, dialog keys, tooltip relay,
-// translate and dispatch, then the last message and message-processed.
-void dispatchLoopMessage(MSG& msg);
-// Removes and dispatches every waiting message (request 40970, and the
-// waits when called on the GUI thread).
+// The message loop's drain variant: removes and dispatches every waiting
+// message, requests included (request 40970, and the waits when called on
+// the GUI thread).
 void drainQueue();
 // Ends the process from the GUI thread: terminates the program thread,
 // leaves fast mode, cleans up and exits with code 0.

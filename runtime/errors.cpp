@@ -6,6 +6,7 @@
 #include <mutex>
 #include <windows.h>
 #include "runtime/foreign.h"
+#include "runtime/handles.h"
 #include "runtime/process.h"
 #include "runtime/system.h"
 #include "runtime/windows.h"
@@ -82,13 +83,12 @@ void appendToFile(const std::string& file, const std::string& bytes)
 {
     if (file.empty()) return;
     std::lock_guard lock(g_mutex);
-    HANDLE h = CreateFileA(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return;
-    SetFilePointer(h, 0, nullptr, FILE_END);
+    const OwnedFile h(CreateFileA(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h) return;
+    SetFilePointer(h.get(), 0, nullptr, FILE_END);
     DWORD written = 0;
-    WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(h);
+    WriteFile(h.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
 int box(const std::string& text, unsigned flags)

@@ -7,6 +7,7 @@
 #include <vector>
 #include "runtime/core_internal.h"
 #include "runtime/errors.h"
+#include "runtime/handles.h"
 #include "runtime/internal.h"
 #include "runtime/process.h"
 
@@ -18,9 +19,11 @@ EventVars ev;
 namespace {
 using detail::ev;
 
-HANDLE g_messageProcessed = nullptr;  // auto reset, pulsed by the message loop
-HANDLE g_eventArrived = nullptr;      // auto reset, set or pulsed by window procedures
-HANDLE g_programWaiting = nullptr;    // manual reset, set during the input wait
+// Made in the start sequence before the program thread runs, closed in the
+// clean-up after it has gone.
+OwnedHandle g_messageProcessed;  // auto reset, pulsed by the message loop
+OwnedHandle g_eventArrived;      // auto reset, set or pulsed by window procedures
+OwnedHandle g_programWaiting;    // manual reset, set during the input wait
 
 // The runtime's critical section: guards the registry and the queue, which
 // the program thread changes while window procedures read them.
@@ -94,34 +97,34 @@ namespace detail {
 
 HANDLE messageProcessedEvent()
 {
-    return g_messageProcessed;
+    return g_messageProcessed.get();
 }
 
 HANDLE eventArrivedEvent()
 {
-    return g_eventArrived;
+    return g_eventArrived.get();
 }
 
 HANDLE programWaitingEvent()
 {
-    return g_programWaiting;
+    return g_programWaiting.get();
 }
 
 void pulseEventArrived()
 {
-    if (g_eventArrived) PulseEvent(g_eventArrived);
+    if (g_eventArrived) PulseEvent(g_eventArrived.get());
 }
 
 void setEventArrived()
 {
-    if (g_eventArrived) SetEvent(g_eventArrived);
+    if (g_eventArrived) SetEvent(g_eventArrived.get());
 }
 
 bool initEvents()
 {
-    g_eventArrived = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    g_messageProcessed = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    g_programWaiting = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    g_eventArrived.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    g_messageProcessed.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    g_programWaiting.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     InitializeCriticalSection(&g_section);
     g_sectionReady = true;
     return g_eventArrived && g_messageProcessed && g_programWaiting;
@@ -129,10 +132,9 @@ bool initEvents()
 
 void cleanupEvents()
 {
-    for (HANDLE* h : {&g_eventArrived, &g_messageProcessed, &g_programWaiting}) {
-        if (*h) CloseHandle(*h);
-        *h = nullptr;
-    }
+    g_eventArrived.reset();
+    g_messageProcessed.reset();
+    g_programWaiting.reset();
     if (g_sectionReady.exchange(false)) DeleteCriticalSection(&g_section);
 }
 
@@ -171,7 +173,7 @@ void deliverNotification(int code, Handle sender, HWND window)
         // Under the lock, so that a program entering its wait either sees
         // the queued entry or is already marked as waiting.
         Lock lock;
-        waiting = g_programWaiting && WaitForSingleObject(g_programWaiting, 0) == WAIT_OBJECT_0;
+        waiting = g_programWaiting && WaitForSingleObject(g_programWaiting.get(), 0) == WAIT_OBJECT_0;
         if (!waiting && g_queueing.load() && g_queue.size() < kMaxQueued)
             g_queue.push_back({sender, code, handleOf(window)});
     }
@@ -209,7 +211,7 @@ void waitNextEvent()
         detail::drainQueue();
     } else {
         if (fastMode()) postRequest(ReqFastDispatch, nullptr, false);
-        WaitForSingleObject(g_messageProcessed, INFINITE);
+        WaitForSingleObject(g_messageProcessed.get(), INFINITE);
         if (fastMode()) postRequest(ReqFastDispatchEnd, nullptr, false);
     }
     finishWait();
@@ -232,7 +234,7 @@ std::uint32_t waitInputEvent()
             ev.lastWindow = n.window;
             taken = true;
         } else if (!gui && g_programWaiting) {
-            SetEvent(g_programWaiting);
+            SetEvent(g_programWaiting.get());
         }
     }
     if (!taken) {
@@ -240,8 +242,8 @@ std::uint32_t waitInputEvent()
             detail::drainQueue();
         } else {
             if (fastMode()) postRequest(ReqFastDispatch, nullptr, false);
-            WaitForSingleObject(g_eventArrived, INFINITE);
-            ResetEvent(g_programWaiting);
+            WaitForSingleObject(g_eventArrived.get(), INFINITE);
+            ResetEvent(g_programWaiting.get());
             if (fastMode()) postRequest(ReqFastDispatchEnd, nullptr, false);
         }
     }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <windows.h>
 #include "runtime/errors.h"
+#include "runtime/handles.h"
 
 namespace rt {
 
@@ -14,7 +15,7 @@ constexpr int kMaxLine = 32767;
 
 struct FileSlot {
     std::string name;
-    std::FILE* stream = nullptr;
+    OwnedStream stream;
     char mode = 0;  // '*' assigned, 'R' open for reading
 };
 
@@ -34,7 +35,7 @@ FileSlot* slot(int number)
 
 bool readable(const FileSlot& f)
 {
-    return f.stream && !std::ferror(f.stream);
+    return f.stream && !std::ferror(f.stream.get());
 }
 
 // Peeks one character so that the end of the file is known before the
@@ -47,8 +48,7 @@ void lookAhead(std::FILE* stream)
 
 void closeStream(FileSlot& f)
 {
-    if (f.stream) std::fclose(f.stream);
-    f.stream = nullptr;
+    f.stream.close();  // read only: nothing can be lost in closing
     f.mode = f.name.empty() ? 0 : '*';
 }
 
@@ -72,13 +72,13 @@ void fileOpenRead(int number)
         g_ioResult = 102;
         return;
     }
-    f->stream = std::fopen(f->name.c_str(), "rt");
+    f->stream = OwnedStream(std::fopen(f->name.c_str(), "rt"));
     if (!f->stream) {
         g_ioResult = 2;
         return;
     }
-    lookAhead(f->stream);
-    if (std::ferror(f->stream)) {
+    lookAhead(f->stream.get());
+    if (std::ferror(f->stream.get())) {
         closeStream(*f);
         g_ioResult = 2;
         return;
@@ -96,12 +96,12 @@ std::string fileReadLine(int number)
     }
     std::string line;
     int c;
-    while (line.size() < static_cast<std::size_t>(kMaxLine) && (c = std::getc(f->stream)) != EOF) {
+    while (line.size() < static_cast<std::size_t>(kMaxLine) && (c = std::getc(f->stream.get())) != EOF) {
         line += static_cast<char>(c);
         if (c == '\n') break;
     }
     if (!line.empty() && line.back() == '\n') line.pop_back();
-    lookAhead(f->stream);
+    lookAhead(f->stream.get());
     return line;
 }
 
@@ -113,7 +113,7 @@ bool fileEof(int number)
         g_ioResult = 104;
         return true;
     }
-    return std::feof(f->stream) != 0;
+    return std::feof(f->stream.get()) != 0;
 }
 
 void fileClose(int number)
@@ -148,12 +148,10 @@ std::int64_t fileSize(const std::string& name)
 {
     g_ioResult = 0;
     WIN32_FIND_DATAA data;
-    HANDLE h = FindFirstFileA(name.c_str(), &data);
     std::int64_t result;
-    if (h == INVALID_HANDLE_VALUE) {
+    if (!OwnedFindHandle(FindFirstFileA(name.c_str(), &data))) {
         result = -1;
     } else {
-        FindClose(h);
         if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
             return (std::int64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
         result = -2;

@@ -6,6 +6,7 @@
 #include <utility>
 #include <windows.h>
 #include "runtime/errors.h"
+#include "runtime/handles.h"
 #include "runtime/internal.h"
 #include "runtime/process.h"
 
@@ -101,9 +102,10 @@ std::intptr_t callByName(const std::string& library, const std::string& function
         return -1;
     }
     HMODULE module = GetModuleHandleA(fileNamePart(library).c_str());
-    const bool loaded = module == nullptr;
-    if (loaded) {
-        module = LoadLibraryA(library.c_str());
+    OwnedModule loaded;  // a library loaded for this call only
+    if (!module) {
+        loaded.reset(LoadLibraryA(library.c_str()));
+        module = loaded.get();
         if (!module) {
             raiseError(247, library);
             return -1;
@@ -111,13 +113,11 @@ std::intptr_t callByName(const std::string& library, const std::string& function
     }
     const FARPROC fn = GetProcAddress(module, function.c_str());
     if (!fn) {
-        if (loaded) FreeLibrary(module);
+        loaded.reset();  // before the report, which may end the thread
         raiseError(248, function);
         return -1;
     }
-    const std::intptr_t result = execute(fn, args);
-    if (loaded) FreeLibrary(module);
-    return result;
+    return execute(fn, args);
 }
 
 void* functionAddress(const std::string& library, const std::string& function)

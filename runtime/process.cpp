@@ -1,5 +1,6 @@
-// Process start, the program thread, the hand-off of requests, the message
-// loop with its fast-mode variant, and the end of the process.
+// Process start, the program thread, the hand-off of requests, the one
+// message loop with its variants (fast mode, draining the queue), and the
+// end of the process.
 #include "runtime/process.h"
 
 #include <atomic>
@@ -8,6 +9,7 @@
 #include <ole2.h>
 #include "runtime/core_internal.h"
 #include "runtime/errors.h"
+#include "runtime/handles.h"
 #include "runtime/internal.h"
 
 namespace rt {
@@ -19,13 +21,15 @@ namespace {
 struct ProcessState {
     HINSTANCE instance = nullptr;
     std::atomic<DWORD> guiThreadId{0};
-    HANDLE guiThreadHandle = nullptr;  // duplicate of the GUI thread's handle
-    std::atomic<HANDLE> programThread{nullptr};
+    OwnedHandle guiThreadHandle;  // duplicate of the GUI thread's handle
+    // Made before the program thread runs; suspended, terminated and closed
+    // only by the GUI thread.
+    OwnedHandle programThread;
     std::atomic<DWORD> programThreadId{0};
-    HWND requestWindow = nullptr;
+    OwnedWindow requestWindow;  // made and destroyed on the GUI thread
     std::vector<std::string> params;
     int paramCount = -1;  // entries after the program path
-    HANDLE requestDone = nullptr;
+    OwnedHandle requestDone;
     MainRoutine main = nullptr;
     void (*componentStartup)() = nullptr;
     void (*componentShutdown)() = nullptr;
@@ -57,58 +61,132 @@ void keepDispatchingInFastMode()
         PostThreadMessageA(g.guiThreadId.load(), kRequestMessage, ReqFastDispatch, 0);
 }
 
-// Fast mode: the GUI thread takes only requests until 40982; 40983 opens a
-// full dispatch loop that runs until 40984. Returns false when a quit message
-// arrived (it is posted again for the outer loop).
-bool fullDispatchUntilEnd()
+// The runtime's one message loop and its variants. Each variant is a row of
+// parameters; what the fast-mode codes 40981-40984 do in it is loopStep's.
+enum class Loop {
+    Main,          // every message until the quit message
+    Drain,         // every message waiting now (request 40970, waits on the GUI thread)
+    FastRequests,  // fast mode: only requests, until 40982
+    FastDispatch,  // fast mode while the program waits: every message, until 40984
+};
+
+struct LoopParams {
+    bool requestsOnly;  // takes only message 0x8001; others wait in the queue
+    bool untilEmpty;    // returns when no message waits instead of blocking
+    bool outermost;     // ends with the quit message; inner loops post it again for the loop outside
+    bool fullDispatch;  // accelerators, dialog keys, tooltip relay, last message, message-processed
+};
+
+constexpr LoopParams kLoops[] = {
+    /* Main */ {false, false, true, true},
+    /* Drain */ {false, true, false, true},
+    /* FastRequests */ {true, false, false, false},
+    /* FastDispatch */ {false, false, false, true},
+};
+
+enum class Step {
+    Run,             // a posted request: execute it
+    Ignore,          // a fast-mode code with nothing to do here
+    Leave,           // the loop ends
+    LeaveAndRepost,  // the loop ends and the code goes on to the loop outside
+    Dispatch,        // the fast-mode dispatch loop runs inside this one
+};
+
+Step loopStep(Loop loop, WPARAM code)
 {
-    MSG msg;
-    for (;;) {
-        const BOOL r = GetMessageA(&msg, nullptr, 0, 0);
-        if (r == 0 || r == -1) {
-            PostQuitMessage(static_cast<int>(msg.wParam));
-            return false;
+    switch (loop) {
+    case Loop::FastRequests:
+        switch (code) {
+        case ReqFastLeave: return Step::Leave;
+        case ReqFastDispatch: return Step::Dispatch;
+        case ReqFastDispatchEnd:
+        case ReqFastEnter: return Step::Ignore;
+        default: return Step::Run;
         }
-        if (msg.hwnd == nullptr && msg.message == kRequestMessage) {
-            if (msg.wParam == ReqFastDispatchEnd) return true;
-            if (msg.wParam == ReqFastLeave) {
-                // Leaving fast mode altogether: let the request loop see it.
-                PostThreadMessageA(g.guiThreadId.load(), kRequestMessage, ReqFastLeave, 0);
-                return true;
-            }
-            if (msg.wParam == ReqFastDispatch || msg.wParam == ReqFastEnter) continue;
-            runRequest(msg.wParam, reinterpret_cast<void*>(msg.lParam), true);
-            continue;
+    case Loop::FastDispatch:
+        switch (code) {
+        case ReqFastDispatchEnd: return Step::Leave;
+        case ReqFastLeave: return Step::LeaveAndRepost;  // leaving fast mode altogether
+        case ReqFastDispatch:
+        case ReqFastEnter: return Step::Ignore;
+        default: return Step::Run;
         }
-        detail::dispatchLoopMessage(msg);
+    case Loop::Main:
+    case Loop::Drain: break;
     }
+    return Step::Run;  // outside fast mode runRequest knows the codes
 }
 
-void fastModeLoop()
+enum class Taken { Message, Quit, Empty };
+
+Taken takeMessage(MSG& msg, const LoopParams& p)
 {
+    if (p.untilEmpty) {
+        if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) return Taken::Empty;
+        return msg.message == WM_QUIT ? Taken::Quit : Taken::Message;
+    }
+    const UINT only = p.requestsOnly ? kRequestMessage : 0;
+    const BOOL r = GetMessageA(&msg, nullptr, only, only);
+    return r == 0 || r == -1 ? Taken::Quit : Taken::Message;
+}
+
+// Steps 3-6 of the loop: accelerators, dialog keys, tooltip relay,
+// translate and dispatch, then the last message and message-processed.
+void dispatchLoopMessage(MSG& msg)
+{
+    bool handled = false;
+    if (HACCEL acc = detail::acceleratorTable(); acc && detail::mainHwnd())
+        handled = TranslateAcceleratorA(detail::mainHwnd(), acc, &msg) != 0;
+    if (!handled) {
+        if (HWND dialog = detail::modelessDialog(); dialog && IsDialogMessageA(dialog, &msg))
+            handled = true;
+    }
+    if (!handled) {
+        if (HWND tip = detail::tooltipWindow(); tip && msg.message == WM_MOUSEMOVE)
+            SendMessageA(tip, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    detail::recordLastMessage(msg.message, msg.hwnd, msg.wParam, msg.lParam);
+    PulseEvent(detail::messageProcessedEvent());
+}
+
+struct LoopEnd {
+    bool quit = false;  // ended by the quit message
+    int code = 0;       // its wParam
+};
+
+LoopEnd runLoop(Loop loop)
+{
+    const LoopParams& p = kLoops[static_cast<int>(loop)];
     MSG msg;
     for (;;) {
-        // The end of program leaves fast mode before it posts the quit
-        // message; a quit message seen here all the same ends fast mode too.
-        const BOOL r = GetMessageA(&msg, nullptr, kRequestMessage, kRequestMessage);
-        if (r == 0 || r == -1) {
-            PostQuitMessage(static_cast<int>(msg.wParam));
-            return;
+        switch (takeMessage(msg, p)) {
+        case Taken::Empty: return {};
+        case Taken::Quit:
+            if (!p.outermost) PostQuitMessage(static_cast<int>(msg.wParam));
+            return {true, static_cast<int>(msg.wParam)};
+        case Taken::Message: break;
         }
-        if (msg.hwnd != nullptr) {
-            // A 0x8001 sent to some window by mistake: hand it on as usual.
-            DispatchMessageA(&msg);
+        if (msg.hwnd == nullptr && msg.message == kRequestMessage) {
+            switch (loopStep(loop, msg.wParam)) {
+            case Step::Run: runRequest(msg.wParam, reinterpret_cast<void*>(msg.lParam), true); break;
+            case Step::Ignore: break;
+            case Step::LeaveAndRepost:
+                PostThreadMessageA(g.guiThreadId.load(), kRequestMessage, msg.wParam, 0);
+                return {};
+            case Step::Leave: return {};
+            case Step::Dispatch:
+                // The quit message is already posted again for the main loop.
+                if (const LoopEnd inner = runLoop(Loop::FastDispatch); inner.quit) return inner;
+                break;
+            }
             continue;
         }
-        switch (msg.wParam) {
-        case ReqFastLeave: return;
-        case ReqFastDispatch:
-            if (!fullDispatchUntilEnd()) return;
-            break;
-        case ReqFastDispatchEnd:
-        case ReqFastEnter: break;
-        default: runRequest(msg.wParam, reinterpret_cast<void*>(msg.lParam), true);
-        }
+        if (p.fullDispatch)
+            dispatchLoopMessage(msg);
+        else
+            DispatchMessageA(&msg);  // a 0x8001 sent to some window by mistake: handed on as usual
     }
 }
 
@@ -124,7 +202,7 @@ void runRequest(WPARAM code, void* block, bool posted)
 {
     switch (code) {
     case ReqFastEnter:
-        if (posted) fastModeLoop();
+        if (posted) runLoop(Loop::FastRequests);
         return;  // no request-done
     case ReqFastLeave:
     case ReqFastDispatch:
@@ -156,23 +234,7 @@ void runRequest(WPARAM code, void* block, bool posted)
         break;
     default: detail::runWindowRequest(code, block); break;
     }
-    if (posted) SetEvent(g.requestDone);
-}
-
-// Steps 1-6 of the message loop; returns the quit message's wParam.
-int messageLoop()
-{
-    MSG msg;
-    for (;;) {
-        const BOOL r = GetMessageA(&msg, nullptr, 0, 0);
-        if (r == 0 || r == -1) break;
-        if (msg.hwnd == nullptr && msg.message == kRequestMessage) {
-            runRequest(msg.wParam, reinterpret_cast<void*>(msg.lParam), true);
-            continue;
-        }
-        detail::dispatchLoopMessage(msg);
-    }
-    return static_cast<int>(msg.wParam);
+    if (posted) SetEvent(g.requestDone.get());
 }
 
 DWORD WINAPI programThreadRoutine(LPVOID)
@@ -193,9 +255,9 @@ bool registerRequestWindow()
     wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(NULL_BRUSH));
     wc.lpszClassName = kRequestClass;
     if (!RegisterClassA(&wc)) return false;
-    g.requestWindow = CreateWindowExA(0, kRequestClass, kRequestClass, 0, 0, 0, 0, 0, nullptr,
-                                      nullptr, g.instance, nullptr);
-    return g.requestWindow != nullptr;
+    g.requestWindow.reset(CreateWindowExA(0, kRequestClass, kRequestClass, 0, 0, 0, 0, 0, nullptr,
+                                          nullptr, g.instance, nullptr));
+    return static_cast<bool>(g.requestWindow);
 }
 
 void cleanUp()
@@ -204,18 +266,16 @@ void cleanUp()
     if (g.componentShutdown) g.componentShutdown();
     detail::cleanupWindowState();
     detail::cleanupEvents();
-    CloseHandle(g.requestDone);
-    g.requestDone = nullptr;
-    if (g.requestWindow) DestroyWindow(g.requestWindow);
+    g.requestDone.reset();
+    g.requestWindow.reset();
     UnregisterClassA(kRequestClass, g.instance);
     if (g.oleInitialised) OleUninitialize();
 }
 
 void closeThreadHandles()
 {
-    if (HANDLE t = g.programThread.exchange(nullptr)) CloseHandle(t);
-    if (g.guiThreadHandle) CloseHandle(g.guiThreadHandle);
-    g.guiThreadHandle = nullptr;
+    g.programThread.reset();
+    g.guiThreadHandle.reset();
 }
 
 } // namespace
@@ -255,7 +315,7 @@ int processEntry(HINSTANCE instance, MainRoutine main)
 
     // 1. The start thread is the GUI thread.
     g.guiThreadId.store(GetCurrentThreadId());
-    g.requestDone = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    g.requestDone.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
 
     // 2. OLE.
     g.oleInitialised = SUCCEEDED(OleInitialize(nullptr));
@@ -282,21 +342,22 @@ int processEntry(HINSTANCE instance, MainRoutine main)
 
     // 8. The program thread.
     DWORD programId = 0;
-    HANDLE thread = CreateThread(nullptr, 0, programThreadRoutine, nullptr, CREATE_SUSPENDED,
-                                 &programId);
-    if (!thread) ExitProcess(1);
+    g.programThread.reset(CreateThread(nullptr, 0, programThreadRoutine, nullptr, CREATE_SUSPENDED,
+                                       &programId));
+    if (!g.programThread) ExitProcess(1);
     g.programThreadId.store(programId);
-    g.programThread.store(thread);
-    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(),
-                    &g.guiThreadHandle, 0, FALSE, DUPLICATE_SAME_ACCESS);
-    ResumeThread(thread);
+    HANDLE guiThread = nullptr;
+    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &guiThread, 0, FALSE,
+                    DUPLICATE_SAME_ACCESS);
+    g.guiThreadHandle.reset(guiThread);
+    ResumeThread(g.programThread.get());
 
     // 9. The message loop.
-    const int exitCode = messageLoop();
+    const int exitCode = runLoop(Loop::Main).code;
     // The program thread posted the quit message and is ending. A quit
     // from elsewhere must not hang the process on a program still waiting.
-    if (!g.fastMode.load() && WaitForSingleObject(thread, 10000) == WAIT_TIMEOUT)
-        TerminateThread(thread, 0);
+    if (!g.fastMode.load() && WaitForSingleObject(g.programThread.get(), 10000) == WAIT_TIMEOUT)
+        TerminateThread(g.programThread.get(), 0);
     closeThreadHandles();
     cleanUp();
     return exitCode;
@@ -310,7 +371,7 @@ void setComponentHooks(void (*startup)(), void (*shutdown)())
 
 LRESULT sendRequest(WPARAM code, void* block)
 {
-    return SendMessageA(g.requestWindow, kRequestMessage, code, reinterpret_cast<LPARAM>(block));
+    return SendMessageA(g.requestWindow.get(), kRequestMessage, code, reinterpret_cast<LPARAM>(block));
 }
 
 void postRequest(WPARAM code, void* block, bool wait)
@@ -325,7 +386,7 @@ void postRequest(WPARAM code, void* block, bool wait)
     }
     detail::postUntilAccepted(g.guiThreadId.load(), kRequestMessage, code,
                               reinterpret_cast<LPARAM>(block));
-    if (wait) WaitForSingleObject(g.requestDone, INFINITE);
+    if (wait) WaitForSingleObject(g.requestDone.get(), INFINITE);
 }
 
 void endProgram()
@@ -371,12 +432,12 @@ bool onGuiThread()
 
 HANDLE programThread()
 {
-    return g.programThread.load();
+    return g.programThread.get();
 }
 
 HWND requestWindow()
 {
-    return g.requestWindow;
+    return g.requestWindow.get();
 }
 
 bool fastMode()
@@ -397,43 +458,14 @@ void setFastMode(bool on)
 
 namespace detail {
 
-void dispatchLoopMessage(MSG& msg)
-{
-    bool handled = false;
-    if (HACCEL acc = acceleratorTable(); acc && mainHwnd())
-        handled = TranslateAcceleratorA(mainHwnd(), acc, &msg) != 0;
-    if (!handled) {
-        if (HWND dialog = modelessDialog(); dialog && IsDialogMessageA(dialog, &msg)) handled = true;
-    }
-    if (!handled) {
-        if (HWND tip = tooltipWindow(); tip && msg.message == WM_MOUSEMOVE)
-            SendMessageA(tip, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
-    recordLastMessage(msg.message, msg.hwnd, msg.wParam, msg.lParam);
-    PulseEvent(messageProcessedEvent());
-}
-
 void drainQueue()
 {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) {
-            PostQuitMessage(static_cast<int>(msg.wParam));
-            return;
-        }
-        if (msg.hwnd == nullptr && msg.message == kRequestMessage) {
-            runRequest(msg.wParam, reinterpret_cast<void*>(msg.lParam), true);
-            continue;
-        }
-        dispatchLoopMessage(msg);
-    }
+    runLoop(Loop::Drain);
 }
 
 void endFromGuiThread()
 {
-    HANDLE thread = g.programThread.load();
+    HANDLE thread = g.programThread.get();
     if (thread && GetCurrentThreadId() != g.programThreadId.load()) {
         TerminateThread(thread, 0);
         WaitForSingleObject(thread, 5000);
@@ -451,11 +483,8 @@ bool postUntilAccepted(DWORD threadId, UINT message, WPARAM wParam, LPARAM lPara
         // Posting fails both while the thread has no queue yet and when it
         // is gone; only the second ends the retries.
         if (attempt % 64 == 63) {
-            HANDLE t = OpenThread(SYNCHRONIZE, FALSE, threadId);
-            if (!t) return false;
-            const bool gone = WaitForSingleObject(t, 0) == WAIT_OBJECT_0;
-            CloseHandle(t);
-            if (gone) return false;
+            const OwnedHandle t(OpenThread(SYNCHRONIZE, FALSE, threadId));
+            if (!t || WaitForSingleObject(t.get(), 0) == WAIT_OBJECT_0) return false;
         }
         Sleep(0);
     }
@@ -473,13 +502,13 @@ void runOnGui(const std::function<void()>& task)
 
 void suspendProgramThread()
 {
-    HANDLE t = g.programThread.load();
+    HANDLE t = g.programThread.get();
     if (t && GetCurrentThreadId() != g.programThreadId.load()) SuspendThread(t);
 }
 
 void resumeProgramThread()
 {
-    HANDLE t = g.programThread.load();
+    HANDLE t = g.programThread.get();
     if (t && GetCurrentThreadId() != g.programThreadId.load()) ResumeThread(t);
 }
 
@@ -490,7 +519,7 @@ bool processEnding()
 
 HANDLE requestDoneEvent()
 {
-    return g.requestDone;
+    return g.requestDone.get();
 }
 
 char decimalSeparator()

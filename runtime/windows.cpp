@@ -12,6 +12,7 @@
 #include "runtime/core_internal.h"
 #include "runtime/errors.h"
 #include "runtime/foreign.h"
+#include "runtime/handles.h"
 #include "runtime/params.h"
 #include "runtime/process.h"
 #include "runtime/strings.h"
@@ -42,10 +43,10 @@ std::atomic<HACCEL> g_accelerators{nullptr};
 std::atomic<HWND> g_modeless{nullptr};
 std::atomic<HWND> g_tooltip{nullptr};
 std::atomic<COLORREF> g_background{CLR_INVALID};
-HBRUSH g_backgroundBrush = nullptr;  // GUI thread only
+OwnedGdiObject g_backgroundBrush;  // GUI thread only
 
 std::mutex g_fontsMutex;
-std::vector<HFONT> g_fonts;  // created by "font"; deleted at the end
+std::vector<OwnedGdiObject> g_fonts;  // created by "font"; deleted at the end
 
 std::mutex g_procsMutex;
 std::map<std::string, std::function<std::int32_t(const std::vector<Value>&)>> g_createProcs;
@@ -220,7 +221,7 @@ Handle createFont(const std::vector<Value>& a)
                              static_cast<DWORD>(fontCharset()), 0, 0, 0, 0, a[0].s.c_str());
     if (font) {
         std::lock_guard lock(g_fontsMutex);
-        g_fonts.push_back(font);
+        g_fonts.emplace_back(font);
     }
     return static_cast<Handle>(reinterpret_cast<std::intptr_t>(font));
 }
@@ -298,7 +299,6 @@ void cleanupWindowState()
     releaseMainDrawingObjects();
     {
         std::lock_guard lock(g_fontsMutex);
-        for (HFONT f : g_fonts) DeleteObject(f);
         g_fonts.clear();
     }
     UnregisterClassA(kMainClass, instance());
@@ -340,17 +340,15 @@ HBRUSH backgroundBrush()
     const COLORREF c = g_background.load();
     if (c == CLR_INVALID) return nullptr;
     LOGBRUSH lb{};
-    if (g_backgroundBrush && GetObjectA(g_backgroundBrush, sizeof(lb), &lb) && lb.lbColor == c)
-        return g_backgroundBrush;
-    if (g_backgroundBrush) DeleteObject(g_backgroundBrush);
-    g_backgroundBrush = CreateSolidBrush(c);
-    return g_backgroundBrush;
+    if (g_backgroundBrush && GetObjectA(g_backgroundBrush.get(), sizeof(lb), &lb) && lb.lbColor == c)
+        return static_cast<HBRUSH>(g_backgroundBrush.get());
+    g_backgroundBrush.reset(CreateSolidBrush(c));
+    return static_cast<HBRUSH>(g_backgroundBrush.get());
 }
 
 void releaseMainDrawingObjects()
 {
-    if (g_backgroundBrush) DeleteObject(g_backgroundBrush);
-    g_backgroundBrush = nullptr;
+    g_backgroundBrush.reset();
 }
 
 void forgetMainWindow(HWND w)
@@ -438,108 +436,147 @@ void setBackground(std::uint32_t colour)
     callByName("USER32", "UpdateWindow", {w});
 }
 
+namespace {
+
+// Controls of a fixed class and style; arguments: parent, text, x, y,
+// width, height.
+struct PlainType {
+    const char* name;
+    const char* cls;
+    DWORD style;
+};
+constexpr PlainType kPlainTypes[] = {
+    {"button", "BUTTON", 0x50010000},     {"defbutton", "BUTTON", 0x50010001},
+    {"checkbox", "BUTTON", 0x50010003},   {"radiobutton", "BUTTON", 0x50010009},
+    {"text", "STATIC", 0x50000000},       {"groupbox", "BUTTON", 0x50020007},
+    {"hscroll", "SCROLLBAR", 0x50010000}, {"vscroll", "SCROLLBAR", 0x50010001},
+};
+
+Handle createPlain(const PlainType& p, const std::vector<Value>& args)
+{
+    const Handle h = createTyped(p.cls, p.style, 0, args, args[1].s, args[5].i);
+    if (h && p.cls == std::string("SCROLLBAR")) {
+        detail::runOnGui([h] {
+            SetScrollRange(hwnd(h), SB_CTL, 0, 100, FALSE);
+            SetScrollPos(hwnd(h), SB_CTL, 0, TRUE);
+        });
+    }
+    return h;
+}
+
+// A negative height: "edit" hides what is typed (a password field),
+// "multiedit" has no horizontal scroll bar.
+Handle createEdit(const std::string& t, const std::vector<Value>& args)
+{
+    const int h = args[5].i;
+    DWORD style;
+    if (t == "edit")
+        style = h < 0 ? 0x500100A0 : 0x50010080;
+    else
+        style = h < 0 ? (0x50311144 & ~0x100000u) : 0x50311144;
+    return createTyped("EDIT", style, 0x200, args, args[1].s, std::abs(h));
+}
+
+// The text argument holds flags (1 sorted, 2 multiple selection); a
+// "sortedlistbox" also takes it as its window text.
+Handle createListBox(const std::string& t, const std::vector<Value>& args)
+{
+    const bool sorted = t == "sortedlistbox";
+    DWORD style = sorted ? 0x50B101C3 : 0x503101C1;
+    const int flags = flagsOf(args[1].s, 0);
+    if (flags & 1) style |= 0x2;
+    if (flags & 2) style |= 0x8;
+    return createTyped("LISTBOX", style, 0x200, args, sorted ? args[1].s : std::string(), args[5].i);
+}
+
+// Flags in the text argument: 1 sorted, 2 editable (a drop-down instead
+// of a drop-down list); none given means sorted.
+Handle createChoiceBox(const std::string&, const std::vector<Value>& args)
+{
+    DWORD style = 0x54210603;
+    const int flags = flagsOf(args[1].s, 1);
+    if (flags & 1) style |= 0x100;
+    if (flags & 2) style = (style & ~0x3u) | 0x2;
+    return createTyped("COMBOBOX", style, 0, args, std::string(), args[5].i);
+}
+
+Handle createIcon(const std::string&, const std::vector<Value>& args)
+{
+    detail::CreateWindowBlock b;
+    b.className = "STATIC";
+    b.text = args[1].s.c_str();
+    b.style = 0x50000003;
+    b.parent = hwnd(args[0].i);
+    b.x = args[2].i;
+    b.y = args[3].i;
+    return handleOf(sendCreate(b));
+}
+
+Handle createLDialog(const std::string&, const std::vector<Value>& args)
+{
+    detail::DialogBlock b;
+    b.parent = hwnd(args[0].i);
+    sendRequest(ReqCreateLDialog, &b);
+    if (b.result) {
+        SetWindowTextA(b.result, args[1].s.c_str());
+        MoveWindow(b.result, args[2].i, args[3].i, args[4].i, args[5].i, TRUE);
+    }
+    return handleOf(b.result);
+}
+
+Handle createDialogWindowOfType(const std::string&, const std::vector<Value>& args)
+{
+    detail::DialogWindowBlock b;
+    b.title = args[1].s.c_str();
+    b.owner = hwnd(args[0].i);
+    b.x = args[2].i;
+    b.y = args[3].i;
+    b.width = args[4].i;
+    b.height = args[5].i;
+    sendRequest(ReqCreateDialogWindow, &b);
+    return handleOf(b.result);
+}
+
+Handle createFontOfType(const std::string&, const std::vector<Value>& args)
+{
+    return createFont(args);
+}
+
+// Arguments: owner (0: the main window), control, text.
+Handle createTooltip(const std::string&, const std::vector<Value>& args)
+{
+    detail::TooltipBlock b;
+    b.owner = args[0].i ? hwnd(args[0].i) : g_main.load();
+    b.control = hwnd(args[1].i);
+    b.text = args[2].s.c_str();
+    sendRequest(ReqTooltip, &b);
+    return handleOf(b.result);
+}
+
+// The other built-in types: the arguments they need at least (else error
+// 212) and how they are made.
+struct BuiltInType {
+    const char* name;
+    std::size_t arguments;
+    Handle (*make)(const std::string& type, const std::vector<Value>& args);
+};
+constexpr BuiltInType kBuiltInTypes[] = {
+    {"edit", 6, createEdit},          {"multiedit", 6, createEdit},
+    {"listbox", 6, createListBox},    {"sortedlistbox", 6, createListBox},
+    {"choicebox", 6, createChoiceBox}, {"icon", 4, createIcon},
+    {"dialog", 6, createLDialog},     {"window", 6, createDialogWindowOfType},
+    {"font", 2, createFontOfType},    {"tooltip", 3, createTooltip},
+};
+
+} // namespace
+
 Handle create(const std::string& typeName, const std::vector<Value>& args)
 {
     const std::string t = lowerAscii(typeName);
-    struct Plain {
-        const char* name;
-        const char* cls;
-        DWORD style;
-        DWORD exStyle;
-    };
-    static const Plain plain[] = {
-        {"button", "BUTTON", 0x50010000, 0},     {"defbutton", "BUTTON", 0x50010001, 0},
-        {"checkbox", "BUTTON", 0x50010003, 0},   {"radiobutton", "BUTTON", 0x50010009, 0},
-        {"text", "STATIC", 0x50000000, 0},       {"groupbox", "BUTTON", 0x50020007, 0},
-        {"hscroll", "SCROLLBAR", 0x50010000, 0}, {"vscroll", "SCROLLBAR", 0x50010001, 0},
-    };
-    for (const Plain& p : plain) {
-        if (t != p.name) continue;
-        if (!need(args, 6)) return 0;
-        const Handle h = createTyped(p.cls, p.style, p.exStyle, args, args[1].s, args[5].i);
-        if (h && p.cls == std::string("SCROLLBAR")) {
-            detail::runOnGui([h] {
-                SetScrollRange(hwnd(h), SB_CTL, 0, 100, FALSE);
-                SetScrollPos(hwnd(h), SB_CTL, 0, TRUE);
-            });
-        }
-        return h;
-    }
-    if (t == "edit" || t == "multiedit") {
-        if (!need(args, 6)) return 0;
-        const int h = args[5].i;
-        DWORD style;
-        if (t == "edit")
-            style = h < 0 ? 0x500100A0 : 0x50010080;
-        else
-            style = h < 0 ? (0x50311144 & ~0x100000u) : 0x50311144;
-        return createTyped("EDIT", style, 0x200, args, args[1].s, std::abs(h));
-    }
-    if (t == "listbox" || t == "sortedlistbox") {
-        if (!need(args, 6)) return 0;
-        const bool sorted = t == "sortedlistbox";
-        DWORD style = sorted ? 0x50B101C3 : 0x503101C1;
-        const int flags = flagsOf(args[1].s, 0);
-        if (flags & 1) style |= 0x2;
-        if (flags & 2) style |= 0x8;
-        return createTyped("LISTBOX", style, 0x200, args, sorted ? args[1].s : std::string(),
-                           args[5].i);
-    }
-    if (t == "choicebox") {
-        if (!need(args, 6)) return 0;
-        DWORD style = 0x54210603;
-        const int flags = flagsOf(args[1].s, 1);
-        if (flags & 1) style |= 0x100;
-        if (flags & 2) style = (style & ~0x3u) | 0x2;
-        return createTyped("COMBOBOX", style, 0, args, std::string(), args[5].i);
-    }
-    if (t == "icon") {
-        if (!need(args, 4)) return 0;
-        detail::CreateWindowBlock b;
-        b.className = "STATIC";
-        b.text = args[1].s.c_str();
-        b.style = 0x50000003;
-        b.parent = hwnd(args[0].i);
-        b.x = args[2].i;
-        b.y = args[3].i;
-        return handleOf(sendCreate(b));
-    }
-    if (t == "dialog") {
-        if (!need(args, 6)) return 0;
-        detail::DialogBlock b;
-        b.parent = hwnd(args[0].i);
-        sendRequest(ReqCreateLDialog, &b);
-        if (b.result) {
-            SetWindowTextA(b.result, args[1].s.c_str());
-            MoveWindow(b.result, args[2].i, args[3].i, args[4].i, args[5].i, TRUE);
-        }
-        return handleOf(b.result);
-    }
-    if (t == "window") {
-        if (!need(args, 6)) return 0;
-        detail::DialogWindowBlock b;
-        b.title = args[1].s.c_str();
-        b.owner = hwnd(args[0].i);
-        b.x = args[2].i;
-        b.y = args[3].i;
-        b.width = args[4].i;
-        b.height = args[5].i;
-        sendRequest(ReqCreateDialogWindow, &b);
-        return handleOf(b.result);
-    }
-    if (t == "font") {
-        if (!need(args, 2)) return 0;
-        return createFont(args);
-    }
-    if (t == "tooltip") {
-        if (!need(args, 3)) return 0;
-        detail::TooltipBlock b;
-        b.owner = args[0].i ? hwnd(args[0].i) : g_main.load();
-        b.control = hwnd(args[1].i);
-        b.text = args[2].s.c_str();
-        sendRequest(ReqTooltip, &b);
-        return handleOf(b.result);
-    }
+    for (const PlainType& p : kPlainTypes)
+        if (t == p.name) return need(args, 6) ? createPlain(p, args) : 0;
+    for (const BuiltInType& b : kBuiltInTypes)
+        if (t == b.name) return need(args, b.arguments) ? b.make(t, args) : 0;
     std::function<std::int32_t(const std::vector<Value>&)> proc;
     {
         std::lock_guard lock(g_procsMutex);
@@ -708,30 +745,39 @@ int listSelect(Handle list, int start, const std::string& text)
     return -1;
 }
 
-int listDelete(Handle list, int index)
+namespace {
+
+// A list operation that is one message of each list kind; error 280 on
+// another control.
+struct ListMessages {
+    UINT listBox, comboBox, listView;
+};
+
+int sendListMessage(Handle list, const ListMessages& m, WPARAM wParam)
 {
     HWND w = hwnd(list);
+    UINT message = 0;
     switch (listKind(w)) {
-    case ListKind::ListBox: return static_cast<int>(SendMessageA(w, LB_DELETESTRING, static_cast<WPARAM>(index), 0));
-    case ListKind::ComboBox: return static_cast<int>(SendMessageA(w, CB_DELETESTRING, static_cast<WPARAM>(index), 0));
-    case ListKind::ListView: return static_cast<int>(SendMessageA(w, LVM_DELETEITEM, static_cast<WPARAM>(index), 0));
-    case ListKind::None: break;
+    case ListKind::ListBox: message = m.listBox; break;
+    case ListKind::ComboBox: message = m.comboBox; break;
+    case ListKind::ListView: message = m.listView; break;
+    case ListKind::None:
+        raiseError(280);
+        return -1;
     }
-    raiseError(280);
-    return -1;
+    return static_cast<int>(SendMessageA(w, message, wParam, 0));
+}
+
+} // namespace
+
+int listDelete(Handle list, int index)
+{
+    return sendListMessage(list, {LB_DELETESTRING, CB_DELETESTRING, LVM_DELETEITEM}, static_cast<WPARAM>(index));
 }
 
 int listCount(Handle list)
 {
-    HWND w = hwnd(list);
-    switch (listKind(w)) {
-    case ListKind::ListBox: return static_cast<int>(SendMessageA(w, LB_GETCOUNT, 0, 0));
-    case ListKind::ComboBox: return static_cast<int>(SendMessageA(w, CB_GETCOUNT, 0, 0));
-    case ListKind::ListView: return static_cast<int>(SendMessageA(w, LVM_GETITEMCOUNT, 0, 0));
-    case ListKind::None: break;
-    }
-    raiseError(280);
-    return -1;
+    return sendListMessage(list, {LB_GETCOUNT, CB_GETCOUNT, LVM_GETITEMCOUNT}, 0);
 }
 
 int listSelection(Handle list)

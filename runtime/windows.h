@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <vector>
+#include "runtime/handles.h"
 #include "runtime/value.h"
 
 namespace rt {
@@ -45,6 +46,15 @@ void setText(Handle window, const std::string& text);
 void enable(Handle window, bool on);
 int show(Handle window, int mode);
 int destroy(Handle window);
+// Owner of a window that program-thread code holds: destroyed through the
+// GUI thread (request 40967) when the owner goes. Code on the GUI thread
+// holds an OwnedWindow instead.
+struct GuiWindowTraits {
+    using Handle = HWND;
+    static Handle empty() { return nullptr; }
+    static void close(Handle h) { destroy(static_cast<rt::Handle>(reinterpret_cast<std::intptr_t>(h))); }
+};
+using OwnedGuiWindow = Owned<GuiWindowTraits>;
 // First top-level window whose title begins with the prefix (any case).
 Handle findWindow(const std::string& titlePrefix);
 

@@ -8,6 +8,7 @@
 #include "app/config/window_events.h"
 #include "runtime/events.h"
 #include "runtime/foreign.h"
+#include "runtime/handles.h"
 #include "runtime/process.h"
 #include "runtime/system.h"
 #include "runtime/windows.h"
@@ -88,7 +89,7 @@ struct InfoWindow {
     rt::Handle link1 = 0;
     rt::Handle link2 = 0;
     rt::Handle ok = 0;
-    std::intptr_t picture = 0;  // bitmap handle, freed on close
+    rt::OwnedGdiObject picture;  // a bitmap static does not own its image
 };
 
 InfoWindow info;
@@ -114,10 +115,7 @@ std::string hostOf(const std::string& url)
 void close()
 {
     rt::destroy(info.window);
-    // A bitmap static does not own its image.
-    if (info.picture)
-        rt::callByName("GDI32", "DeleteObject", {reinterpret_cast<void*>(info.picture)});
-    info = InfoWindow{};
+    info = InfoWindow{};  // the bitmap goes after the window that showed it
     isOpen = false;
 }
 
@@ -154,11 +152,11 @@ void openInfoWindow(rt::Handle owner, std::int32_t boldFont)
     const rt::Handle picture = rt::createControl("STATIC", "", WS_CHILD | WS_VISIBLE | kSsBitmap,
                                                  12, 10, 66, 225, w, kPictureId);
     rt::callByName("USER32", "SetWindowLongA", {picture, GWL_EXSTYLE, WS_EX_TRANSPARENT});
-    info.picture = rt::callByName("USER32", "LoadImageA",
-                                  {rt::instance(), "INFO", IMAGE_BITMAP, 0, 0, kLrLoadMap3dColors});
+    info.picture.reset(reinterpret_cast<HGDIOBJ>(
+        rt::callByName("USER32", "LoadImageA", {rt::instance(), "INFO", IMAGE_BITMAP, 0, 0, kLrLoadMap3dColors})));
     if (info.picture)
         ::SendMessageA(static_cast<HWND>(rt::hwndOf(picture)), STM_SETIMAGE, IMAGE_BITMAP,
-                       static_cast<LPARAM>(info.picture));
+                       reinterpret_cast<LPARAM>(info.picture.get()));
 
     // A negative height drops the horizontal scroll bar.
     info.text = rt::create("multiedit", {w, "", 87, 71, 295, -88});

@@ -12,11 +12,13 @@
 #include "app/config/config_file.h"
 #include "app/getsize/getsize_logic.h"
 #include "app/getsize/upload_window.h"
+#include "app/server_session.h"
 #include "app/state.h"
 #include "ftp/ftp_command.h"
 #include "runtime/ini.h"
 #include "runtime/strings.h"
 #include "runtime/process.h"
+#include "runtime/system.h"
 
 namespace getsize {
 namespace {
@@ -31,9 +33,7 @@ HWND windowOf(std::int32_t handle)
 
 std::string workingFolder()
 {
-    char buf[MAX_PATH] = {};
-    GetCurrentDirectoryA(MAX_PATH, buf);
-    std::string dir = buf;
+    std::string dir = rt::currentDirectory();
     if (dir.empty() || dir.back() != '\\') dir += '\\';
     return dir;
 }
@@ -57,14 +57,11 @@ long long serverSize(const std::string& remoteName)
 
 // Signs on like the upload run and enters the same directory: the run
 // probes "/" and then enters the directory relative to it ("?" = stay).
-bool connectLikeTheRun(const app::UploadSettings& set, const Arguments& args, HWND runWindow)
+// The password is the run's, from the command line.
+bool connectLikeTheRun(app::UploadSettings set, const Arguments& args, HWND runWindow)
 {
-    if (!rt::trim(set.ProxyServer).empty())
-        ftp::FtpCommand("setproxy", {rt::Value(set.ProxyServer), rt::Value(set.ProxyPort)});
-    if (set.PassiveMode != 0) ftp::FtpCommand("setpassive", {rt::Value(1)});
-    if (set.UseTLS != 0) ftp::FtpCommand("settls", {rt::Value(1)});
-    ftp::FtpCommand("connect", {rt::Value(set.Username), rt::Value(args.password),
-                                rt::Value(set.ServerName), rt::Value(set.ServerPort)});
+    set.Password = args.password;
+    app::connectAsConfigured(set);
     int probes = 0;
     while (ftp::FtpCommand("setdir", {rt::Value("/")}).i == 0) {
         if (++probes >= kProbes || !IsWindow(runWindow)) break;

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <cstring>
 #include "runtime/foreign.h"
+#include "runtime/handles.h"
 
 namespace getsize {
 namespace {
@@ -27,13 +28,12 @@ bool isUploadRun(HWND window)
 // (where visual styles exist at all).
 void plainLook(HWND control)
 {
-    HMODULE uxtheme = LoadLibraryA("uxtheme.dll");
+    const rt::OwnedModule uxtheme(LoadLibraryA("uxtheme.dll"));
     if (!uxtheme) return;
     using SetWindowThemeFn = HRESULT(WINAPI*)(HWND, LPCWSTR, LPCWSTR);
     if (auto setTheme = reinterpret_cast<SetWindowThemeFn>(
-            reinterpret_cast<void (*)()>(GetProcAddress(uxtheme, "SetWindowTheme"))))
+            reinterpret_cast<void (*)()>(GetProcAddress(uxtheme.get(), "SetWindowTheme"))))
         setTheme(control, L" ", L" ");
-    FreeLibrary(uxtheme);
 }
 
 } // namespace
@@ -50,8 +50,7 @@ bool UploadWindow::create()
 
 void UploadWindow::destroy()
 {
-    if (window_) rt::callByName("USER32", "DestroyWindow", {window_});
-    window_ = nullptr;
+    window_.reset();
 }
 
 std::uintptr_t __stdcall UploadWindow::createOnGuiThread(std::uintptr_t selfAddress)
@@ -101,7 +100,6 @@ std::uintptr_t __stdcall UploadWindow::createOnGuiThread(std::uintptr_t selfAddr
                                         reinterpret_cast<LONG_PTR>(&UploadWindow::childProc)));
     ShowWindow(w, SW_SHOWNOACTIVATE);
     UpdateWindow(w);
-    self->window_ = w;
     return 1;
 }
 
@@ -120,7 +118,7 @@ LRESULT CALLBACK UploadWindow::windowProc(HWND window, UINT message, WPARAM wPar
     }
     auto* self = reinterpret_cast<UploadWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     if (!self) return DefWindowProcA(window, message, wParam, lParam);
-    if (!self->window_) self->window_ = window;
+    if (!self->window_) self->window_.reset(window);
     return self->onMessage(message, wParam, lParam);
 }
 
@@ -130,7 +128,7 @@ LRESULT UploadWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_LBUTTONDOWN:
         // Dragging anywhere moves the window, as its caption would.
         ReleaseCapture();
-        SendMessageA(window_, WM_NCLBUTTONDOWN, HTCAPTION, 0);
+        SendMessageA(window_.get(), WM_NCLBUTTONDOWN, HTCAPTION, 0);
         return 0;
     case WM_RBUTTONUP:
         mark();
@@ -143,13 +141,13 @@ LRESULT UploadWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_CLOSE:
         // Closing only takes the window away; the upload goes on.
         close_ = true;
-        ShowWindow(window_, SW_HIDE);
+        ShowWindow(window_.get(), SW_HIDE);
         return 0;
     case kShowMarked:
         applyBarColour(wParam != 0);
         return 0;
     default:
-        return DefWindowProcA(window_, message, wParam, lParam);
+        return DefWindowProcA(window_.get(), message, wParam, lParam);
     }
 }
 
@@ -165,12 +163,10 @@ void UploadWindow::abortRun()
     if (isUploadRun(runWindow_)) {
         DWORD pid = 0;
         GetWindowThreadProcessId(runWindow_, &pid);
-        if (HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, pid)) {
-            TerminateProcess(process, 1);
-            CloseHandle(process);
-        }
+        if (const rt::OwnedHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, pid)); process)
+            TerminateProcess(process.get(), 1);
     }
-    ShowWindow(window_, SW_HIDE);
+    ShowWindow(window_.get(), SW_HIDE);
 }
 
 void UploadWindow::applyBarColour(bool marked)
@@ -197,7 +193,7 @@ void UploadWindow::setProgress(int permille)
 
 void UploadWindow::showMarked(bool marked)
 {
-    SendMessageA(window_, kShowMarked, marked ? 1 : 0, 0);
+    SendMessageA(window_.get(), kShowMarked, marked ? 1 : 0, 0);
 }
 
 } // namespace getsize

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <string>
 #include <windows.h>
+#include "runtime/windows.h"
 
 namespace getsize {
 
@@ -26,7 +27,8 @@ public:
     UploadWindow(const UploadWindow&) = delete;
     UploadWindow& operator=(const UploadWindow&) = delete;
 
-    // Create and destroy on the GUI thread, called from the program thread.
+    // Create and destroy on the GUI thread, called from the program thread;
+    // the window goes with this object at the latest.
     bool create();
     void destroy();
 
@@ -39,7 +41,7 @@ public:
 
     bool abortRequested() const { return abort_.load(); }
     bool closeRequested() const { return close_.load(); }
-    HWND handle() const { return window_; }
+    HWND handle() const { return window_.get(); }
 
     static constexpr const char* kTitle = "Quillpost-Upload";
     static constexpr int kAbortId = 104;
@@ -56,7 +58,7 @@ private:
     std::string iniPath_;
     std::string section_;
     HWND runWindow_;
-    HWND window_ = nullptr;
+    rt::OwnedGuiWindow window_;  // set by the window procedure as the window is made
     HWND name_ = nullptr;
     HWND bar_ = nullptr;
     HWND status_ = nullptr;

@@ -1,5 +1,7 @@
 #include "ftp/xsocket.h"
 
+#include <mstcpip.h>
+
 #include <cstring>
 #include <iterator>
 #include <mutex>
@@ -723,6 +725,18 @@ void XSocket::ApplyLinger()
     l.l_linger = u_short(lingerSeconds_);
     if (setsockopt(handle_.get(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l) != 0)
         reportWsaError(WSAGetLastError(), "setsockopt(SO_LINGER)");
+}
+
+bool XSocket::KeepAlive(unsigned idleMs, unsigned intervalMs)
+{
+    if (!handle_) return false;
+    tcp_keepalive values{};
+    values.onoff = 1;
+    values.keepalivetime = idleMs;
+    values.keepaliveinterval = intervalMs;
+    DWORD returned = 0;
+    return WSAIoctl(handle_.get(), SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr,
+                    nullptr) == 0;
 }
 
 long XSocket::PendingBytes()

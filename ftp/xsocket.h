@@ -127,6 +127,10 @@ public:
     int LocalPortNumber() const;         // host order; -1 when getsockname fails
     int LocalSockaddr(sockaddr* addr, int* len) const;
     void ApplyLinger();
+    // TCP keep-alives after `idleMs` of quiet, then every `intervalMs`
+    // (SIO_KEEPALIVE_VALS); the system's default waits two hours. False
+    // when there is no connection or Windows refused.
+    bool KeepAlive(unsigned idleMs, unsigned intervalMs);
     long PendingBytes();
     void PumpMessages();
 

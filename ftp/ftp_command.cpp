@@ -11,7 +11,9 @@
 #include <memory>
 
 #include "ftp/ftp_component.h"
+#include "ftp/local_hash.h"
 #include "ftp/name_encoding.h"
+#include "ftp/next_attempt.h"
 #include "runtime/errors.h"
 #include "runtime/params.h"
 #include "runtime/process.h"
@@ -23,6 +25,7 @@ using Procedure = std::function<rt::Value(const std::vector<rt::Value>&)>;
 
 struct InterfaceState {
     int connected = 0;
+    SignOnFailure signOnFailure = SignOnFailure::None;
     int lastCode = 0;
     std::string lastText;
     std::string proxyHost;
@@ -106,6 +109,7 @@ rt::Value connect(FtpComponent& c, const std::vector<rt::Value>& args)
         // A server that never answered FEAT has been cut off by the wait.
         ok = c.Connected();
     }
+    st.signOnFailure = ok ? SignOnFailure::None : classifySignOn(c.SignOnFacts());
     st.connected = ok ? 1 : 0;
     if (!ok) signOffIfConnected(c);
     return rt::Value(ok ? 1 : 0);
@@ -212,13 +216,41 @@ rt::Value download(FtpComponent* c, const Args& args)
     return withReply(*c, c->Run(FtpOperation::GetFile));
 }
 
+// A further attempt at a file whose copy on the server this run has
+// written: a copy that may be whole is checked first (nothing is sent when
+// it is), a shorter one is continued where REST STREAM is offered, anything
+// else is sent again from byte 0 (next_attempt.h).
+bool uploadAgain(FtpComponent& c)
+{
+    AttemptRecord record = c.Attempts();
+    if (worthChecking(record)) {
+        if (c.Run(FtpOperation::CheckStored)) return true;
+        if (!c.Connected()) return false;
+        record = c.Attempts();
+    }
+    std::int64_t offset = 0;
+    if (mayResume(record, c.Features().restStream)) {
+        const std::int64_t serverSize = c.Run(FtpOperation::Size) ? c.ReportedSize() : -1;
+        if (!c.Connected()) return false;
+        offset = resumeOffset(record, true, serverSize, identityOf(c.LocalFileName).size);
+    }
+    if (offset == 0) return c.Run(FtpOperation::PutFile);
+    c.SetRestartOffset(offset);
+    return c.Run(FtpOperation::RestartPut);
+}
+
 rt::Value upload(FtpComponent* c, const Args& args)
 {
     c->LocalFileName = textArg(args, 0);
     c->RemotePath = nameArg(*c, args, 1);
     binaryType(*c);
-    // The transfer counts only when SIZE then names every byte sent.
-    return withReply(*c, c->Run(FtpOperation::PutFile));
+    c->LearnHashCheck();
+    // The transfer counts only when SIZE then names every byte sent (and
+    // the server's hash matches where it offers one).
+    c->AttemptAgain = numberArg(args, 2) != 0 && c->AttemptsAreFor(c->LocalFileName, c->RemotePath);
+    const bool ok = c->AttemptAgain ? uploadAgain(*c) : c->Run(FtpOperation::PutFile);
+    c->AttemptAgain = false;
+    return withReply(*c, ok);
 }
 
 rt::Value deleteFile(FtpComponent* c, const Args& args)
@@ -360,6 +392,13 @@ bool controlConnectionOpen()
     return c && c->Connected();
 }
 int lastReplyCode() { return state().lastCode; }
+SignOnFailure lastSignOnFailure() { return state().signOnFailure; }
+
+std::string lastUploadMismatch()
+{
+    const FtpComponent* c = component().get();
+    return c ? c->UploadMismatch() : std::string();
+}
 std::string lastReplyText() { return state().lastText; }
 
 TlsFailure lastTlsFailure()

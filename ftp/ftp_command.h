@@ -3,7 +3,7 @@
 // thread. Names compare without regard to case.
 //
 //   setproxy host port | connect user pass host port | download remote local
-//   upload local remote | getfilesize remote | deletefile remote
+//   upload local remote [again] | getfilesize remote | deletefile remote
 //   rename old new | listdir localfile | setdir dir [asListed] | makedir dir
 //   deletedir dir [asListed] | setpassive n | setbinary n | disconnect | getdir
 //   settls n (not 0: explicit FTPS from the next connect on; the previous
@@ -18,12 +18,19 @@
 //
 // getfilesize gives sizes beyond the integer range exactly in the value's
 // text; its integer stops at 2147483647. upload answers 1 only when the
-// server's size of the stored file matches the bytes sent.
+// server's size of the stored file matches the bytes sent and, where the
+// server offers a hash command (HASH, XSHA256, XSHA1, XMD5, XCRC), its hash
+// matches the hash of the bytes sent. "upload local remote 1" is a further
+// attempt at the same file after a failed one: a copy on the server that
+// an attempt of this run wrote and that may be whole is checked first and
+// counts as stored when it is; a shorter one is continued with REST where
+// the server lists "REST STREAM"; otherwise the file goes again from byte 0.
 #pragma once
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
+#include "ftp/sign_on_failure.h"
 #include "ftp/tls_failure.h"
 #include "runtime/value.h"
 
@@ -44,6 +51,12 @@ int connectedFlag();          // 1 after a successful connect
 // server); this does not.
 bool controlConnectionOpen();
 int lastReplyCode();
+// Why the last connect failed: None after a successful one; Passing when
+// trying again may work (see sign_on_failure.h).
+SignOnFailure lastSignOnFailure();
+// The algorithm ("SHA-256", "MD5", ...) whose hash of the stored file
+// differed from the bytes sent in the last upload; empty when none did.
+std::string lastUploadMismatch();
 std::string lastReplyText();
 // Why TLS failed in the last subcommand (problem None when it did not).
 TlsFailure lastTlsFailure();

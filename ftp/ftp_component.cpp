@@ -46,6 +46,8 @@ enum class Arg {
     TransferType,   // 'I' or 'A'
     RestartOffset,  // the restart offset in decimal; no request when below 1
     DataPort,       // "PASV" or "PORT ...", from the transfer
+    HashName,       // the algorithm OPTS HASH selects ("SHA-256")
+    ProbeVerb,      // the X command asked alone, to learn whether it is known
 };
 
 // What a complete reply leads to.
@@ -54,7 +56,7 @@ enum class Then {
     CloseControl,  // as Finish, but a success closes the control connection (QUIT)
     Greeting,      // the Open step: the greeting decides (greetingLine)
     Handshake,     // AUTH TLS: 234 starts the TLS handshake (authTlsReply)
-    Transfer,      // the transfer takes every reply (Transfer::reply)
+    Transfer,      // the transfer takes every reply (Transfer::reply); Check has no data
 };
 
 // What a successful reply keeps for the caller.
@@ -103,6 +105,11 @@ constexpr RequestRow kRequests[] = {
     // Asked after every login (AfterLogin), never a step.
     {FtpRequest::Feat, "FEAT", Arg::None, {211}, Then::Finish, Keeps::Nothing, nullptr},
     {FtpRequest::Opts, "OPTS UTF8 ON", Arg::None, {}, Then::Finish, Keeps::Nothing, nullptr},
+    // Asked once per connection before its first upload (LearnHashCheck).
+    {FtpRequest::OptsHash, "OPTS HASH", Arg::HashName, {200}, Then::Finish, Keeps::Nothing, nullptr},
+    {FtpRequest::HashProbe, "", Arg::ProbeVerb, {}, Then::Finish, Keeps::Nothing, nullptr},
+    // The copy of an upload checked again (SIZE, hash) by the transfer.
+    {FtpRequest::Check, "", Arg::Remote, {}, Then::Transfer, Keeps::Nothing, nullptr},
 };
 
 namespace {
@@ -150,6 +157,9 @@ constexpr OperationRow kOperations[] = {
     {FtpOperation::SignOff, R::Quit, 0},
     {FtpOperation::Features, R::Feat, 0},
     {FtpOperation::Utf8On, R::Opts, 0},
+    {FtpOperation::SelectHash, R::OptsHash, 0},
+    {FtpOperation::ProbeHash, R::HashProbe, 0},
+    {FtpOperation::CheckStored, R::Check, 0},
     {FtpOperation::SignOn, R::None, kLogin},
     {FtpOperation::GetFile, R::None, steps({R::DataPort, R::Retr})},
     {FtpOperation::PutFile, R::None, steps({R::DataPort, R::Stor})},
@@ -179,6 +189,10 @@ constexpr OperationRow kOperations[] = {
 
 // Explicit FTPS: the login goes out only inside TLS.
 constexpr std::uint32_t kTlsSteps = steps({R::AuthTls, R::Pbsz, R::Prot});
+
+// Keep-alives of the control connection: after 30 s of quiet, every 10 s.
+constexpr unsigned kKeepAliveIdleMs = 30000;
+constexpr unsigned kKeepAliveIntervalMs = 10000;
 
 // A call handed from another thread to the owner thread.
 struct OwnerCall {
@@ -233,6 +247,8 @@ const char* ftpRequestName(FtpRequest r)
     case FtpRequest::Open: return "Open";
     case FtpRequest::DataPort: return "DataPort";
     case FtpRequest::Raw: return "Raw";
+    case FtpRequest::HashProbe: return "HashProbe";
+    case FtpRequest::Check: return "Check";
     case FtpRequest::Stat: return "STAT";
     case FtpRequest::Abor: return "ABOR";
     default: return rowOf(r).verb;
@@ -393,6 +409,12 @@ void FtpComponent::moveDeadline()
     deadline_ = GetTickCount() + DWORD(WaitSeconds > 0 ? WaitSeconds : 0) * 1000u;
 }
 
+void FtpComponent::allowSilence(std::uint32_t ms)
+{
+    const DWORD limit = DWORD(WaitSeconds > 0 ? WaitSeconds : 0) * 1000u;
+    deadline_ = GetTickCount() + (ms > limit ? ms : limit);
+}
+
 bool FtpComponent::requestIs(FtpRequest r) const
 {
     return machine_.request && machine_.request->request == r;
@@ -467,6 +489,11 @@ void FtpComponent::startSteps(FtpOperation op, std::uint32_t steps)
     m.pending = steps;
     noteTlsFailure({});
     keepRestartOffset_ = op == FtpOperation::RestartPut || op == FtpOperation::FullRestartTransmit;
+    if (!(steps & step(R::Rest))) restartOffset_ = 0;
+    if (steps & step(R::Open)) {
+        lookupFailed_ = false;
+        socketError_ = 0;
+    }
     try {
         runNextStep();
     } catch (...) {
@@ -493,6 +520,7 @@ void FtpComponent::runNextStep()
         setFailText("426 Operation aborted.");
     } else if (error_ != 0) {
         m.finalError = error_;
+        if (requestIs(R::Rest) && keepRestartOffset_) transfer_.restRefused();
         m.pending = requestIs(R::Quit) ? 0 : (m.pending & step(R::Quit));
         // Without a control connection there is nothing to sign off from;
         // QUIT would write nothing and only wait for the time limit.
@@ -511,6 +539,14 @@ void FtpComponent::runNextStep()
     while ((1u << index) != next) ++index;
     const RequestRow& row = kRequests[index];
     if (row.request == R::Retr && !(requestIs(R::Rest) && ReplyCode() == 350)) restartOffset_ = 0;
+    if (row.request == R::Stor && restartOffset_ > 0 && !(requestIs(R::Rest) && ReplyCode() == 350)) {
+        // A server that did not take the offset would write the rest of the
+        // file as the whole of it.
+        transfer_.restRefused();
+        m.pending = 0;
+        endOperation(ReplyCode() > 0 && ReplyCode() != 350 ? ReplyCode() : 554);
+        return;
+    }
     if (row.request == R::Quit) {
         // The caller sees the reply of the step before the sign-off.
         m.savedReply = LastReply();
@@ -559,13 +595,16 @@ std::string FtpComponent::commandText(const RequestRow& row)
         if (!keepRestartOffset_) restartOffset_ = localFileSize(LocalFileName);
         return argument(std::to_string(restartOffset_));
     case Arg::DataPort: return transfer_.openPort(PassiveTransfers);
+    case Arg::HashName: return argument(hashAlgorithmName(selecting_.algorithm));
+    case Arg::ProbeVerb: return hashCommandVerb(probing_);
     }
     return row.verb;
 }
 
 void FtpComponent::startTransfer(const RequestRow& row)
 {
-    const bool upload = row.request == R::Stor || row.request == R::Appe;
+    const bool check = row.request == R::Check;
+    const bool upload = row.request == R::Stor || row.request == R::Appe || check;
     if (!Connected())
         throw FtpFailure(upload ? std::string("STOR/APPE: not connected") : row.verb + std::string(": not connected"));
     checkRequest(row.request);
@@ -577,10 +616,13 @@ void FtpComponent::startTransfer(const RequestRow& row)
                                                                       : row.verb + (" " + RemotePath);
     order.localFile = LocalFileName;
     order.remoteName = RemotePath;
-    order.verify = row.request == R::Stor;
+    order.verify = row.request == R::Stor || check;
     order.offset = restartOffset_;
     order.passive = PassiveTransfers;
     order.tls = UseTls;
+    if (order.verify) order.hash = hashMethod_;
+    order.checkOnly = check;
+    order.again = AttemptAgain;
     transfer_.begin(order);
 }
 
@@ -659,6 +701,10 @@ void FtpComponent::awaitReply()
 
 void FtpComponent::transferEnded(int error, int code, const std::string& text)
 {
+    {
+        std::lock_guard<std::mutex> lock(textMutex_);
+        mismatch_ = transfer_.Mismatch();
+    }
     if (code > 0) setReply(code, text);
     if (error != 0) fillFailText();
     restartOffset_ = 0;
@@ -682,6 +728,9 @@ void FtpComponent::stepOpen()
     openReply_.clear();
     error_ = 0;
     utf8Names_ = false;  // a new connection speaks the code page until told otherwise
+    features_ = {};
+    hashMethod_ = {};
+    hashLearnt_ = false;
     setRequest(rowOf(R::Open));
     setState(FtpState::Resolving);
     ctrl_.LookupHost(UseProxy == 1 ? ProxyHost : Host);
@@ -691,6 +740,8 @@ void FtpComponent::lookupDone(int error)
 {
     if (State() != FtpState::Resolving) return;
     if (error != 0) {
+        lookupFailed_ = true;
+        socketError_ = error;
         setReply(500, winsockReply(error));
         finishRequest(500);
         return;
@@ -701,7 +752,13 @@ void FtpComponent::lookupDone(int error)
         ctrl_.SetPort(UseProxy == 1 && !ProxyPort.empty() ? ProxyPort : Port);
         setState(FtpState::AwaitGreeting);
         ctrl_.Connect();
+    } catch (const FtpFailure& e) {
+        socketError_ = e.code();
+        refusedAtStart_ = e.code() == 0;  // a refusal of the settings, not of the network
+        setReply(500, "500 " + failureText(e));
+        finishRequest(500);
     } catch (const std::exception& e) {
+        refusedAtStart_ = true;
         setReply(500, "500 " + failureText(e));
         finishRequest(500);
     }
@@ -710,6 +767,7 @@ void FtpComponent::lookupDone(int error)
 void FtpComponent::connectDone(int error)
 {
     if (error != 0) {
+        socketError_ = error;
         setReply(500, winsockReply(error));
         machine_.sequence = false;
         machine_.pending = 0;
@@ -719,6 +777,9 @@ void FtpComponent::connectDone(int error)
         return;
     }
     connected_ = true;
+    // Routers forget a connection that is quiet for a few minutes, as the
+    // control connection is during a long upload.
+    if (!ctrl_.KeepAlive(kKeepAliveIdleMs, kKeepAliveIntervalMs)) display("! Keep-alive times not set");
 }
 
 void FtpComponent::greetingLine(int code)
@@ -830,6 +891,11 @@ void FtpComponent::controlClosed(int)
     }
     if (State() != FtpState::Aborting) setState(FtpState::Stepping);
     if (machine_.done) return;
+    // An upload's data may still go on; the transfer ends the request.
+    if (machine_.request && machine_.request->then == Then::Transfer && before != FtpState::Aborting) {
+        transfer_.controlLost();
+        return;
+    }
     // A reply that never came is no success: only the sign-off expects the
     // server to close.
     const bool awaiting = before == FtpState::AwaitGreeting || before == FtpState::AwaitReply;
@@ -881,11 +947,81 @@ void FtpComponent::sendCommand(const std::string& command)
 void FtpComponent::AfterLogin()
 {
     utf8Names_ = false;
-    if (!Run(FtpOperation::Features) || !featuresListUtf8(ReplyLines())) return;
+    features_ = {};
+    hashMethod_ = {};
+    hashLearnt_ = false;
+    if (!Run(FtpOperation::Features)) return;
+    features_ = featuresOf(ReplyLines());
+    if (!features_.utf8) return;
     // The answer does not decide: pyftpdlib refuses the option while it
     // speaks UTF-8 all along.
     Run(FtpOperation::Utf8On);
     utf8Names_ = true;
+}
+
+void FtpComponent::LearnHashCheck()
+{
+    if (hashLearnt_ || !Connected()) return;
+    hashLearnt_ = true;
+    HashMethod method = chooseHashMethod(features_);
+    if (method.command == HashCommand::Hash && method.selectFirst) {
+        selecting_ = method;
+        if (!Run(FtpOperation::SelectHash)) {
+            // HASH then gives its own default, which may still do.
+            ServerFeatures f = features_;
+            f.hashAlgorithms.assign(1, f.hashSelected);
+            method = chooseHashMethod(f);
+        }
+    } else if (method.command == HashCommand::None && !listsHashCommand(features_)) {
+        for (HashCommand x : {HashCommand::XSha256, HashCommand::XSha1, HashCommand::XMd5, HashCommand::XCrc}) {
+            probing_ = x;
+            Run(FtpOperation::ProbeHash);
+            if (!Connected()) break;
+            if (probeFindsCommand(ReplyCode())) {
+                method = methodOfCommand(x);
+                break;
+            }
+        }
+    }
+    hashMethod_ = Connected() ? method : HashMethod{};
+}
+
+AttemptRecord FtpComponent::Attempts()
+{
+    AttemptRecord r;
+    runOnOwner([&] { r = transfer_.Attempts(); });
+    return r;
+}
+
+bool FtpComponent::AttemptsAreFor(const std::string& localFile, const std::string& remoteName)
+{
+    const FileIdentity file = identityOf(localFile);
+    bool same = false;
+    runOnOwner([&] { same = transfer_.AttemptsAreFor(file, remoteName); });
+    return same;
+}
+
+void FtpComponent::ForgetAttempts()
+{
+    runOnOwner([&] { transfer_.ForgetAttempts(); });
+}
+
+std::string FtpComponent::UploadMismatch() const
+{
+    std::lock_guard<std::mutex> lock(textMutex_);
+    return mismatch_;
+}
+
+SignOnOutcome FtpComponent::SignOnFacts() const
+{
+    SignOnOutcome o;
+    o.refused = refusedAtStart_;
+    o.lookupFailed = lookupFailed_;
+    o.socketError = socketError_;
+    o.code = ReplyCode();
+    o.reply = LastReply();
+    o.tls = LastTlsFailure().problem;
+    return o;
 }
 
 // ---- waiting and cancel ------------------------------------------------------------------
@@ -901,9 +1037,11 @@ void FtpComponent::pump()
 bool FtpComponent::Run(FtpOperation op)
 {
     const unsigned before = finishCount_.load();
+    refusedAtStart_ = false;
     try {
         Start(op);
     } catch (...) {
+        refusedAtStart_ = true;
         return false;
     }
     moveDeadline();

@@ -33,6 +33,9 @@
 #include "ftp/ftp_error.h"
 #include "ftp/ftp_reply.h"
 #include "ftp/ftp_transfer.h"
+#include "ftp/next_attempt.h"
+#include "ftp/server_features.h"
+#include "ftp/sign_on_failure.h"
 #include "ftp/xsocket.h"
 #include "runtime/handles.h"
 
@@ -56,7 +59,7 @@ const char* ftpStateName(FtpState s);
 enum class FtpRequest {
     None, Open, AuthTls, User, Pass, Pbsz, Prot, Cwd, Cdup, Type, DataPort, Rest, Retr, Stor,
     Appe, List, Nlst, Syst, Mkd, Rmd, Rnfr, Rnto, Size, Dele, Pwd, Raw, Quit, Feat, Opts,
-    Stat, Abor,
+    OptsHash, HashProbe, Check, Stat, Abor,
 };
 const char* ftpRequestName(FtpRequest r);
 
@@ -67,7 +70,10 @@ enum class FtpOperation {
     None,
     // single requests
     ChangeDir, PrintDir, MakeDir, RemoveDir, Delete, Size, TransferType, SignOff,
-    Features, Utf8On,
+    Features, Utf8On, SelectHash, ProbeHash,
+    // the server's copy of LocalFileName checked as after an upload (SIZE,
+    // the hash where offered), nothing sent
+    CheckStored,
     // multi-step
     SignOn, GetFile, PutFile, AppendFile, ListToFile, NamesToFile, Rename,
     RestartGet, RestartPut,
@@ -109,6 +115,9 @@ public:
     // Offset for the restart operations (REST); kept by the restart put
     // operations, otherwise taken from the size of LocalFileName.
     void SetRestartOffset(std::int64_t offset) { restartOffset_ = offset; }
+    // The next STOR is a further attempt at the same file and name: what the
+    // attempts before left stays (see Attempts).
+    bool AttemptAgain = false;
 
     // ---- operations ----------------------------------------------------
     // Starts an operation; throws FtpFailure when it cannot start.
@@ -124,7 +133,18 @@ public:
     // Whatever that answers, the server then takes names as UTF-8 (RFC
     // 2640) and Utf8Names() is true until the next Open. A server that
     // refuses FEAT or lists no UTF8 gets the code page's bytes as ever.
+    // The features stay for the connection (Features).
     void AfterLogin();
+    // Once per connection, before its first upload: the hash check the
+    // server offers (HASH after "OPTS HASH" where its default is another
+    // algorithm; where FEAT names no hash command, the X commands are asked
+    // without an argument, and the first known one is used).
+    void LearnHashCheck();
+
+    // Called by the waiting thread between operations (AfterLogin and
+    // LearnHashCheck write them there): what this connection offers.
+    const ServerFeatures& Features() const { return features_; }
+    HashMethod HashCheck() const { return hashMethod_; }
 
     // ---- results (safe to read from any thread) ------------------------
     FtpState State() const { return state_.load(); }
@@ -142,6 +162,19 @@ public:
     bool Terminated() const { return ctrl_.Terminated(); }
     // Why TLS failed in the last operation; problem None when it did not.
     TlsFailure LastTlsFailure() const;
+    // What the last operation left that tells a passing failure of a
+    // sign-on from a final one (classifySignOn in sign_on_failure.h).
+    SignOnOutcome SignOnFacts() const;
+
+    // What the attempts at the last uploaded file left (the transfer keeps
+    // it), whether they were attempts at this file and name, and forgetting
+    // them (a new file). Between operations only.
+    AttemptRecord Attempts();
+    bool AttemptsAreFor(const std::string& localFile, const std::string& remoteName);
+    void ForgetAttempts();
+    // The algorithm whose hash of the stored file differed from the bytes
+    // sent in the last upload; empty when none did.
+    std::string UploadMismatch() const;
 
     // ---- hooks: optional observers, called on the owner thread ----------
     std::function<void(const std::string&)> OnDisplay;     // "> cmd", "< reply", "! ..."
@@ -239,6 +272,7 @@ private:
     void display(const std::string& text);
     // Moves the synchronous wait's deadline to now + WaitSeconds.
     void moveDeadline() override;
+    void allowSilence(std::uint32_t ms) override;
 
     // ---- explicit FTPS (ftp_tls.cpp) ----------------------------------
     void authTlsReply(int code);
@@ -271,6 +305,7 @@ private:
     mutable std::mutex textMutex_;  // LastReply, FailText, QuotedDir, reply lines, TLS failure
     std::vector<std::string> replyLines_;
     std::atomic<bool> utf8Names_{false};
+    std::string mismatch_;
     std::string lastReply_;
     std::string failText_;
     std::string quotedDir_;
@@ -285,6 +320,19 @@ private:
     std::string openReply_;  // code digits of a multi-line reply still open
     std::int64_t restartOffset_ = 0;
     bool keepRestartOffset_ = false;  // inside the restart put operations
+    // Written by the waiting thread between operations (AfterLogin,
+    // LearnHashCheck), read by the owner when a transfer starts: the
+    // hand-over of Start orders them.
+    ServerFeatures features_;
+    HashMethod hashMethod_;
+    bool hashLearnt_ = false;
+    HashMethod selecting_;                        // OPTS HASH: the algorithm asked for
+    HashCommand probing_ = HashCommand::None;     // the X command asked without an argument
+    // How the last sign-on went wrong before any reply (lookup, connect),
+    // and whether it was refused before it started.
+    std::atomic<bool> lookupFailed_{false};
+    std::atomic<int> socketError_{0};
+    std::atomic<bool> refusedAtStart_{false};
     // One per sign-on, shared by the control and data sessions so that
     // Schannel resumes the control session on the data connections.
     std::shared_ptr<TlsCredentials> tlsCredentials_;

@@ -22,7 +22,8 @@ std::string failureText(const std::exception& e)
 const char* transferPhaseName(TransferPhase value)
 {
     // By value.
-    static constexpr const char* kNames[] = {"Opening", "Moving", "Draining", "AwaitingFinalReply", "Verifying", "Done", "Failed"};
+    static constexpr const char* kNames[] = {"Opening", "Moving", "Draining", "AwaitingFinalReply", "Verifying",
+                                             "Hashing", "Done", "Failed"};
     const auto i = std::size_t(value);
     return i < std::size(kNames) ? kNames[i] : "?";
 }
@@ -73,21 +74,25 @@ void Transfer::begin(const TransferOrder& order)
 {
     order_ = order;
     enter(TransferPhase::Opening);
-    connected_ = firstReply_ = finalReply_ = endOfFile_ = sentToEnd_ = false;
+    connected_ = firstReply_ = finalReply_ = endOfFile_ = sentToEnd_ = controlLost_ = false;
     closeError_ = 0;
     faultCode_ = 0;
     faultText_.clear();
     moved_ = 0;
     storeCode_ = 0;
     storeReply_.clear();
+    mismatch_.clear();
     socketSentBase_ = socket_.BytesSent();
     // A download counts its time from here, an upload from its first block.
     startTick_ = order_.upload ? 0 : GetTickCount();
 
+    if (order_.checkOnly) return checkStoredCopy();
+    if (order_.verify) rememberAttempt();
     if (order_.upload && control_.readyToSendCancels())
         return fail(426, "426 Transmit cancelled by application", "! 426 Transmit cancelled by application");
     socket_.OnIncomingConnection = hook(&Transfer::acceptConnection);
     if (!openLocalFile()) return fail(550, "Unable to open local file " + order_.localFile);
+    if (order_.verify && !startHashOfSent()) return fail(550, "Unable to read local file " + order_.localFile);
 
     if (order_.passive) {
         if (!connectPassive(&Transfer::connected)) return;
@@ -99,6 +104,71 @@ void Transfer::begin(const TransferOrder& order)
     }
     control_.sendForTransfer(order_.command);
     if (earlyConnection_) socket_.OnIncomingConnection(0);
+}
+
+// A STOR: the attempts before it at the same file (same name, file
+// unchanged) are what a further attempt builds on; any other starts afresh.
+void Transfer::rememberAttempt()
+{
+    const FileIdentity file = identityOf(order_.localFile);
+    if (order_.again && AttemptsAreFor(file, order_.remoteName)) return;
+    ForgetAttempts();
+    attemptFile_ = file;
+    attemptRemote_ = order_.remoteName;
+}
+
+void Transfer::ForgetAttempts()
+{
+    attemptFile_ = {};
+    attemptRemote_.clear();
+    record_ = {};
+    sentHash_.clear();
+}
+
+// The hash of the bytes as they go out. A resumed attempt continues the
+// hash of the bytes before its offset from the nearest checkpoint, reading
+// only the bytes after that once (the file stands at the offset again).
+bool Transfer::startHashOfSent()
+{
+    if (order_.hash.command == HashCommand::None) {
+        sentHash_.clear();
+        return true;
+    }
+    const HashAlgorithm algorithm = order_.hash.algorithm;
+    if (order_.offset == 0) {
+        sentHash_.start(algorithm, attemptFile_);
+    } else {
+        if (sentHash_.resumeAt(algorithm, attemptFile_, order_.offset, file_.get()))
+            control_.showLine("! " + std::string(hashAlgorithmName(algorithm)) + " of the first " +
+                              std::to_string(order_.offset) + " bytes: " + std::to_string(sentHash_.caughtUp()) +
+                              " read again");
+        // The bytes after the offset go out next, whatever the reading did.
+        if (_fseeki64(file_.get(), order_.offset, SEEK_SET) != 0) return false;
+    }
+    if (!sentHash_.active()) {
+        sentHash_.clear();
+        control_.showLine("! No local hash of the file; the size alone is checked");
+    }
+    return true;
+}
+
+// The server's copy, checked as after an upload against the file as the
+// attempts before sent it; no data connection.
+void Transfer::checkStoredCopy()
+{
+    const FileIdentity file = identityOf(order_.localFile);
+    if (!AttemptsAreFor(file, order_.remoteName) || file.size < 0)
+        return fail(550, "550 Nothing was sent of " + order_.localFile + " to check.");
+    // As if the whole file had just gone out: SIZE must name every byte,
+    // and without SIZE the last attempt's orderly end stands.
+    order_.offset = file.size;
+    sentToEnd_ = record_.sentWhole;
+    finalReply_ = true;
+    storeCode_ = 226;
+    storeReply_ = "226 The copy on the server is whole.";
+    if (!control_.controlConnected()) return fail(426, "426 FTP component not connected");
+    enter(TransferPhase::Verifying);
+    control_.sendForTransfer("SIZE " + order_.remoteName);
 }
 
 bool Transfer::openLocalFile()
@@ -322,6 +392,15 @@ void Transfer::closed(int error)
         // there the drained send queue at the end of the file stands for it.
         const std::int64_t onWire = socket_.BytesSent() - socketSentBase_;
         sentToEnd_ = endOfFile_ && ourEndFirst && error == 0 && (order_.tls || onWire == moved_);
+        if (order_.verify) record_.sentWhole = sentToEnd_;
+    }
+    if (controlLost_) {
+        // No final reply can come: a new login has to find out what the
+        // server kept.
+        control_.showLine(summaryLine(moved_, GetTickCount() - startTick_));
+        if (faultCode_ != 0) return fail(faultCode_, faultText_);
+        return fail(426, sentToEnd_ ? "426 Control connection lost; the data connection ended after the whole file."
+                                    : "426 Control connection lost.");
     }
     if (finalReply_)
         finish();
@@ -334,15 +413,41 @@ void Transfer::closed(int error)
 void Transfer::reply(int code, const std::string& line)
 {
     if (ended()) return;
-    if (!firstReply_) return firstReply(code);
+    // 421: the server is closing the control connection (it says so before
+    // it does, as a reply to anything or unasked).
+    if (code == 421) return controlLost(line);
     if (phase_ == TransferPhase::Verifying) return sizeReply(code, line);
+    if (phase_ == TransferPhase::Hashing) return hashReply(code, line);
+    if (!firstReply_) return firstReply(code);
     finalReply(code, line);
+}
+
+void Transfer::controlLost(const std::string& reply)
+{
+    if (ended() || controlLost_) return;
+    // Only an upload whose data connection stands and whose STOR was taken
+    // has anything left to finish.
+    const bool dataGoesOn = order_.upload && !order_.checkOnly && firstReply_ && connected_ &&
+                            (phase_ == TransferPhase::Opening || phase_ == TransferPhase::Moving ||
+                             phase_ == TransferPhase::Draining);
+    if (!dataGoesOn) {
+        if (!reply.empty()) return fail(parseReplyLine(reply).code, "");
+        return fail(426, "426 Connection closed by server.");
+    }
+    controlLost_ = true;
+    control_.showLine("! Control connection lost; the data connection goes on to the end of the file");
 }
 
 void Transfer::firstReply(int code)
 {
     if (code != 150 && code != 125) return fail(code, "");
     firstReply_ = true;
+    if (order_.verify) {
+        // The server has opened the file for writing: its copy is this run's.
+        record_.ownCopy = true;
+        record_.sentWhole = record_.storeRefused = false;
+        if (order_.offset == 0) record_.noResume = false;
+    }
     if (!order_.upload) return;
     if (order_.passive) {
         socket_.OnSendDone = hook(&Transfer::sendBlocks);
@@ -355,7 +460,10 @@ void Transfer::firstReply(int code)
 void Transfer::finalReply(int code, const std::string& line)
 {
     const bool success = code == 226 || code == 250 || (!order_.upload && code == 125);
-    if (!success) return fail(code, "", order_.upload ? "! STOR Failed" : "! RETR/LIST/NLST Failed");
+    if (!success) {
+        if (order_.verify) record_.storeRefused = true;
+        return fail(code, "", order_.upload ? "! STOR Failed" : "! RETR/LIST/NLST Failed");
+    }
     finalReply_ = true;
     storeCode_ = code;
     storeReply_ = line;
@@ -382,13 +490,55 @@ void Transfer::sizeReply(int code, const std::string& line)
     const bool sized = code == 213;
     const std::int64_t reported = sized ? sizeInReply(line).value_or(-1) : -1;
     const std::int64_t sent = order_.offset + moved_;
-    if (uploadConfirmed(code, reported, sent, sentToEnd_)) return succeed(0, storeCode_, storeReply_);
+    // A check after a loss needs the size itself: a server may have thrown
+    // away what it got when the control connection went.
+    const bool confirmed = order_.checkOnly ? sized && reported == sent : uploadConfirmed(code, reported, sent, sentToEnd_);
+    if (confirmed) return askHash();
     if (sized && reported >= 0)
         return fail(550, "550 The server holds " + std::to_string(reported) + " of " + std::to_string(sent) +
                              " bytes sent.");
     if (sized || code == 500 || code == 502 || code == 504 || code == 550)
         return fail(426, "426 Upload not confirmed: the data connection did not end at the end of the file.");
     fail(code, "");
+}
+
+// SIZE has confirmed the copy; where the server offers a hash command, its
+// hash of the copy decides. The server reads the whole file for it, so the
+// reply may take long (hashReplyBoundMs).
+void Transfer::askHash()
+{
+    if (order_.hash.command == HashCommand::None) return succeed(0, storeCode_, storeReply_);
+    const std::int64_t size = order_.offset + moved_;
+    if (!sentHash_.active() || sentHash_.position() != size) {
+        // A check after a loss needs the hash of every byte; the size alone
+        // does not do where a hash is offered.
+        if (order_.checkOnly) return fail(426, "426 No hash of the file sent to compare with.");
+        control_.showLine("! No local hash of the file; the size alone is checked");
+        return succeed(0, storeCode_, storeReply_);
+    }
+    enter(TransferPhase::Hashing);
+    control_.sendForTransfer(std::string(hashCommandVerb(order_.hash.command)) + " " + order_.remoteName);
+    control_.allowSilence(hashReplyBoundMs(size));
+}
+
+// A reply without a hash (the server refused, is busy, or sent something
+// unreadable) leaves the size as the check, as for a server without hash
+// commands; a hash that differs fails the upload.
+void Transfer::hashReply(int code, const std::string& line)
+{
+    const std::optional<std::string> theirs = hashInReply(order_.hash, code, line);
+    if (!theirs) {
+        control_.showLine("! No hash in the reply; the size alone is checked");
+        return succeed(0, storeCode_, storeReply_);
+    }
+    const std::string ours = sentHash_.hex();
+    if (ours.empty()) return succeed(0, storeCode_, storeReply_);
+    if (*theirs == ours) return succeed(0, storeCode_, storeReply_);
+    const char* name = hashAlgorithmName(order_.hash.algorithm);
+    mismatch_ = name;
+    record_.noResume = true;
+    control_.showLine("! " + std::string(name) + " sent " + ours + ", stored " + *theirs);
+    fail(550, "550 The server's " + std::string(name) + " of the file differs from the bytes sent.");
 }
 
 // ---- the end ---------------------------------------------------------------
@@ -482,6 +632,7 @@ bool Transfer::sendOneBlock(int error)
     const std::size_t n = std::fread(block, 1, kSendBlock, file_.get());
     if (n > 0) {
         moved_ += std::int64_t(n);
+        if (sentHash_.active()) sentHash_.add(block, n);
         socket_.Send(block, int(n));
         return socket_.AllSent();
     }

@@ -14,6 +14,9 @@
 //   AwaitingFinalReply  the data connection has ended; the final reply
 //                       (226/250) is awaited
 //   Verifying           upload: SIZE asked; the server must hold what was sent
+//   Hashing             upload, where the server offers a hash command: its
+//                       hash of the stored file asked; it must be the hash
+//                       of the bytes sent
 //   Done / Failed       the result has been reported (Done is also the phase
 //                       between transfers)
 //
@@ -22,6 +25,12 @@
 // Any fault (a failed reply, a local-file error, the data connection closed
 // too early, an abort from the progress hook) ends it through fail(), the
 // one end of a failed transfer.
+//
+// A control connection lost while an upload's data moves does not stop
+// the data: the file goes out to its end and the server's close is awaited,
+// so that a new login may find the copy whole (what the attempts at a file
+// left is kept: AttemptRecord). A check of the stored copy alone (after
+// such a loss) starts at Verifying.
 //
 // Everything here runs on the component's owner thread.
 #pragma once
@@ -33,6 +42,9 @@
 #include <string>
 #include <vector>
 
+#include "ftp/local_hash.h"
+#include "ftp/next_attempt.h"
+#include "ftp/server_features.h"
 #include "ftp/tls_failure.h"
 #include "ftp/tls_session.h"
 #include "ftp/xsocket.h"
@@ -41,7 +53,7 @@
 namespace ftp {
 
 enum class TransferPhase {
-    Opening, Moving, Draining, AwaitingFinalReply, Verifying, Done, Failed,
+    Opening, Moving, Draining, AwaitingFinalReply, Verifying, Hashing, Done, Failed,
 };
 const char* transferPhaseName(TransferPhase phase);
 
@@ -55,6 +67,15 @@ struct TransferOrder {
     std::int64_t offset = 0;    // restart offset: where the local file is read or written
     bool passive = false;
     bool tls = false;
+    // Where the server offers one: its hash of the stored file must be the
+    // hash of the bytes sent (STOR).
+    HashMethod hash;
+    // No data: the server's copy is checked as after an upload, against
+    // the file as the attempts before sent it (SIZE, then the hash).
+    bool checkOnly = false;
+    // A further attempt at the same file: what the attempts before left
+    // (the record, the hash of what they sent) stays.
+    bool again = false;
 };
 
 // What a transfer needs from the control side (FtpComponent).
@@ -73,6 +94,9 @@ public:
     virtual bool controlConnected() const = 0;
     virtual void showLine(const std::string& text) = 0;     // the display hook
     virtual void moveDeadline() = 0;                         // traffic is progress
+    // The reply now awaited may take `ms` of silence (a server hashing a
+    // large file), more than the no-progress limit.
+    virtual void allowSilence(std::uint32_t ms) = 0;
     // The progress hook with the bytes so far; true asks to stop.
     virtual bool progressAsksStop(std::int64_t bytes) = 0;
     virtual bool readyToSendCancels() = 0;                   // the ready-to-send hook
@@ -103,11 +127,29 @@ public:
     void reply(int code, const std::string& line);
     // Message 1026: an active upload's connection and first reply are in.
     void startSending();
+    // The control connection is gone (closed, or a 421 `reply`): an upload
+    // whose data moves goes on to its end; anything else fails now.
+    void controlLost(const std::string& reply = {});
+    // REST was not taken: the attempts at this file start from byte 0.
+    void restRefused() { record_.noResume = true; }
     // Ends whatever runs without a report (cancel, end of the operation).
     void abandon();
 
     TransferPhase Phase() const { return phase_; }
     XSocket& Socket() { return socket_; }
+
+    // What the attempts at the current file left, and which file that is.
+    const AttemptRecord& Attempts() const { return record_; }
+    bool AttemptsAreFor(const FileIdentity& file, const std::string& remoteName) const
+    {
+        return file == attemptFile_ && remoteName == attemptRemote_;
+    }
+    void ForgetAttempts();
+    // The hash of the bytes sent (the tests and the bench read it).
+    const SentHash& Sent() const { return sentHash_; }
+    // The algorithm whose hash differed in the last transfer; empty when
+    // none did.
+    const std::string& Mismatch() const { return mismatch_; }
 
 private:
     using Event = void (Transfer::*)(int error);
@@ -118,6 +160,9 @@ private:
     void fail(int code, const std::string& text, const char* note = nullptr);
     void succeed(int error, int code, const std::string& text);
     void noteFault(int code, const std::string& text);
+    void rememberAttempt();
+    bool startHashOfSent();
+    void checkStoredCopy();
     bool openLocalFile();
     void closeLocalFile();
     bool connectPassive(Event onConnected);
@@ -135,6 +180,8 @@ private:
     void firstReply(int code);
     void finalReply(int code, const std::string& line);
     void sizeReply(int code, const std::string& line);
+    void askHash();
+    void hashReply(int code, const std::string& line);
     void finish();
     // Sending.
     void sendBlocks(int error);
@@ -171,6 +218,15 @@ private:
     int storeCode_ = 0;                // the final reply, the caller's after a passed SIZE check
     std::string storeReply_;
     DWORD startTick_ = 0;
+    bool controlLost_ = false;         // the control connection went while the data moved
+
+    // What the attempts at one file left; kept across transfers while the
+    // same file goes to the same name again.
+    FileIdentity attemptFile_;
+    std::string attemptRemote_;
+    AttemptRecord record_;
+    SentHash sentHash_;
+    std::string mismatch_;
 
     // Blocks of file data per socket call. Every socket call under Wine is a
     // round trip to the wine server (a send two), so blocks are large: four

@@ -9,40 +9,13 @@
 #include <thread>
 
 #include "component_owner.h"
+#include "data_sink.h"
+#include "rig.h"
 #include "scripted_server.h"
 
 using namespace ftp;
 
 namespace {
-
-// Sets a component up to sign on to 127.0.0.1:port as "user".
-void aim(FtpComponent& c, unsigned port, int waitSeconds = 5)
-{
-    c.Host = "127.0.0.1";
-    c.Port = std::to_string(port);
-    c.UserName = "user";
-    c.Password = "secret";
-    c.WaitSeconds = waitSeconds;
-}
-
-// One scripted server and one component set up to sign on to it.
-struct Rig {
-    ScriptedServer server;
-    ComponentOwner owner;
-
-    explicit Rig(ServerScript script, int waitSeconds = 5) : server(std::move(script))
-    {
-        aim(*owner, server.port(), waitSeconds);
-        // FTPCTL_TRACE=1 shows the dialogue and the state changes.
-        if (std::getenv("FTPCTL_TRACE")) {
-            owner->OnDisplay = [](const std::string& t) { std::fprintf(stderr, "%s\n", t.c_str()); };
-            owner->OnStateChange = [](FtpState a, FtpState b) {
-                std::fprintf(stderr, "[%s -> %s]\n", ftpStateName(a), ftpStateName(b));
-            };
-        }
-    }
-    FtpComponent& c() { return *owner; }
-};
 
 std::string thrownBy(FtpComponent& c, FtpOperation op)
 {
@@ -558,69 +531,6 @@ TEST(AfterLogin, ANewConnectionStartsInTheCodePage)
     ASSERT_TRUE(rig.c().Run(FtpOperation::SignOn));
     EXPECT_FALSE(rig.c().Utf8Names());
 }
-
-namespace {
-
-// The server's data side of one passive upload: a listener on loopback
-// whose one connection is read to its end and then closed, as a server
-// that stored the file does.
-class DataSink {
-public:
-    DataSink()
-    {
-        WSADATA wsa;
-        WSAStartup(0x0202, &wsa);
-        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(listener_, 1);
-        int len = sizeof a;
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-        thread_ = std::thread([this] {
-            fd_set set;
-            FD_ZERO(&set);
-            FD_SET(listener_, &set);
-            timeval limit{10, 0};
-            if (select(0, &set, nullptr, nullptr, &limit) != 1) return;
-            const SOCKET s = accept(listener_, nullptr, nullptr);
-            char buf[4096];
-            for (;;) {
-                fd_set r;
-                FD_ZERO(&r);
-                FD_SET(s, &r);
-                timeval wait{10, 0};
-                if (select(0, &r, nullptr, nullptr, &wait) != 1) break;
-                const int n = recv(s, buf, sizeof buf, 0);
-                if (n <= 0) break;
-                received_ += n;
-            }
-            closesocket(s);
-        });
-    }
-    ~DataSink()
-    {
-        thread_.join();
-        closesocket(listener_);
-        WSACleanup();
-    }
-    // The 227 reply that names this listener.
-    std::string pasvReply() const
-    {
-        return "227 Entering Passive Mode (127,0,0,1," + std::to_string(port_ / 256) + "," +
-               std::to_string(port_ % 256) + ").\r\n";
-    }
-
-private:
-    SOCKET listener_ = INVALID_SOCKET;
-    unsigned port_ = 0;
-    std::thread thread_;
-    int received_ = 0;
-};
-
-} // namespace
 
 // After the final reply the upload asks SIZE: only a server that holds every
 // byte sent confirms it; without SIZE, the whole stream having gone out and

@@ -445,7 +445,7 @@ void Transfer::firstReply(int code)
     if (order_.verify) {
         // The server has opened the file for writing: its copy is this run's.
         record_.ownCopy = true;
-        record_.sentWhole = record_.storeRefused = false;
+        record_.sentWhole = record_.refuted = false;
         if (order_.offset == 0) record_.noResume = false;
     }
     if (!order_.upload) return;
@@ -461,7 +461,7 @@ void Transfer::finalReply(int code, const std::string& line)
 {
     const bool success = code == 226 || code == 250 || (!order_.upload && code == 125);
     if (!success) {
-        if (order_.verify) record_.storeRefused = true;
+        if (order_.verify) record_.refuted = true;
         return fail(code, "", order_.upload ? "! STOR Failed" : "! RETR/LIST/NLST Failed");
     }
     finalReply_ = true;
@@ -494,9 +494,11 @@ void Transfer::sizeReply(int code, const std::string& line)
     // away what it got when the control connection went.
     const bool confirmed = order_.checkOnly ? sized && reported == sent : uploadConfirmed(code, reported, sent, sentToEnd_);
     if (confirmed) return askHash();
-    if (sized && reported >= 0)
+    if (sized && reported >= 0) {
+        if (order_.verify) record_.refuted = true;
         return fail(550, "550 The server holds " + std::to_string(reported) + " of " + std::to_string(sent) +
                              " bytes sent.");
+    }
     if (sized || code == 500 || code == 502 || code == 504 || code == 550)
         return fail(426, "426 Upload not confirmed: the data connection did not end at the end of the file.");
     fail(code, "");

@@ -4,7 +4,7 @@ namespace ftp {
 
 bool worthChecking(const AttemptRecord& r)
 {
-    return r.ownCopy && r.sentWhole && !r.storeRefused && !r.noResume;
+    return r.ownCopy && r.sentWhole && !r.refuted && !r.noResume;
 }
 
 bool mayResume(const AttemptRecord& r, bool restStream)

@@ -2,7 +2,7 @@
 // before it left on the server. Pure logic.
 //
 //   the copy on the server is not this run's own  -> from byte 0
-//   every byte went out and no reply refused them  -> check the copy first
+//   every byte went out and nothing refuted them   -> check the copy first
 //     (SIZE, and the hash where offered): exactly the file -> stored
 //   REST STREAM offered, the copy shorter          -> REST n, STOR from n
 //   a longer copy, a refused REST, a hash mismatch -> from byte 0
@@ -19,9 +19,10 @@ struct AttemptRecord {
     // The last attempt that got to its data sent every byte, its end of the
     // stream, and the server closed after it.
     bool sentWhole = false;
-    // That attempt's STOR got a failure reply after the data: the server
-    // said the file is not stored.
-    bool storeRefused = false;
+    // The server said its copy is not the file: a failure reply to the
+    // STOR after the data, or a SIZE of another size. Checking it again
+    // would only hear the same.
+    bool refuted = false;
     // A refused REST or a hash that did not match: no more continuing.
     bool noResume = false;
 };

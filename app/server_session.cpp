@@ -1,6 +1,7 @@
 #include "app/server_session.h"
 
 #include "ftp/ftp_command.h"
+#include "runtime/events.h"
 #include "runtime/strings.h"
 #include "runtime/system.h"
 
@@ -25,7 +26,29 @@ bool probeRoot(const SignOnWay& way)
     return true;
 }
 
+// Retrying a wrong login could lock the account; a busy server (421), a
+// refused or cut connection, or a damaged reply may well pass.
+void connectWithRetries(const UploadSettings& set)
+{
+    for (int tried = 1;; ++tried) {
+        connectAsConfigured(set);
+        if (ftp::connectedFlag() == 1 || tried >= kTries ||
+            ftp::lastSignOnFailure() != ftp::SignOnFailure::Passing)
+            return;
+        pauseWithEvents(kPauseBetweenTriesMs);
+    }
+}
+
 } // namespace
+
+void pauseWithEvents(int ms)
+{
+    rt::takeTimerFlag();
+    rt::startTimer(ms);
+    while (!rt::takeTimerFlag())
+        rt::waitNextEvent();
+    rt::stopTimer();
+}
 
 void connectAsConfigured(const UploadSettings& set)
 {
@@ -41,7 +64,7 @@ void connectAsConfigured(const UploadSettings& set)
 
 SignOnResult signOn(const SignOnWay& way, const std::optional<std::string>& folder)
 {
-    connectAsConfigured(state().uploadSettings);
+    connectWithRetries(state().uploadSettings);
     // A refused or untrusted encrypted connection is final: probing could
     // only fail the same way, and plain FTP is never tried instead. Asked
     // now: the next subcommand forgets it.

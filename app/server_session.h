@@ -18,6 +18,13 @@ namespace app {
 // (which also asks FEAT and switches names to UTF-8 where offered).
 void connectAsConfigured(const UploadSettings& set);
 
+// Pause while the GUI thread keeps handling messages (a one-shot timer on
+// the main window).
+void pauseWithEvents(int ms);
+// Tries of one sign-on and of one upload, and the pause between them.
+inline constexpr int kTries = 3;
+inline constexpr int kPauseBetweenTriesMs = 3300;
+
 enum class SignOnResult {
     Done,
     TlsRefused,     // the encrypted connection was refused or not trusted (ftp::lastTlsFailure)
@@ -38,7 +45,11 @@ inline constexpr SignOnWay kFirstSignOn{50, 200, false};
 inline constexpr SignOnWay kSignOnAgain{1, 0, true};
 
 // The sign-on sequence with the run's settings; `folder`, when given, is
-// entered after the probe.
+// entered after the probe. "Connect" is tried up to kTries times, a pause
+// apart, while it fails for a reason that may pass (the server busy, the
+// connection refused or cut, a reply that cannot be read, no answer); a
+// wrong login, a refused encrypted connection or a name that does not
+// resolve is not tried again.
 SignOnResult signOn(const SignOnWay& way, const std::optional<std::string>& folder);
 
 // Before a file and before each upload attempt: true at once while the

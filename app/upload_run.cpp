@@ -40,15 +40,13 @@ int ftpInt(const std::string& name, const std::vector<rt::Value>& args = {})
     return ftp::FtpCommand(name, args).i;
 }
 
-// Pause while the GUI thread keeps handling messages (a one-shot timer on
-// the main window).
-void pauseWithEvents(int ms)
+// Why the stored copy was not the file, for the final message: the server's
+// hash of it differed from the bytes sent.
+std::string mismatchReason(const std::string& algorithm)
 {
-    rt::takeTimerFlag();
-    rt::startTimer(ms);
-    while (!rt::takeTimerFlag())
-        rt::waitNextEvent();
-    rt::stopTimer();
+    if (algorithm.empty())
+        return {};
+    return "\r\n\r\nDie Datei auf dem Server weicht von der gesendeten ab (Prüfsumme " + algorithm + ").";
 }
 
 // Kept to the end of the run, so that a final failure can end it.
@@ -191,12 +189,14 @@ void runUpload()
         }
 
         // Three real attempts: each one on a standing connection in the
-        // run's folder. A failed reconnection is a failed attempt.
-        const std::vector<rt::Value> uploadArgs{rt::Value(path), rt::Value(remoteName)};
+        // run's folder. A failed reconnection is a failed attempt. The
+        // later ones build on what the earlier ones left on the server: a
+        // copy that may be whole is checked, a shorter one continued.
         int uploadResult = 0;
-        for (int attempt = 1; uploadResult == 0 && attempt <= 3; ++attempt) {
+        std::string mismatch;  // the hash an attempt found differing on the server
+        for (int attempt = 1; uploadResult == 0 && attempt <= kTries; ++attempt) {
             if (attempt > 1)
-                pauseWithEvents(3300);
+                pauseWithEvents(kPauseBetweenTriesMs);
             if (!reconnectToRunFolder())
                 continue;
             if (!overwriteSettled) {
@@ -204,10 +204,13 @@ void runUpload()
                 if (!overwriteSettled)
                     continue;  // the connection went again: a failed attempt
             }
-            uploadResult = ftpInt("Upload", uploadArgs);
+            uploadResult = ftpInt("Upload", {rt::Value(path), rt::Value(remoteName), rt::Value(attempt > 1 ? 1 : 0)});
+            if (uploadResult == 0 && !ftp::lastUploadMismatch().empty())
+                mismatch = ftp::lastUploadMismatch();
         }
         if (uploadResult == 0) {
-            rt::msgBox("Der Upload ist fehlgeschlagen!\r\n\r\n" + remoteName, "Fehler:", kStopBox);
+            rt::msgBox("Der Upload ist fehlgeschlagen!\r\n\r\n" + remoteName + mismatchReason(mismatch), "Fehler:",
+                       kStopBox);
             uploadWindowProcess.terminate();
             endRun();
         }

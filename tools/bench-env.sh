@@ -13,12 +13,13 @@ export LANG=C.UTF-8
 export DEBIAN_FRONTEND=noninteractive
 
 # nsis builds the installer; fonts-wine has Wine's Tahoma; tcpdump and
-# python3-openssl serve the FTPS tests. The libraries at the end are what
+# python3-openssl serve the FTPS tests; iproute2's ss shows the control
+# connection's keep-alive timer. The libraries at the end are what
 # the unpacked proftpd (FTP proxy tests) needs; proftpd itself conflicts with
 # vsftpd and is unpacked, not installed.
 QP_PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix cmake make wine wine32:i386
   wine64 xvfb xauth xclip xdotool python3-pyftpdlib vsftpd imagemagick googletest curl zip
-  procps file nsis fonts-wine strace tcpdump python3-openssl
+  procps iproute2 file nsis fonts-wine strace tcpdump python3-openssl
   libhiredis0.14 libmemcached11 libmemcachedutil2 libpcre2-posix3 libsodium23 libsqlite3-0)
 
 # The product is the 32-bit build. Some hosts cannot execute 32-bit code at

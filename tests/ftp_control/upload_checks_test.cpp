@@ -241,7 +241,7 @@ TEST(LostControl, TheDataGoesOnAndANewLoginChecksTheCopy)
         const AttemptRecord sent = c.Attempts();
         EXPECT_TRUE(sent.ownCopy);
         EXPECT_TRUE(sent.sentWhole);
-        EXPECT_FALSE(sent.storeRefused);
+        EXPECT_FALSE(sent.refuted);
         EXPECT_TRUE(c.AttemptsAreFor(file.path, "up.bin"));
         EXPECT_FALSE(c.AttemptsAreFor(file.path, "other.bin"));
 

@@ -547,13 +547,17 @@ class PyFtpd(_Server):
     anonymous read-write when anonymous=True). `log` collects the session,
     each line after its Unix time when timeline=True. With `rate` it reads
     uploads at that many bytes per second; with `bursts` an upload reaches
-    the disk once a second, as on a server that buffers."""
+    the disk once a second, as on a server that buffers. `hash` (HASH's
+    algorithms, "SHA-256*;MD5"), `xmd5` ("listed" or "unlisted") and
+    `corrupt` (the first N uploads damaged) are those of ftpd.py."""
 
     def __init__(self, root, user="user", password="pass", anonymous=False, port=None, timeline=False,
-                 rate=0, bursts=False):
+                 rate=0, bursts=False, hash="", xmd5=None, corrupt=0):
         self.root, self.user, self.password, self.anonymous = root, user, password, anonymous
         self.options = (["--anonymous"] if anonymous else []) + (["--timeline"] if timeline else []) + \
-            (["--rate", str(rate)] if rate else []) + (["--bursts"] if bursts else [])
+            (["--rate", str(rate)] if rate else []) + (["--bursts"] if bursts else []) + \
+            (["--hash", hash] if hash else []) + (["--xmd5", xmd5] if xmd5 else []) + \
+            (["--corrupt", str(corrupt)] if corrupt else [])
         self.port = port or free_port()
         self.proc = None
         self.log = None

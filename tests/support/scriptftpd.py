@@ -2,9 +2,10 @@
 
 It speaks enough FTP for the command interface (USER, PASS, TYPE, PWD, CWD,
 SIZE, PASV, PORT, STOR, APPE, RETR, LIST, NLST, DELE, MKD, RMD, RNFR, RNTO,
-QUIT) over an in-memory file store, and misbehaves on request: `faults` maps
-a command to a list of fault names, used one per occurrence of that command,
-after which the command behaves normally again.
+QUIT, and FEAT and REST when asked to) over an in-memory file store, and
+misbehaves on request: `faults` maps a command to a list of fault names,
+used one per occurrence of that command, after which the command behaves
+normally again.
 
     with ScriptedFtpd(faults={"STOR": ["first550"]}) as srv:
         ...
@@ -13,6 +14,7 @@ after which the command behaves normally again.
         srv.files           # name -> bytes (get, put and listdir as the
                             # other server fixtures have them; folders are
                             # not kept)
+        srv.received        # data bytes of every STOR and APPE, in all
 
 Faults:
     STOR/APPE: first550 (550 instead of 150), final451 / final552 (that reply
@@ -21,13 +23,23 @@ Faults:
         stall (never read the data connection), truncate (read everything,
         keep srv.keep_bytes, answer 226), cutoff (end the data connection
         orderly after srv.keep_bytes, keep them, answer 226, read and drop
-        the rest through a 128 KiB receive buffer)
+        the rest through a 128 KiB receive buffer), cut (once srv.cut_after
+        bytes arrived: keep them, reset the data connection and close the
+        control connection, as a link that breaks), losecontrol (close the
+        control connection srv.lose_control_after seconds into the data,
+        read the data to its end and keep it all, as when a router forgot
+        the quiet control connection)
     RETR: final226first (226 on the control connection, then the data close
         after 300 ms), final226after (data close, then 226 after 300 ms),
         reset (half the file, then RST and 426)
     PASV: otherhost (the 227 reply names 127.0.0.2; the listener is on
         127.0.0.1 only)
     PASS: fail530
+    REST: refuse (502)
+    GREETING (per connection, before any command): 421 ("421 Too many
+        connections", then the connection closes)
+    any command: 421, garbled (a line of junk instead of the reply), drop,
+        noreply, as in random mode
 
 Settings: greeting, cwd_reply, and stor_first / stor_final (the replies of
 STOR before and after the data) are lists of reply lines, for multi-line
@@ -36,7 +48,9 @@ command after which the first session says "421 Timeout." and closes; the
 event idle_closed is set then), throttle (bytes per second read from a
 data connection of STOR), sink (STOR keeps no bytes: srv.files gets a Sink
 with the length and the non-zero runs), on_port (called with the PORT target
-before the 200 reply).
+before the 200 reply), feat (feature lines of a 211 reply to FEAT, for
+instance ["REST STREAM"]; None: FEAT is answered 502, as before). With REST
+n before it, STOR keeps the first n bytes of the file and writes from there.
 
 Random mode: `random_faults=SEED` makes the server misbehave at random, per
 command, with probability `fault_rate`: one of the faults above that the
@@ -65,6 +79,7 @@ COMMAND_FAULTS = {
     "PASS": ["fail530"],
 }
 ANY_COMMAND_FAULTS = ["421", "garbled", "drop", "noreply"]
+JUNK = b"2\xff\xfe\x80 #%&"  # a reply line that cannot be read, outside random mode
 
 
 class ScriptedFtpd:
@@ -78,6 +93,10 @@ class ScriptedFtpd:
         self.commands = []
         self.data_links = []
         self.expect = 0
+        self.received = 0
+        self.feat = None
+        self.cut_after = 20 * 1000 * 1000
+        self.lose_control_after = 1.0
         self.reset_after = 64 * 1024
         self.keep_bytes = 1024 * 1024
         self.greeting = ["220 scripted server ready"]
@@ -128,6 +147,12 @@ class ScriptedFtpd:
     def fault(self, command):
         queue = self.faults.get(command)
         return queue.pop(0) if queue else None
+
+    def fault_for_any(self, command):
+        """The next fault of `command` when it is one that any command can
+        get (taken from its queue), else None (left for the command)."""
+        queue = self.faults.get(command)
+        return queue.pop(0) if queue and queue[0] in ANY_COMMAND_FAULTS else None
 
     def draw(self, rng, connection, command):
         """Random mode: the fault this occurrence of `command` gets, or None."""
@@ -228,6 +253,7 @@ class _Session:
         self.pasv = None
         self.port_target = None
         self.rename_from = None
+        self.rest = 0
         self.cwd = "/"
 
     def reply(self, line):
@@ -259,6 +285,9 @@ class _Session:
     def run(self):
         self.conn.settimeout(0.2)
         try:
+            if self.srv.fault("GREETING") == "421":
+                self.reply("421 Too many connections")
+                return
             for line in self.srv.greeting:
                 self.reply(line)
             while True:
@@ -267,7 +296,7 @@ class _Session:
                     break
                 self.srv.commands.append(line)
                 verb, _, arg = line.partition(" ")
-                drawn = self.srv.draw(self.rng, self.number, verb.upper())
+                drawn = self.srv.draw(self.rng, self.number, verb.upper()) or self.srv.fault_for_any(verb.upper())
                 if drawn == "421":
                     self.reply("421 Service not available, closing control connection.")
                     break
@@ -294,6 +323,8 @@ class _Session:
 
     def garbage(self):
         """A line of junk: sometimes with a code in front, sometimes without."""
+        if self.rng is None:
+            return JUNK
         junk = bytes(self.rng.choice(b"!#$%&*+-/<=>?@^_~abcxyzQRS0123456789 \x80\xff")
                      for _ in range(self.rng.randint(1, 40)))
         if self.rng.random() < 0.5:
@@ -352,6 +383,24 @@ class _Session:
         self.srv.files[arg] = self.srv.files.pop(self.rename_from, b"")
         self.reply("250 Renamed.")
 
+    def do_FEAT(self, arg):
+        if self.srv.feat is None:
+            self.reply("502 Command not implemented.")
+            return
+        self.reply("211-Features:")
+        for feature in self.srv.feat:
+            self.reply(" " + feature)
+        self.reply("211 End")
+
+    def do_REST(self, arg):
+        if self.srv.fault("REST") == "refuse":
+            self.reply("502 Command not implemented.")
+        elif arg.isdigit():
+            self.rest = int(arg)
+            self.reply("350 Restarting at %d." % self.rest)
+        else:
+            self.reply("501 Invalid REST parameter.")
+
     def do_QUIT(self, arg):
         self.reply("221 Goodbye.")
         return "quit"
@@ -402,9 +451,14 @@ class _Session:
 
     def do_STOR(self, arg, append=False):
         fault = self.srv.fault("APPE" if append else "STOR")
+        rest, self.rest = self.rest, 0
         if fault == "first550":
             self.reply("550 Permission denied.")
             return
+        # The file is opened for writing: its first `rest` bytes stay.
+        kept = bytes(self.srv.files.get(arg, b""))[:rest] if rest else b""
+        if not append:
+            self.srv.files[arg] = kept
         for line in self.srv.stor_first:
             self.reply(line)
         data = self.open_data()
@@ -415,7 +469,7 @@ class _Session:
             # buffers between the two (with an autotuned loopback window it
             # may, on a busy machine).
             data.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 128 * 1024)
-        received = bytearray()
+        received = bytearray(kept)
         if fault == "stall":
             while not self.srv._stop.is_set():
                 try:
@@ -432,6 +486,7 @@ class _Session:
         throttle = self.srv.throttle
         started = time.monotonic()
         total = 0
+        control = True
         while True:
             try:
                 chunk = data.recv(min(65536, throttle) if throttle else 1 << 20)
@@ -440,6 +495,16 @@ class _Session:
             if not chunk:
                 break
             total += len(chunk)
+            self.srv.received += len(chunk)
+            if fault == "cut" and total >= self.srv.cut_after:
+                received += chunk[:self.srv.cut_after - (total - len(chunk))]
+                self.srv.files[arg] = bytes(received)
+                _reset(data)
+                _reset(self.conn)
+                return
+            if fault == "losecontrol" and control and time.monotonic() - started >= self.srv.lose_control_after:
+                _reset(self.conn)
+                control = False
             if throttle:
                 # Hold the rate: the next read waits until it is due.
                 delay = started + total / throttle - time.monotonic()
@@ -479,6 +544,8 @@ class _Session:
         else:
             old = self.srv.files.get(arg, b"") if append else b""
             self.srv.files[arg] = old + bytes(received)
+        if not control:
+            return
         if fault == "final451":
             self.reply("451 Local error in processing.")
         elif fault == "final552":

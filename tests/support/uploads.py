@@ -183,6 +183,7 @@ class Case:
     holds: dict = dataclasses.field(default_factory=dict)  # server path -> bytes, None for a folder
     ini: dict = dataclasses.field(default_factory=dict)
     scripted: dict = dataclasses.field(default_factory=dict)  # ScriptedFtpd(**) and its settings
+    pyftpd: dict = dataclasses.field(default_factory=dict)    # PyFtpd(**) options (hash, xmd5, corrupt)
     getsize: str = STANDIN
     utf8: bool = False                                     # commands read as UTF-8, as pyftpdlib reads them
 
@@ -210,7 +211,7 @@ def serve(case, s, stack):
         return server
     if kind == "vsftpd":
         return stack.enter_context(qptest.Vsftpd(os.path.join(s.dir, "vs")))
-    server = stack.enter_context(qptest.PyFtpd(os.path.join(s.dir, "srv")))
+    server = stack.enter_context(qptest.PyFtpd(os.path.join(s.dir, "srv"), **case.pyftpd))
     if kind == "proxy":
         server.proxy = stack.enter_context(qptest.ProftpdProxy(os.path.join(s.dir, "px")))
     return server

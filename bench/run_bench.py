@@ -28,6 +28,12 @@ The product is the i686 build (build-product/). On a machine that cannot run
 
     bench/run_bench.py [--size 256] [--runs 3] [--small-runs 5]
                        [--large-only | --small-only] [--programs BUILD]
+                       [--before BUILD] [--hash]
+
+--hash runs Quillpost's cases (and the earlier build's) once more against a
+second pyftpdlib that offers HASH with SHA-256 (tests/support/ftpd.py: it
+reads the stored file when asked), in the same run; the table then has
+"+ HASH" rows, and the goals are given for them too.
 
 --programs compares another build (a folder with Quillpost.exe, getsize.exe
 and bench/wininet_upload.exe), for instance the one before a change.
@@ -141,7 +147,7 @@ def timed(argv, env, cwd, wineserver_pid=None, limit=600):
 
 
 class Bench:
-    def __init__(self, session, server, work, prog_dir, wininet, before_dir=None):
+    def __init__(self, session, server, work, prog_dir, wininet, before_dir=None, hash_server=None):
         self.s, self.server, self.work = session, server, work
         self.prog = os.path.join(work, "prog")
         self.base = os.path.join(work, "base")
@@ -165,8 +171,12 @@ class Bench:
                   "Password": out.decode("cp1252"), "ServerDirectory": "", "ServerWWWName": WWW,
                   "ServerWWWDirectory": "/files/", "UseClipboardFunction": "1", "Ask": "0",
                   "DirSel": "0", "DelOld": "0", "DelClick": "0"}
-        qptest.write_ini(os.path.join(self.base, "Quillpost.ini"),
-                         {"Set1": dict(common, PassiveMode="1"), "Set2": dict(common, PassiveMode="0")})
+        sets = {"Set1": dict(common, PassiveMode="1"), "Set2": dict(common, PassiveMode="0")}
+        if hash_server:
+            # Sets 3 and 4: the same against the server that offers HASH.
+            hashed = dict(common, ServerPort=str(hash_server.port))
+            sets.update(Set3=dict(hashed, PassiveMode="1"), Set4=dict(hashed, PassiveMode="0"))
+        qptest.write_ini(os.path.join(self.base, "Quillpost.ini"), sets)
         self.wineserver = session.wineserver.pid
 
     def windows_program(self, who, config, path):
@@ -199,8 +209,8 @@ class Bench:
     def settle(self):
         qptest.wait_until(self.upload_window_gone, 60, "the end of getsize.exe", interval=0.1)
 
-    def check_copy(self, path, want):
-        stored = os.path.join(self.server.root, os.path.basename(path))
+    def check_copy(self, path, want, server=None):
+        stored = os.path.join((server or self.server).root, os.path.basename(path))
         if md5_file(stored) != want:
             raise SystemExit("the server's copy of %s differs" % os.path.basename(path))
         os.remove(stored)
@@ -264,51 +274,62 @@ def main():
     ap.add_argument("--small-only", action="store_true", help="only the 100 KiB case (P2)")
     ap.add_argument("--programs", help="another build folder (Quillpost.exe, getsize.exe, bench/)")
     ap.add_argument("--before", help="an earlier build folder, run as one more column")
+    ap.add_argument("--hash", action="store_true", help="the cases once more against a server offering HASH")
     a = ap.parse_args()
 
     prog_dir, wininet, note = programs(a.programs)
     work = tempfile.mkdtemp(prefix="qp-bench-")
     root = os.path.join(work, "root")
     os.makedirs(root)
+    hash_root = os.path.join(work, "hash-root")
+    os.makedirs(hash_root)
     big = make_file(os.path.join(work, "big.bin"), a.size * MIB, seed=7)
     big_md5 = md5_file(big)
     rows = {}
     try:
         with qptest.Session("bench") as session, \
-                qptest.PyFtpd(root, timeline=True) as server:
-            b = Bench(session, server, work, prog_dir, wininet, a.before)
+                qptest.PyFtpd(root, timeline=True) as server, \
+                qptest.PyFtpd(hash_root, timeline=True, hash="SHA-256*") as hash_server:
+            b = Bench(session, server, work, prog_dir, wininet, a.before, hash_server if a.hash else None)
             windows = [w for w in ("Quillpost", "before", "WinINet") if w in b.folders]
+            ours = [w for w in windows if w != "WinINet"]
+            # (suffix of the case, server, configurations passive/active, programs)
+            servers = [("", server, ("1", "2"), windows + ["curl"])]
+            if a.hash:
+                servers.append((HASHED, hash_server, ("3", "4"), ours))
             print("programs: %s" % note + ("; before: %s" % a.before if a.before else ""))
             print("machine: %s, %d cores, %s; load %s" % (
                 os.uname().machine, os.cpu_count(), cpu_model(), " ".join(map(str, os.getloadavg()))))
             print("server: pyftpdlib on 127.0.0.1:%d; large file %d MiB, small file 100 KiB" %
                   (server.port, a.size))
             for passive in (() if a.small_only else (True, False)):
-                mode, config = ("passive", "1") if passive else ("active", "2")
                 for _ in range(a.runs):
-                    for who in windows + ["curl"]:
-                        if who == "curl":
-                            r = b.curl(big, passive)
-                        else:
-                            r = b.windows_program(who, config, big)
-                            b.settle()
-                        b.check_copy(big, big_md5)
-                        r.phases = phases(server.log, r)
-                        rows.setdefault((mode, who), []).append(r)
+                    for suffix, srv, configs, programs_ in servers:
+                        mode, config = ("passive", configs[0]) if passive else ("active", configs[1])
+                        for who in programs_:
+                            if who == "curl":
+                                r = b.curl(big, passive)
+                            else:
+                                r = b.windows_program(who, config, big)
+                                b.settle()
+                            b.check_copy(big, big_md5, srv)
+                            r.phases = phases(srv.log, r)
+                            rows.setdefault((mode + suffix, who), []).append(r)
             lines = {}
             for i in range(0 if a.large_only else a.small_runs):
-                for who in windows:
-                    small = make_file(os.path.join(b.local, "small-%s-%d.bin" % (who.lower(), i)), SMALL, i)
-                    since = time.time()
-                    r = b.windows_program(who, "1", small)
-                    until = time.time()
-                    b.check_clipboard(small)
-                    b.settle()
-                    b.check_copy(small, md5_file(small))
-                    r.phases = phases(server.log, r)
-                    rows.setdefault(("small", who), []).append(r)
-                    lines[LABELS[who]] = timeline(server.log, since, until)
-                    lines[LABELS[who]].append("%7.1f ms  process end" % ((until - since) * 1000))
+                for suffix, srv, configs, programs_ in servers:
+                    for who in (w for w in programs_ if w != "curl"):
+                        small = make_file(os.path.join(b.local, "small-%s-%d.bin" % (who.lower(), i)), SMALL, i)
+                        since = time.time()
+                        r = b.windows_program(who, configs[0], small)
+                        until = time.time()
+                        b.check_clipboard(small)
+                        b.settle()
+                        b.check_copy(small, md5_file(small), srv)
+                        r.phases = phases(srv.log, r)
+                        rows.setdefault(("small" + suffix, who), []).append(r)
+                        lines[LABELS[who] + suffix] = timeline(srv.log, since, until)
+                        lines[LABELS[who] + suffix].append("%7.1f ms  process end" % ((until - since) * 1000))
         report(a, rows, lines)
     finally:
         shutil.rmtree(work, ignore_errors=True)
@@ -325,6 +346,7 @@ def cpu_model():
     return "?"
 
 
+HASHED = " + HASH"
 LABELS = {"Quillpost": "Quillpost", "before": "Quillpost before", "WinINet": "WinINet uploader",
           "curl": "native curl -T"}
 
@@ -345,36 +367,38 @@ def report(a, rows, lines):
     ours = [w for w in ("Quillpost", "before") if w in who_all]
     large = ("passive", "Quillpost") in rows
     small = ("small", "Quillpost") in rows
+    suffixes = [""] + ([HASHED] if any(k[0].endswith(HASHED) for k in rows) else [])
+    modes = [m + x for x in suffixes for m in ("passive", "active")] if large else []
     print()
     print("| case | %s |" % " | ".join(LABELS[w] for w in who_all))
     print("|---|%s" % ("---|" * len(who_all)))
-    for mode in ("passive", "active") if large else ():
+    for mode in modes:
         line("%d MiB, %s" % (a.size, mode), mode, rate, "%.0f", " MiB/s")
-    if small:
-        line("100 KiB to the clipboard (median of %d)" % a.small_runs, "small", lambda r: r.secs * 1000,
-             "%.0f", " ms")
-    for mode in ("passive", "active") if large else ():
+    for x in suffixes if small else ():
+        line("100 KiB to the clipboard (median of %d)%s" % (a.small_runs, x), "small" + x,
+             lambda r: r.secs * 1000, "%.0f", " ms")
+    for mode in modes:
         line("CPU seconds, %d MiB %s" % (a.size, mode), mode, lambda r: r.cpu, "%.2f")
-    for mode in ("passive", "active") if large else ():
+    for mode in modes:
         line("wineserver CPU s, %d MiB %s" % (a.size, mode), mode, lambda r: r.server_cpu, "%.2f")
-    if small:
-        line("CPU seconds, 100 KiB", "small", lambda r: r.cpu, "%.2f")
+    for x in suffixes if small else ():
+        line("CPU seconds, 100 KiB%s" % x, "small" + x, lambda r: r.cpu, "%.2f")
 
     print()
     print("Where the time goes (medians of each step, ms): process start to the server's greeting,")
     print("greeting to STOR, STOR to 226 (the data), 226 to the end of the process:")
     print("| case | program | start→greeting | →STOR | →226 | →end | data MiB/s |")
     print("|---|---|---|---|---|---|---|")
-    for case in ("passive", "active", "small"):
+    for case in modes + ["small" + x for x in suffixes]:
         for who in who_all:
             got = [r.phases for r in rows.get((case, who), []) if r.phases]
             if not got:
                 continue
             steps = [statistics.median(x[0] for x in got)]
             steps += [statistics.median(x[i] - x[i - 1] for x in got) for i in (1, 2, 3)]
-            size_mib = a.size if case != "small" else SMALL / MIB
+            size_mib = a.size if not case.startswith("small") else SMALL / MIB
             print("| %s | %s | %.0f | %.0f | %.0f | %.0f | %.0f |" % (
-                case if case != "small" else "100 KiB", LABELS[who], steps[0], steps[1], steps[2],
+                case.replace("small", "100 KiB"), LABELS[who], steps[0], steps[1], steps[2],
                 steps[3], size_mib / max(steps[2], 0.001) * 1000))
     for who in who_all:
         got = [r.phases for r in rows.get(("small", who), []) if r.phases]
@@ -383,14 +407,19 @@ def report(a, rows, lines):
                 LABELS[who], "  ".join("%.0f/%.0f/%.0f/%.0f" % p for p in got)))
     print()
     for who in ours:
-        for mode in ("passive", "active") if large else ():
-            p1 = med((mode, who), rate) / med((mode, "curl"), rate)
-            print("P1 %-7s  %s / curl speed  %.2f  (goal >= 0.60)  %s" %
+        for mode in modes:
+            plain = mode.replace(HASHED, "")
+            p1 = med((mode, who), rate) / med((plain, "curl"), rate)
+            print("P1 %-14s  %s / curl speed  %.2f  (goal >= 0.60)  %s" %
                   (mode, LABELS[who], p1, "met" if p1 >= 0.6 else "NOT met"))
-        if small:
-            p2 = med(("small", who), lambda r: r.secs) / med(("small", "WinINet"), lambda r: r.secs)
-            print("P2          %s / WinINet time, 100 KiB  %.2f  (goal <= 1.25)  %s" %
-                  (LABELS[who], p2, "met" if p2 <= 1.25 else "NOT met"))
+            if mode != plain:
+                cost = 1 - p1 / (med((plain, who), rate) / med((plain, "curl"), rate))
+                print("   the hash costs %.0f %% of P1 (goal <= 10 %%)  %s" %
+                      (cost * 100, "met" if cost <= 0.1 else "NOT met"))
+        for x in suffixes if small else ():
+            p2 = med(("small" + x, who), lambda r: r.secs) / med(("small", "WinINet"), lambda r: r.secs)
+            print("P2%-9s %s / WinINet time, 100 KiB  %.2f  (goal <= 1.25)  %s" %
+                  (x, LABELS[who], p2, "met" if p2 <= 1.25 else "NOT met"))
         for mode in ("passive", "active") if large else ():
             p3 = med((mode, who), lambda r: r.cpu) / med((mode, "curl"), lambda r: r.cpu)
             print("P3 %-7s  %s / curl CPU  %.1f  (goal <= 2.0)  %s" %

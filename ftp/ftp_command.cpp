@@ -245,6 +245,7 @@ rt::Value upload(FtpComponent* c, const Args& args)
     c->RemotePath = nameArg(*c, args, 1);
     binaryType(*c);
     c->LearnHashCheck();
+    c->ClearUploadMismatch();
     // The transfer counts only when SIZE then names every byte sent (and
     // the server's hash matches where it offers one).
     c->AttemptAgain = numberArg(args, 2) != 0 && c->AttemptsAreFor(c->LocalFileName, c->RemotePath);

@@ -55,7 +55,8 @@ int lastReplyCode();
 // trying again may work (see sign_on_failure.h).
 SignOnFailure lastSignOnFailure();
 // The algorithm ("SHA-256", "MD5", ...) whose hash of the stored file
-// differed from the bytes sent in the last upload; empty when none did.
+// differed from the bytes sent in the last "upload" (any of the transfers
+// it made); empty when none did.
 std::string lastUploadMismatch();
 std::string lastReplyText();
 // Why TLS failed in the last subcommand (problem None when it did not).

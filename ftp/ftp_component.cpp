@@ -701,7 +701,7 @@ void FtpComponent::awaitReply()
 
 void FtpComponent::transferEnded(int error, int code, const std::string& text)
 {
-    {
+    if (!transfer_.Mismatch().empty()) {
         std::lock_guard<std::mutex> lock(textMutex_);
         mismatch_ = transfer_.Mismatch();
     }
@@ -973,13 +973,29 @@ void FtpComponent::LearnHashCheck()
             method = chooseHashMethod(f);
         }
     } else if (method.command == HashCommand::None && !listsHashCommand(features_)) {
-        for (HashCommand x : {HashCommand::XSha256, HashCommand::XSha1, HashCommand::XMd5, HashCommand::XCrc}) {
-            probing_ = x;
-            Run(FtpOperation::ProbeHash);
-            if (!Connected()) break;
-            if (probeFindsCommand(ReplyCode())) {
-                method = methodOfCommand(x);
-                break;
+        // What a server answers does not change from one of its connections
+        // to the next: a server is asked only until one asking went through.
+        const std::string server = (UseProxy == 1 ? ProxyHost + ":" + ProxyPort + "/" : std::string()) + Host +
+                                   ":" + Port + "/" + UserName;
+        if (probedServer_ == server) {
+            method = probedMethod_;
+        } else {
+            bool through = true;
+            for (HashCommand x : {HashCommand::XSha256, HashCommand::XSha1, HashCommand::XMd5, HashCommand::XCrc}) {
+                probing_ = x;
+                Run(FtpOperation::ProbeHash);
+                if (!Connected()) {
+                    through = false;
+                    break;
+                }
+                if (probeFindsCommand(ReplyCode())) {
+                    method = methodOfCommand(x);
+                    break;
+                }
+            }
+            if (through) {
+                probedServer_ = server;
+                probedMethod_ = method;
             }
         }
     }
@@ -1010,6 +1026,12 @@ std::string FtpComponent::UploadMismatch() const
 {
     std::lock_guard<std::mutex> lock(textMutex_);
     return mismatch_;
+}
+
+void FtpComponent::ClearUploadMismatch()
+{
+    std::lock_guard<std::mutex> lock(textMutex_);
+    mismatch_.clear();
 }
 
 SignOnOutcome FtpComponent::SignOnFacts() const

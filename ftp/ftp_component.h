@@ -138,7 +138,8 @@ public:
     // Once per connection, before its first upload: the hash check the
     // server offers (HASH after "OPTS HASH" where its default is another
     // algorithm; where FEAT names no hash command, the X commands are asked
-    // without an argument, and the first known one is used).
+    // without an argument, and the first known one is used; what they
+    // answered is kept for later connections to the same server).
     void LearnHashCheck();
 
     // Called by the waiting thread between operations (AfterLogin and
@@ -172,9 +173,10 @@ public:
     AttemptRecord Attempts();
     bool AttemptsAreFor(const std::string& localFile, const std::string& remoteName);
     void ForgetAttempts();
-    // The algorithm whose hash of the stored file differed from the bytes
-    // sent in the last upload; empty when none did.
+    // The algorithm whose hash of a stored file differed from the bytes
+    // sent since ClearUploadMismatch; empty when none did.
     std::string UploadMismatch() const;
+    void ClearUploadMismatch();
 
     // ---- hooks: optional observers, called on the owner thread ----------
     std::function<void(const std::string&)> OnDisplay;     // "> cmd", "< reply", "! ..."
@@ -328,6 +330,8 @@ private:
     bool hashLearnt_ = false;
     HashMethod selecting_;                        // OPTS HASH: the algorithm asked for
     HashCommand probing_ = HashCommand::None;     // the X command asked without an argument
+    std::string probedServer_;                    // the server (and login) the X commands were asked of
+    HashMethod probedMethod_;                     // and what that found
     // How the last sign-on went wrong before any reply (lookup, connect),
     // and whether it was refused before it started.
     std::atomic<bool> lookupFailed_{false};

@@ -32,7 +32,8 @@ def idle_close(test, ctx):
 
 def relogin(test, ctx):
     """The second file comes over a new login that asks FEAT like the first
-    one, then returns to the run's folder."""
+    one, then returns to the run's folder. The X hash commands the first
+    connection found unknown are not asked again."""
     cmds = ctx.server.commands
     second = cmds.index("USER user", 1)
     test.assertEqual(cmds[second:second + 6], ["USER user", "PASS pass", "FEAT", "CWD /", "CWD in", "TYPE I"])
@@ -62,7 +63,8 @@ rows(Promises, [
          scripted=dict(files={"two.bin": b"older"}), ini=dict(ServerDirectory="in", Ask=1), runs=[Upload(
              files={"one.bin": payload("one", 200000), "two.bin": payload("two", 300000)}, steps=[idle_close],
              stored={"one.bin": payload("one", 200000), "two.bin": payload("two", 300000)},
-             clipboard=WWW + b"one.bin\r\n" + WWW + b"two.bin", counts={"USER user": 2, "STOR two.bin": 1},
+             clipboard=WWW + b"one.bin\r\n" + WWW + b"two.bin", counts={"USER user": 2, "STOR two.bin": 1,
+                                                                          "XSHA256": 1},
              extra=relogin)]),
     Case("numbered_lines_in_multi_line_replies", server="scripted", ini=dict(ServerDirectory="pub"),
          scripted=dict(greeting=["220-Welcome", "1. Be nice", "2 uploads per hour", "220 ready"],

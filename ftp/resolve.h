@@ -48,8 +48,9 @@ std::optional<NetAddress> ipv6Literal(const std::string& text);
 
 // Whether a text that is no address may be looked up as a host name:
 // square brackets belong around an IPv6 address only. "[::1]:2121" names a
-// port, which comes from the port setting, never from the host text (Wine's
-// getaddrinfo would take it, others refuse it: here it is refused alike).
+// port, which comes from the port setting, never from the host text; it is
+// refused here rather than left to getaddrinfo (Wine's takes it as ::1 and
+// drops the port).
 bool isHostName(const std::string& text);
 
 // A host as it stands in "host:port" texts (the login name through a

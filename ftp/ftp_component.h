@@ -79,6 +79,7 @@ enum class FtpOperation {
 // Messages of the component's window.
 constexpr UINT kMsgRequestDone = WM_USER + 1;  // 1025: lParam = error; calls OnRequestDone
 constexpr UINT kMsgStartSending = WM_USER + 2; // 1026: start sending a file
+constexpr UINT kMsgNextAddress = WM_USER + 3;  // 1027: the Open step tries its next address; wParam the attempt
 constexpr UINT kMsgRunOnOwner = WM_APP + 1;    // lParam = call handed over by another thread
 
 class FtpComponent : private TransferControl {
@@ -214,7 +215,9 @@ private:
     // ---- the control connection ---------------------------------------
     void stepOpen();
     void lookupDone(int error);
+    void connectNextAddress();
     void connectDone(int error);
+    void nextAddress(unsigned attempt);
     void controlDataReady(int error);
     void controlClosed(int error);
     void handleLine(const std::string& line);
@@ -281,6 +284,17 @@ private:
     rt::OwnedHandle finishedEvent_;
 
     // ---- the control connection's own --------------------------------
+    // The Open step's addresses, tried in turn (connectNextAddress).
+    struct OpenAttempts {
+        std::vector<std::string> addresses;  // of the lookup
+        std::size_t next = 0;                // the address to try next
+        unsigned attempt = 0;                // counts every attempt; never reset
+        bool dropping = false;               // a failed attempt is being closed
+        std::string failure;                 // the reply of the last failed attempt
+    };
+    static constexpr UINT_PTR kAddressTimer = 1;
+    static constexpr UINT kAddressAttemptMs = 5000;
+    OpenAttempts open_;
     ReplyBuffer input_;
     std::string openReply_;  // code digits of a multi-line reply still open
     std::int64_t restartOffset_ = 0;

@@ -380,6 +380,11 @@ TEST(ConfigNormalise, HostNamesAndNames)
     EXPECT_EQ(app::normaliseServerName("FTP://Host.Example"), "host.example");
     EXPECT_EQ(app::normaliseServerName("ftp://a.example/ftp://"), "a.example/");
     EXPECT_EQ(app::normaliseServerName("HTTP://x"), "http://x");
+    // IPv6 addresses come through whole, brackets and all; their hex digits
+    // in lower case mean the same address.
+    EXPECT_EQ(app::normaliseServerName("ftp://[2001:DB8::A]"), "[2001:db8::a]");
+    EXPECT_EQ(app::normaliseServerName("::1"), "::1");
+    EXPECT_EQ(app::normaliseServerName("FE80::1%3"), "fe80::1%3");
     EXPECT_EQ(app::normaliseServerWWWName("HTTP://Www.Example.Org"), "www.example.org");
     EXPECT_EQ(app::normaliseServerWWWName("ftp://x"), "ftp://x");
     EXPECT_EQ(app::cleanConfigName("a/b:c"), "a_b_c");

@@ -183,7 +183,9 @@ void runUpload()
         const std::string size = std::to_string(bytes);
         if (st.currentFile == 1) {
             const std::string dir = rt::trim(set.ServerDirectory).empty() ? "?" : set.ServerDirectory;
-            uploadWindowProcess.start("getsize.exe " + remoteName + " " + size + " " + set.Password + " " +
+            // No password: the program reads it from the configuration, where
+            // no process list shows it.
+            uploadWindowProcess.start("getsize.exe " + remoteName + " " + size + " " +
                                       std::to_string(rt::mainWindow()) + " " + std::to_string(st.configNumber) +
                                       " " + more + " " + std::to_string(st.uploadWindowChannel) + " " + dir);
         } else {

@@ -19,6 +19,9 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import qptest  # noqa: E402
 import uploads  # noqa: E402
 
+# An upload that lasts some seconds, so the process list is seen while it runs.
+RATE, UPLOAD_SIZE = 400 * 1024, 2 * 1024 * 1024
+
 WM_NULL, WM_COMMAND, WM_CLOSE, WM_SYSCOMMAND, SC_CLOSE = 0, 0x111, 0x10, 0x112, 0xF060
 CB_SETCURSEL, CBN_SELCHANGE, BM_CLICK = 0x14E, 1, 0xF5
 EM_GETLIMITTEXT, EM_SETSEL, WM_COPY = 0xD5, 0xB1, 0x301
@@ -167,6 +170,24 @@ RULE_TOP, RULE_BOTTOM = "_" * 43, "\u00af" * 43
 def etched(row):
     """An etched line, which Wine shapes itself: two pixels high, two wider."""
     return row.cls.lower() == "static" and row.style & 0x1F == 0x10
+
+
+def wine_command_lines(session):
+    """Linux's view: the command lines of this session's Wine processes
+    (those started with its prefix), NUL-separated arguments joined by
+    blanks."""
+    lines = []
+    mark = ("WINEPREFIX=" + session.prefix).encode()
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/environ" % pid, "rb") as f:
+                if mark not in f.read().split(b"\0"):
+                    continue
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                lines.append(f.read().replace(b"\0", b" ").decode("utf-8", "replace"))
+        except OSError:  # gone meanwhile, or not ours to read
+            continue
+    return lines
 
 
 unescape = qptest.unescape
@@ -546,6 +567,62 @@ class ConfigWindow(unittest.TestCase):
                 with open(os.path.join(root, "file%d.txt" % n), "rb") as f:
                     self.assertEqual(f.read(), password.encode())
                 self.assertIn("USER anna", ftpd.commands())
+
+    def test_long_password_protected_and_on_no_command_line(self):
+        # A password manager's password, typed into the window: stored by
+        # Windows' encryption, used by Quillpost.exe and by the real
+        # getsize.exe (which reads it from the configuration), and never
+        # on the command line of any process of this session's Wine, as
+        # Linux and as Windows see them, while the upload runs.
+        secret = "Kette$9'Zitat\"Back\\slash`Tick-44-Zeichen!xyz"
+        self.assertEqual(len(secret), 44)
+        s = self.session("cmdlines")
+        prog = os.path.join(s.dir, "prog")
+        os.makedirs(prog)
+        shutil.copy(qptest.exe("Quillpost.exe"), prog)
+        shutil.copy(qptest.exe("getsize.exe"), prog)
+        root = os.path.join(s.dir, "srv")
+        os.makedirs(os.path.join(root, "up"))
+        with qptest.PyFtpd(root, password=secret, rate=RATE) as ftpd:
+            qptest.write_ini(self.ini_path, {"Set1": {
+                "ServerName": "127.0.0.1", "ServerPort": str(ftpd.port), "Username": ftpd.user,
+                "PassiveMode": "1", "ServerDirectory": "up", "UseClipboardFunction": "0"}})
+            w = self.open_window(s)
+            w.type_into(PASSWORD, secret)
+            w.press(SAVE, self.exited, "program end")
+            self.assert_exits(s)
+            with open(self.ini_path, "rb") as f:
+                raw = f.read()
+            self.assertNotIn(secret.encode(), raw)
+            self.assertTrue(protected_form(self.ini()["Set1"]["Password"]))
+
+            local = os.path.join(s.dir, "gross.bin")
+            data = os.urandom(UPLOAD_SIZE)
+            with open(local, "wb") as f:
+                f.write(data)
+            p = s.start(os.path.join(prog, "Quillpost.exe"), ["1", s.winpath(local)], cwd=self.base)
+            seen = {"linux": [], "windows": []}
+            end = time.monotonic() + 90
+            while p.poll() is None and time.monotonic() < end:
+                seen["linux"] += wine_command_lines(s)
+                code, out = s.run(qptest.exe("cmdlines.exe"), [], timeout=30)
+                self.assertEqual(code, 0)
+                seen["windows"] += out.decode("utf-8").splitlines()
+            self.assertEqual(s.wait_exit(p, 30), 0)
+            with open(os.path.join(ftpd.root, "up", "gross.bin"), "rb") as f:
+                self.assertEqual(f.read(), data)
+            for view, lines in seen.items():
+                with self.subTest(view=view):
+                    self.assertTrue(any("getsize.exe gross.bin %d " % UPLOAD_SIZE in l for l in lines),
+                                    "the upload window's command line was not seen")
+                    self.assertTrue(any("Quillpost.exe" in l for l in lines))
+                    self.assertEqual([l for l in lines if secret in l], [])
+            # Both programs logged in with it: the run, and the upload
+            # window for its SIZE polls.
+            with open(ftpd.log, "rb") as f:
+                log = f.read()
+            self.assertEqual(log.count(b"USER '%s' logged in." % ftpd.user.encode()), 2, log[-2000:])
+            self.assertIn(b"SIZE gross.bin", log)
 
     def test_encryption_choice_and_trusted_certificate(self):
         s = self.session("encryption")

@@ -207,6 +207,14 @@ void runUpload()
                     continue;  // the connection went again: a failed attempt
             }
             uploadResult = ftpInt("Upload", uploadArgs);
+            // A server that insists on resumed TLS sessions refuses every
+            // attempt alike; its reply names the cause.
+            if (uploadResult == 0 && isSessionReuseRefusal(ftp::lastReplyCode(), ftp::lastReplyText())) {
+                rt::msgBox(sessionReuseMessage(set.ServerName, ftp::lastReplyText(), remoteName), "Fehler:",
+                           kStopBox);
+                uploadWindowProcess.terminate();
+                endRun();
+            }
         }
         if (uploadResult == 0) {
             rt::msgBox("Der Upload ist fehlgeschlagen!\r\n\r\n" + remoteName, "Fehler:", kStopBox);

@@ -181,6 +181,22 @@ class Ftps(qptest.SharedSession):
             for command in ("LIST", "MKD neu", "RMD neu"):
                 self.assertIn(command, vs.commands())
 
+    def test_session_reuse_required_is_named(self):
+        # Wine's Schannel resumes no session, so vsftpd refuses the data
+        # connection; the box says why instead of a bare failure.
+        with self.session() as s, self.vsftpd(s, None, "require_ssl_reuse=YES") as vs:
+            u = self.upload(s, vs, PassiveMode=1)
+            s.clear_clipboard()
+            p = u.start([u.file("a.txt", b"refused")])
+            text = s.answer("Fehler:", qptest.IDOK, LIMIT)
+            self.assertEqual(text, "Der Server verlangt für jede Datenverbindung die Wiederaufnahme der "
+                                   "TLS-Sitzung der Anmeldung; sie ist nicht gelungen.\r\n\r\nServer: localhost\r\n"
+                                   "Antwort: 522 SSL connection failed: session reuse required\r\n\r\n"
+                                   "Der Upload ist fehlgeschlagen!\r\n\r\na.txt")
+            self.assertEqual(s.wait_exit(p, LIMIT), 0)
+            self.assertIsNone(s.clipboard())
+            self.assertEqual(vs.commands().count("STOR a.txt"), 1)  # refused once, not tried again
+
     # -- refusals: a box with the reason, nothing sent ------------------------
     def test_refusals(self):
         untrusted, wrong_name, expired = (self.ca.self_signed(SERVER),

@@ -76,7 +76,7 @@ std::string cleanConfigName(const std::string& typed)
 bool loadIntoWindow(int configNumber, const ConfigControls& c)
 {
     const Section s(state().iniPath, configNumber);
-    rt::setText(c.ConfigName, s.textOr("ConfigName", defaultConfigName(configNumber)));
+    const std::string name = s.textOr("ConfigName", defaultConfigName(configNumber));
     rt::setText(c.ServerName, s.textOr("ServerName", kDefaultServerName));
     rt::setText(c.ServerPort, s.textOr("ServerPort", kDefaultServerPort));
     rt::setText(c.Username, s.textOr("Username", kDefaultUsername));
@@ -108,6 +108,8 @@ bool loadIntoWindow(int configNumber, const ConfigControls& c)
     const std::string trusted = s.text("TrustedCertificate");
     rt::setText(c.TrustedCertificate, trustedCertificateCaption(trusted));
     rt::enable(c.RemoveTrust, !blank(trusted));
+    // The name comes last: once it shows, the whole configuration does.
+    rt::setText(c.ConfigName, name);
     return password.readable;
 }
 

@@ -628,8 +628,8 @@ class ConfigWindow(unittest.TestCase):
         s = self.session("encryption")
         qptest.write_ini(self.ini_path, {
             "Set1": {"UseTLS": "1", "TrustedCertificate": FINGERPRINT},
-            "Set2": {"UseTLS": "2", "ServerPort": "21"},
-            "Set3": {"TrustedCertificate": FINGERPRINT}})
+            "Set2": {"UseTLS": "0", "ServerPort": "21"},
+            "Set3": {"UseTLS": "2", "ServerPort": "21", "TrustedCertificate": FINGERPRINT}})
         w = self.open_window(s)
         c = w.controls()
         self.assertEqual(w.items(TLS), ENCRYPTION)
@@ -643,22 +643,27 @@ class ConfigWindow(unittest.TestCase):
         self.assertEqual(self.ini()["Set1"]["TrustedCertificate"], FINGERPRINT)
         w.select(SELECTOR, 1)
         c = w.wait_for(lambda c: c[NAME - 1].text == "Upload 2", "configuration 2 shown")
-        self.assertEqual(self.ini()["Set1"]["TrustedCertificate"], "")
-        self.assertEqual(self.ini()["Set1"]["UseTLS"], "1")
-        # Loading implicit FTPS leaves the stored port alone; choosing it
-        # moves the standard port 21 to 990, and no other port.
-        self.assertEqual((c[TLS - 1].checked, c[PORT - 1].text), (2, "21"))
+        self.assertEqual({k: self.ini()["Set1"][k] for k in ("TrustedCertificate", "UseTLS")},
+                         {"TrustedCertificate": "", "UseTLS": "1"})
+        self.assertEqual((c[TLS - 1].checked, c[PORT - 1].text), (0, "21"))
         self.assertEqual((c[TRUSTED - 1].text, c[REMOVE_TRUST - 1].enabled), (NO_CERTIFICATE, False))
-        w.select(TLS, 0)
+
+        # Choosing implicit FTPS moves the standard port 21 to 990, and no other port.
         w.select(TLS, 2)
         w.wait_for(lambda c: c[PORT - 1].text == "990", "port 990 suggested")
         self.driver.ask("settext", w.ctl(PORT).hwnd, "2121")
         w.select(TLS, 1)
         w.select(TLS, 2)
         w.select(SELECTOR, 2)
-        w.wait_for(lambda c: c[NAME - 1].text == "Upload 3", "configuration 3 shown")
+        c = w.wait_for(lambda c: c[NAME - 1].text == "Upload 3", "configuration 3 shown")
         self.assertEqual({k: self.ini()["Set2"][k] for k in ("UseTLS", "ServerPort")},
                          {"UseTLS": "2", "ServerPort": "2121"})
+        # Loading implicit FTPS leaves the stored port alone, also once the
+        # loop has looked at the list again.
+        self.assertEqual((c[TLS - 1].checked, c[PORT - 1].text), (2, "21"))
+        w.select(KEEP, 4)
+        c = w.wait_for(lambda c: c[DELCLICK - 1].enabled, "the event loop past the load")
+        self.assertEqual(c[PORT - 1].text, "21")
 
         # "Abbrechen" keeps the trust.
         w.press(REMOVE_TRUST, lambda: w.ctl(TRUSTED).text == NO_CERTIFICATE, "trust removed")

@@ -69,7 +69,8 @@ int encryptionIndex(int useTls);
 // states that follow from the values: DelClick enabled exactly when
 // DelOld != 0; the keep list and ServerWWWDirectory enabled exactly when
 // DirSel == 0; RemoveTrust enabled exactly when a certificate is trusted.
-// The window's own coupling flags are not touched.
+// The window's own coupling flags are not touched. The name field is
+// filled last, so that a name shown means the whole configuration is.
 // Returns false when a stored password could not be decrypted.
 bool loadIntoWindow(int configNumber, const ConfigControls& controls);
 

@@ -61,22 +61,13 @@ std::string tlsFailureMessage(const ftp::TlsFailure& failure, const std::string&
     case TlsProblem::Certificate:
         reason = "Das Zertifikat des Servers wurde abgelehnt.";
         break;
+    case TlsProblem::Changed:
+        reason = "Das Zertifikat des Servers hat sich geändert.";
+        break;
     }
     std::string text = reason;
     if (!failure.subject.empty()) text += "\r\n\r\nZertifikat: " + failure.subject;
     return text + kNothingSent;
-}
-
-std::string fingerprintText(std::string_view hash)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text;
-    for (unsigned char b : hash) {
-        if (!text.empty()) text += ':';
-        text += digits[b >> 4];
-        text += digits[b & 15];
-    }
-    return text;
 }
 
 std::string trustQuestion(const std::string& serverName, const CertificateFacts& certificate,

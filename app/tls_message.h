@@ -15,20 +15,9 @@ namespace app {
 // Empty for problem None.
 std::string tlsFailureMessage(const ftp::TlsFailure& failure, const std::string& serverName);
 
-struct CertificateDate {
-    int year = 0, month = 0, day = 0;
-};
-
-// What the user is shown of a server's certificate.
-struct CertificateFacts {
-    std::string subject;
-    std::string issuer;
-    CertificateDate validFrom, validTo;
-    std::string sha256;  // the 32 bytes of the certificate's SHA-256 hash
-};
-
-// "AB:CD:..." in capitals, as `openssl x509 -fingerprint -sha256` prints it.
-std::string fingerprintText(std::string_view hash);
+using ftp::CertificateDate;
+using ftp::CertificateFacts;
+using ftp::fingerprintText;
 
 // The "Achtung:" question (Yes/No) before any login: the server's name, the
 // reasons (Untrusted, Expired, WrongName; in this order, each once), the

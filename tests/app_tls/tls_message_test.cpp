@@ -1,6 +1,8 @@
 // The texts about certificates and TLS refusals, as tables.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +39,62 @@ TEST(Fingerprint, PairsInCapitals)
                              "10:21:32:43:54:65:76:87:98:A9:BA:CB:DC:ED:FE:0F"},
     };
     for (const auto& r : rows) EXPECT_EQ(app::fingerprintText(r.hash), r.text);
+}
+
+TEST(Fingerprint, ParsedFromPairsOrPlainHex)
+{
+    const std::string hash = hashOf(0x00, 0x11);
+    const std::string pairs = app::fingerprintText(hash);
+    std::string plain, lower;
+    for (char c : pairs)
+        if (c != ':') plain += c;
+    for (char c : pairs) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const struct {
+        std::string text;
+        bool ok;
+    } rows[] = {
+        {pairs, true}, {plain, true}, {lower, true},
+        {"", false}, {pairs.substr(3), false}, {pairs + ":00", false}, {plain.substr(2), false},
+        {std::string(pairs).replace(2, 1, "-"), false}, {std::string(pairs).replace(0, 1, "G"), false},
+        {" " + pairs.substr(1), false}, {plain + "0", false},
+    };
+    for (const auto& r : rows) {
+        const std::optional<std::string> parsed = ftp::parseFingerprint(r.text);
+        EXPECT_EQ(parsed.has_value(), r.ok) << r.text;
+        if (r.ok && parsed) {
+            EXPECT_EQ(*parsed, hash) << r.text;
+        }
+    }
+}
+
+TEST(TrustCanBeAsked, OnlyForASoundHandshakeWithUntrustedExpiredOrMisnamedCertificates)
+{
+    const std::string hash = hashOf(1, 1);
+    const struct {
+        TlsProblem problem;
+        std::vector<TlsProblem> reasons;
+        std::string sha256;
+        bool asked;
+    } rows[] = {
+        {TlsProblem::Untrusted, {TlsProblem::Untrusted}, hash, true},
+        {TlsProblem::Expired, {TlsProblem::Expired}, hash, true},
+        {TlsProblem::WrongName, {TlsProblem::WrongName}, hash, true},
+        {TlsProblem::Untrusted, {TlsProblem::Untrusted, TlsProblem::Expired, TlsProblem::WrongName}, hash, true},
+        {TlsProblem::Untrusted, {TlsProblem::Untrusted}, "", false},  // no certificate seen
+        {TlsProblem::Untrusted, {TlsProblem::Untrusted, TlsProblem::Certificate}, hash, false},
+        {TlsProblem::Certificate, {}, hash, false},
+        {TlsProblem::Changed, {}, hash, false},
+        {TlsProblem::Handshake, {}, "", false},
+        {TlsProblem::Refused, {}, "", false},
+        {TlsProblem::None, {}, "", false},
+    };
+    for (const auto& r : rows) {
+        ftp::TlsFailure f;
+        f.problem = r.problem;
+        f.reasons = r.reasons;
+        f.certificate.sha256 = r.sha256;
+        EXPECT_EQ(ftp::trustCanBeAsked(f), r.asked) << ftp::tlsProblemName(r.problem) << " " << r.reasons.size();
+    }
 }
 
 TEST(TrustQuestion, NamesEveryReasonAndTheCertificate)

@@ -179,8 +179,10 @@ constexpr OperationRow kOperations[] = {
     {FtpOperation::FullSize, R::None, kLogin | steps({R::Cwd, R::Size, R::Quit})},
 };
 
-// Explicit FTPS: the login goes out only inside TLS.
-constexpr std::uint32_t kTlsSteps = steps({R::AuthTls, R::Pbsz, R::Prot});
+// FTPS: the login goes out only inside TLS (explicit: after AUTH TLS), and
+// the data connections are protected after it.
+constexpr std::uint32_t kProtSteps = steps({R::Pbsz, R::Prot});
+constexpr std::uint32_t kTlsSteps = steps({R::AuthTls}) | kProtSteps;
 
 // A call handed from another thread to the owner thread.
 struct OwnerCall {
@@ -471,7 +473,10 @@ void FtpComponent::startSteps(FtpOperation op, std::uint32_t steps)
     m.finalError = 0;
     setFailText("");
     m.sequence = true;
-    if (UseTls && (steps & step(R::Open))) steps |= kTlsSteps;
+    if (steps & step(R::Open)) {
+        if (Tls == TlsMode::Explicit) steps |= kTlsSteps;
+        if (Tls == TlsMode::Implicit) steps |= kProtSteps;
+    }
     m.pending = steps;
     noteTlsFailure({});
     keepRestartOffset_ = op == FtpOperation::RestartPut || op == FtpOperation::FullRestartTransmit;
@@ -588,7 +593,7 @@ void FtpComponent::startTransfer(const RequestRow& row)
     order.verify = row.request == R::Stor;
     order.offset = restartOffset_;
     order.passive = PassiveTransfers;
-    order.tls = UseTls;
+    order.tls = Tls != TlsMode::None;
     transfer_.begin(order);
 }
 
@@ -747,6 +752,7 @@ void FtpComponent::connectDone(int error)
     KillTimer(window_.get(), kAddressTimer);
     if (error == 0) {
         connected_ = true;
+        if (Tls == TlsMode::Implicit) startImplicitTls();
         return;
     }
     if (open_.next < open_.addresses.size()) {

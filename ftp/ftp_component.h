@@ -76,6 +76,10 @@ enum class FtpOperation {
     FullRaw, FullRename, FullSize,
 };
 
+// FTPS, if any: explicit (AUTH TLS after the greeting, RFC 4217) or implicit
+// (TLS from the first byte of the control connection, the greeting inside).
+enum class TlsMode { None = 0, Explicit = 1, Implicit = 2 };
+
 // Messages of the component's window.
 constexpr UINT kMsgRequestDone = WM_USER + 1;  // 1025: lParam = error; calls OnRequestDone
 constexpr UINT kMsgStartSending = WM_USER + 2; // 1026: start sending a file
@@ -103,9 +107,14 @@ public:
     bool PassiveTransfers = false;
     char TransferType = 'I';    // 'I' binary or 'A' text
     int WaitSeconds = 15;       // limit of synchronous waits; <= 0 means none
-    // Explicit FTPS: sign-on demands TLS (never falls back to plain FTP) and
-    // every data connection is TLS too, resuming the control session.
-    bool UseTls = false;
+    // FTPS: sign-on demands TLS (never falls back to plain FTP), PBSZ and
+    // PROT follow the login, and every data connection is TLS too, resuming
+    // the control session.
+    TlsMode Tls = TlsMode::None;
+    // The SHA-256 hash of the one server certificate to accept, whatever
+    // its chain, dates and names (the user trusts it); empty: Windows'
+    // check. Any other certificate fails as TlsProblem::Changed.
+    std::string TrustedCertificate;
 
     // Offset for the restart operations (REST); kept by the restart put
     // operations, otherwise taken from the size of LocalFileName.
@@ -243,9 +252,12 @@ private:
     // Moves the synchronous wait's deadline to now + WaitSeconds.
     void moveDeadline() override;
 
-    // ---- explicit FTPS (ftp_tls.cpp) ----------------------------------
+    // ---- FTPS (ftp_tls.cpp) --------------------------------------------
     void authTlsReply(int code);
+    // Implicit FTPS: the handshake as soon as the connection stands.
+    void startImplicitTls();
     void controlTlsReady(bool ok);
+    std::unique_ptr<TlsSession> newTlsSession();
     void noteTlsFailure(const TlsFailure& failure) override;
     std::string serverNameForTls() const;
 

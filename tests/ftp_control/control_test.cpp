@@ -493,11 +493,38 @@ TEST(ExplicitTls, NoLoginWithoutTls)
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         Rig rig({{"220 ready\r\n"}, r.replies});
-        rig.c().UseTls = true;
+        rig.c().Tls = ftp::TlsMode::Explicit;
         EXPECT_FALSE(rig.c().Run(FtpOperation::SignOn));
         EXPECT_EQ(rig.server.commands(), Lines{"AUTH TLS"});
         EXPECT_EQ(rig.c().LastTlsFailure().problem, r.problem);
         EXPECT_EQ(rig.c().ReplyCode(), r.code);
+        EXPECT_EQ(rig.c().State(), FtpState::Idle);
+    }
+}
+
+// Implicit FTPS against servers that do not speak TLS from the first
+// byte: the greeting is never taken in the clear, and nothing is sent but
+// the ClientHello.
+TEST(ImplicitTls, NoGreetingOrLoginOutsideTls)
+{
+    struct Row {
+        const char* name;
+        Lines greeting;
+    };
+    const Row rows[] = {
+        {"a plain greeting", {"220 ready\r\n"}},
+        {"closed at once", {kCloseConnection}},
+        {"a plain greeting, then closed", {"220 ready\r\n" + kCloseConnection}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        Rig rig({r.greeting, {"331 pw\r\n", "230 in\r\n"}});
+        rig.c().Tls = ftp::TlsMode::Implicit;
+        EXPECT_FALSE(rig.c().Run(FtpOperation::SignOn));
+        for (const std::string& line : rig.server.commands()) EXPECT_EQ(line.find("USER"), std::string::npos);
+        EXPECT_EQ(rig.c().LastTlsFailure().problem, TlsProblem::Handshake);
+        EXPECT_EQ(rig.c().ReplyCode(), 500);
+        EXPECT_FALSE(rig.c().Connected());
         EXPECT_EQ(rig.c().State(), FtpState::Idle);
     }
 }

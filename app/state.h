@@ -33,6 +33,7 @@ struct UploadSettings {
     std::string ServerWWWDirectory;
     int UseTLS = 0;  // 1: explicit FTPS, 2: implicit FTPS; either required, never plain FTP
     int CheckAddress = 0;  // 1: an address goes into the clipboard only once the web server serves the file
+    std::string TrustedCertificate;  // fingerprint "AB:CD:..." of the one certificate accepted, or ""
 };
 
 struct ProgramState {

@@ -12,6 +12,7 @@
 #include "app/address.h"
 #include "app/address_check.h"
 #include "app/address_report.h"
+#include "app/certificate_trust.h"
 #include "app/folder_select.h"
 #include "app/history.h"
 #include "app/server_session.h"
@@ -129,9 +130,13 @@ void runUpload()
     ProgramState& st = state();
     UploadSettings& set = st.uploadSettings;
 
-    switch (signOn(kFirstSignOn, set.ServerDirectory)) {
+    SignOnResult signedOn = signOn(kFirstSignOn, set.ServerDirectory);
+    // A certificate the user trusts from now on: the same sign-on once more.
+    if (signedOn == SignOnResult::TlsRefused && trustRefusedCertificate())
+        signedOn = signOn(kFirstSignOn, set.ServerDirectory);
+    switch (signedOn) {
     case SignOnResult::TlsRefused:
-        failAndEnd(tlsFailureMessage(ftp::lastTlsFailure(), set.ServerName));
+        failAndEnd(tlsRefusalText());
     case SignOnResult::NotConnected:
         failAndEnd("Es konnte keine Verbindung zum Server aufgebaut werden!");
     case SignOnResult::FolderRefused:

@@ -174,6 +174,7 @@ UploadSettings readUploadSettings(const std::string& iniPath, int configNumber)
     u.ServerWWWDirectory = s.text("ServerWWWDirectory");
     u.UseTLS = s.number("UseTLS");
     u.CheckAddress = s.number("CheckAddress");
+    u.TrustedCertificate = rt::trim(s.text("TrustedCertificate"));
     return u;
 }
 

@@ -89,8 +89,9 @@ void saveFromWindow(int configNumber, const ConfigControls& controls, bool remov
 // upload, in the order UseClipboardFunction, DirSel, Ask, DelOld, DelClick,
 // ProxyServer, ProxyPort, ServerName, PassiveMode, ServerPort, Username,
 // Password (either stored form; "" when it does not decrypt), ServerDirectory
-// (normalised), ServerWWWName, ServerWWWDirectory, UseTLS, CheckAddress. No
-// defaults: missing keys give "" or 0.
+// (normalised), ServerWWWName, ServerWWWDirectory, UseTLS, CheckAddress,
+// TrustedCertificate (without blanks at its ends). No defaults: missing keys
+// give "" or 0.
 UploadSettings readUploadSettings(const std::string& iniPath, int configNumber);
 
 // Pure normalisations.

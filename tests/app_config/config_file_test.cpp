@@ -415,6 +415,7 @@ TEST_F(ConfigFile, UploadReadTakesStoredValuesWithoutDefaults)
     write(3, "ServerWWWDirectory", "files");
     write(3, "UseTLS", "1");
     write(3, "CheckAddress", "1");
+    write(3, "TrustedCertificate", " AB:CD ");
     write(2, "ServerName", "other.example");
     const app::UploadSettings u = app::readUploadSettings(ini, 3);
     EXPECT_EQ(u.UseClipboardFunction, 1);
@@ -434,6 +435,7 @@ TEST_F(ConfigFile, UploadReadTakesStoredValuesWithoutDefaults)
     EXPECT_EQ(u.ServerWWWDirectory, "files");
     EXPECT_EQ(u.UseTLS, 1);
     EXPECT_EQ(u.CheckAddress, 1);
+    EXPECT_EQ(u.TrustedCertificate, "AB:CD");
     EXPECT_EQ(stored(3, "ServerDirectory"), "/pub/files/") << "the stored value is not changed";
 
     write(3, "DelOld", "x");

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/server_session.h"
 #include "app/tls_message.h"
 
 namespace {
@@ -195,6 +196,14 @@ TEST(TrustedCertificateCaption, NoneOrTheStartOfTheFingerprint)
         {full.substr(0, 23), "Vertrautes Zertifikat: 00:11:22:33:44:55:66:77"},
     };
     for (const auto& r : rows) EXPECT_EQ(app::trustedCertificateCaption(r.stored), r.caption) << r.stored;
+}
+
+// The encryption a stored UseTLS asks of the component: never plain FTP
+// for a number it does not know.
+TEST(TlsMode, OfTheStoredUseTls)
+{
+    const struct { int stored, mode; } rows[] = {{0, 0}, {1, 1}, {2, 2}, {3, 1}, {-1, 1}, {990, 1}};
+    for (const auto& r : rows) EXPECT_EQ(app::tlsModeOf(r.stored), r.mode) << r.stored;
 }
 
 } // namespace

@@ -50,14 +50,18 @@ void pauseWithEvents(int ms)
     rt::stopTimer();
 }
 
+int tlsModeOf(int useTls) { return useTls == 0 || useTls == 2 ? useTls : 1; }
+
 void connectAsConfigured(const UploadSettings& set)
 {
     if (!rt::trim(set.ProxyServer).empty())
         ftp::FtpCommand("SetProxy", {rt::Value(set.ProxyServer), rt::Value(set.ProxyPort)});
     if (set.PassiveMode != 0)
         ftp::FtpCommand("SetPassive", {rt::Value(1)});
-    if (set.UseTLS != 0)
-        ftp::FtpCommand("SetTls", {rt::Value(1)});
+    if (set.UseTLS != 0) {
+        ftp::FtpCommand("SetTls", {rt::Value(tlsModeOf(set.UseTLS))});
+        ftp::FtpCommand("SetTrust", {rt::Value(set.TrustedCertificate)});
+    }
     ftp::FtpCommand("Connect", {rt::Value(set.Username), rt::Value(set.Password),
                                 rt::Value(set.ServerName), rt::Value(set.ServerPort)});
 }

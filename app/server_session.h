@@ -14,8 +14,9 @@
 
 namespace app {
 
-// "SetProxy", "SetPassive" and "SetTls" as configured, then "Connect"
-// (which also asks FEAT and switches names to UTF-8 where offered).
+// "SetProxy", "SetPassive", "SetTls" and "SetTrust" as configured, then
+// "Connect" (which also asks FEAT and switches names to UTF-8 where
+// offered).
 void connectAsConfigured(const UploadSettings& set);
 
 // Pause while the GUI thread keeps handling messages (a one-shot timer on
@@ -51,6 +52,10 @@ inline constexpr SignOnWay kSignOnAgain{1, 0, true};
 // wrong login, a refused encrypted connection or a name that does not
 // resolve is not tried again.
 SignOnResult signOn(const SignOnWay& way, const std::optional<std::string>& folder);
+
+// The value for "SetTls" of a stored UseTLS: 0 plain FTP, 2 implicit FTPS,
+// any other number explicit FTPS.
+int tlsModeOf(int useTls);
 
 // Before a file and before each upload attempt: true at once while the
 // control connection stands; otherwise signs on again and returns to the

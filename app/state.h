@@ -27,12 +27,13 @@ struct UploadSettings {
     int PassiveMode = 0;
     std::string ServerPort;
     std::string Username;
-    std::string Password;  // unscrambled
+    std::string Password;  // as typed: decrypted (or unscrambled)
     std::string ServerDirectory;  // normalised: no leading/trailing "/"
     std::string ServerWWWName;
     std::string ServerWWWDirectory;
-    int UseTLS = 0;  // 1: explicit FTPS required, never plain FTP
+    int UseTLS = 0;  // 1: explicit FTPS, 2: implicit FTPS; either required, never plain FTP
     int CheckAddress = 0;  // 1: an address goes into the clipboard only once the web server serves the file
+    std::string TrustedCertificate;  // fingerprint "AB:CD:..." of the one certificate accepted, or ""
 };
 
 struct ProgramState {

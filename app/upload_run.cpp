@@ -12,6 +12,7 @@
 #include "app/address.h"
 #include "app/address_check.h"
 #include "app/address_report.h"
+#include "app/certificate_trust.h"
 #include "app/folder_select.h"
 #include "app/history.h"
 #include "app/server_session.h"
@@ -127,9 +128,13 @@ void runUpload()
     ProgramState& st = state();
     UploadSettings& set = st.uploadSettings;
 
-    switch (signOn(kFirstSignOn, set.ServerDirectory)) {
+    SignOnResult signedOn = signOn(kFirstSignOn, set.ServerDirectory);
+    // A certificate the user trusts from now on: the same sign-on once more.
+    if (signedOn == SignOnResult::TlsRefused && trustRefusedCertificate())
+        signedOn = signOn(kFirstSignOn, set.ServerDirectory);
+    switch (signedOn) {
     case SignOnResult::TlsRefused:
-        failAndEnd(tlsFailureMessage(ftp::lastTlsFailure(), set.ServerName));
+        failAndEnd(tlsRefusalText());
     case SignOnResult::NotConnected:
         failAndEnd("Es konnte keine Verbindung zum Server aufgebaut werden!");
     case SignOnResult::FolderRefused:
@@ -181,7 +186,9 @@ void runUpload()
         const std::string size = std::to_string(bytes);
         if (st.currentFile == 1) {
             const std::string dir = rt::trim(set.ServerDirectory).empty() ? "?" : set.ServerDirectory;
-            uploadWindowProcess.start("getsize.exe " + remoteName + " " + size + " " + set.Password + " " +
+            // No password: the program reads it from the configuration, where
+            // no process list shows it.
+            uploadWindowProcess.start("getsize.exe " + remoteName + " " + size + " " +
                                       std::to_string(rt::mainWindow()) + " " + std::to_string(st.configNumber) +
                                       " " + more + " " + std::to_string(st.uploadWindowChannel) + " " + dir);
         } else {
@@ -207,6 +214,14 @@ void runUpload()
             uploadResult = ftpInt("Upload", {rt::Value(path), rt::Value(remoteName), rt::Value(attempt > 1 ? 1 : 0)});
             if (uploadResult == 0 && !ftp::lastUploadMismatch().empty())
                 mismatch = ftp::lastUploadMismatch();
+            // A server that insists on resumed TLS sessions refuses every
+            // attempt alike; its reply names the cause.
+            if (uploadResult == 0 && isSessionReuseRefusal(ftp::lastReplyCode(), ftp::lastReplyText())) {
+                rt::msgBox(sessionReuseMessage(set.ServerName, ftp::lastReplyText(), remoteName), "Fehler:",
+                           kStopBox);
+                uploadWindowProcess.terminate();
+                endRun();
+            }
         }
         if (uploadResult == 0) {
             rt::msgBox("Der Upload ist fehlgeschlagen!\r\n\r\n" + remoteName + mismatchReason(mismatch), "Fehler:",

@@ -2,7 +2,8 @@
 """Upload speed: the same 64 MiB file to the same pyftpdlib server on
 loopback, once with FtpCommand "Upload" (ftpdrive.exe under Wine) and once
 with `curl -T`, in passive and in active mode. Prints MB/s (MiB per second)
-of each, the ratio, and the CPU seconds of our process.
+of each, the ratio, and the CPU seconds of our process. With --host ::1 the
+server listens on IPv6 (EPSV and EPRT instead of PASV and PORT).
 
 Our figure is the time of the "Upload" call alone (TYPE, PASV or PORT, STOR,
 the data and the final reply); curl's is its whole run including login, so
@@ -11,7 +12,7 @@ ftpdrive process (Wine start, login and upload); the "connect only" line
 gives the part that is not the upload.
 
 Needs a build with ftpdrive.exe (BUILD_DIR or build/) and a booted Wine
-prefix (tools/testbench makes one); run: bench/upload_bench.py [--size MiB]
+prefix (tools/testbench makes one); run: bench/upload_bench.py [--size MiB] [--host ::1]
 """
 import argparse
 import os
@@ -32,7 +33,7 @@ MIB = 1024 * 1024
 
 def ours(session, server, path, name, passive):
     run = drive(session, [("setpassive", int(passive)),
-                          ("connect", server.user, server.password, "127.0.0.1", str(server.port)),
+                          ("connect", server.user, server.password, server.host, str(server.port)),
                           ("upload", session.winpath(path), name),
                           ("disconnect",)], timeout=600, tag="bench")
     up = run[2]
@@ -41,11 +42,11 @@ def ours(session, server, path, name, passive):
     return up.ms / 1000.0, run.cpu
 
 
-def curl_upload(url, path, user, password, passive, extra=(), timeout=600):
+def curl_upload(url, path, user, password, passive, extra=(), timeout=600, port_address="127.0.0.1"):
     """Native curl -T; its own transfer time (or the wall time) and the wall time."""
     args = ["curl", "-s", "-S", *extra, "-T", path, "--user", "%s:%s" % (user, password),
             "-w", "%{time_total}", url]
-    args += ["--ftp-pasv"] if passive else ["--ftp-port", "127.0.0.1"]
+    args += ["--ftp-pasv"] if passive else ["--ftp-port", port_address]
     started = time.monotonic()
     out = subprocess.run(args, check=True, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, timeout=timeout)
     wall = time.monotonic() - started
@@ -56,14 +57,18 @@ def curl_upload(url, path, user, password, passive, extra=(), timeout=600):
 
 
 def curl(server, path, name, passive):
-    return curl_upload("ftp://127.0.0.1:%d/%s" % (server.port, name), path, server.user,
-                       server.password, passive)
+    ipv6 = ":" in server.host
+    host = "[%s]" % server.host if ipv6 else server.host
+    # "-": the control connection's own address, which curl takes for IPv6 too.
+    return curl_upload("ftp://%s:%d/%s" % (host, server.port, name), path, server.user,
+                       server.password, passive, port_address="-" if ipv6 else "127.0.0.1")
 
 
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--size", type=int, default=64, help="file size in MiB")
     ap.add_argument("--repeat", type=int, default=1, help="runs per case; the best counts")
+    ap.add_argument("--host", default="127.0.0.1", help="the server's address: 127.0.0.1 or ::1")
     a = ap.parse_args()
 
     work = tempfile.mkdtemp(prefix="qp-bench-")
@@ -73,10 +78,10 @@ def main():
     want = md5_file(src)
     mib = a.size
     try:
-        with qptest.Session("bench") as session, qptest.PyFtpd(root) as server:
-            base = drive(session, [("connect", server.user, server.password, "127.0.0.1",
+        with qptest.Session("bench") as session, qptest.PyFtpd(root, host=a.host) as server:
+            base = drive(session, [("connect", server.user, server.password, server.host,
                                     str(server.port)), ("disconnect",)], tag="bench")
-            print("file: %d MiB; pyftpdlib on 127.0.0.1:%d" % (mib, server.port))
+            print("file: %d MiB; pyftpdlib on %s port %d" % (mib, server.host, server.port))
             print("ftpdrive connect only: %.2f CPU s" % base.cpu)
             for passive in (True, False):
                 mode = "passive" if passive else "active"

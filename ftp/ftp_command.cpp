@@ -17,6 +17,7 @@
 #include "runtime/errors.h"
 #include "runtime/params.h"
 #include "runtime/process.h"
+#include "runtime/strings.h"
 
 namespace ftp {
 namespace {
@@ -174,9 +175,18 @@ rt::Value setBinary(FtpComponent* c, const Args& args)
 
 rt::Value setTls(FtpComponent* c, const Args& args)
 {
-    const int previous = c->UseTls ? 1 : 0;
-    c->UseTls = numberArg(args, 0) != 0;
+    const int previous = static_cast<int>(c->Tls);
+    const int mode = numberArg(args, 0);
+    c->Tls = mode == 0 ? TlsMode::None : mode == 2 ? TlsMode::Implicit : TlsMode::Explicit;
     return rt::Value(previous);
+}
+
+rt::Value setTrust(FtpComponent* c, const Args& args)
+{
+    const std::string text = rt::trim(textArg(args, 0));
+    const std::optional<std::string> hash = parseFingerprint(text);
+    c->TrustedCertificate = hash.value_or("");
+    return rt::Value(text.empty() || hash ? 1 : 0);
 }
 
 rt::Value disconnect(FtpComponent* c, const Args&)
@@ -317,6 +327,7 @@ constexpr Subcommand kSubcommands[] = {
     {"setpassive", Needs::Component, Fails::Zero, setPassive},
     {"setbinary", Needs::Component, Fails::Zero, setBinary},
     {"settls", Needs::Component, Fails::Zero, setTls},
+    {"settrust", Needs::Component, Fails::Zero, setTrust},
     {"disconnect", Needs::Component, Fails::Zero, disconnect},
     {"getfilesize", Needs::Connection, Fails::MinusOne, getFileSize},
     {"getdir", Needs::Connection, Fails::EmptyText, getDir},

@@ -1,4 +1,4 @@
-// The FTP command interface: one call with sixteen named subcommands over
+// The FTP command interface: one call with seventeen named subcommands over
 // the process's single FtpComponent, used synchronously from the program
 // thread. Names compare without regard to case.
 //
@@ -6,8 +6,13 @@
 //   upload local remote [again] | getfilesize remote | deletefile remote
 //   rename old new | listdir localfile | setdir dir [asListed] | makedir dir
 //   deletedir dir [asListed] | setpassive n | setbinary n | disconnect | getdir
-//   settls n (not 0: explicit FTPS from the next connect on; the previous
-//   setting is returned; no network traffic)
+//   settls n (1 explicit FTPS, 2 implicit FTPS, 0 plain FTP from the next
+//   connect on; any other number is explicit; the previous setting is
+//   returned; no network traffic)
+//   settrust fingerprint (the SHA-256 fingerprint "AB:CD:..." of the one
+//   certificate to accept from the next connect on, whatever its chain; ""
+//   for Windows' check; 1 when taken, 0 for a text that is no fingerprint,
+//   which leaves Windows' check; no network traffic)
 //
 // Names are code page 1252 text. After a login to a server that lists UTF8
 // in its FEAT reply they go out as UTF-8 (serverName); "getdir" gives its

@@ -11,6 +11,8 @@
 //   Idle/Stepping  start of a sequence, next step  -> that step's    runNextStep
 //   Idle/Stepping  the Open step                   -> Resolving      stepOpen
 //   Resolving      lookup done / failed            -> AwaitGreeting / finished 500
+//   AwaitGreeting  connect failed or too slow,     -> AwaitGreeting, connectDone,
+//                  another address left               the next address  nextAddress
 //   AwaitGreeting  220 / another code              -> Online, finished / closed
 //   Idle/Stepping  a request is sent               -> AwaitReply     sendRequest
 //   AwaitReply     its complete reply              -> finished       by the row's Then
@@ -45,7 +47,7 @@ enum class Arg {
     Raw,            // LocalFileName is the whole command
     TransferType,   // 'I' or 'A'
     RestartOffset,  // the restart offset in decimal; no request when below 1
-    DataPort,       // "PASV" or "PORT ...", from the transfer
+    DataPort,       // "PASV", "PORT ...", "EPSV" or "EPRT ...", from the transfer
     HashName,       // the algorithm OPTS HASH selects ("SHA-256")
     ProbeVerb,      // the X command asked alone, to learn whether it is known
 };
@@ -85,7 +87,7 @@ constexpr RequestRow kRequests[] = {
     {FtpRequest::Cwd, "CWD", Arg::HostDir, {200, 250, 257}, Then::Finish, Keeps::QuotedDir, "HostDirName emtpy"},
     {FtpRequest::Cdup, "CDUP", Arg::None, {250}, Then::Finish, Keeps::QuotedDir, nullptr},
     {FtpRequest::Type, "TYPE", Arg::TransferType, {200}, Then::Finish, Keeps::Nothing, nullptr},
-    {FtpRequest::DataPort, "", Arg::DataPort, {200, 227}, Then::Finish, Keeps::Nothing, nullptr},
+    {FtpRequest::DataPort, "", Arg::DataPort, {200, 227, 229}, Then::Finish, Keeps::Nothing, nullptr},
     {FtpRequest::Rest, "REST", Arg::RestartOffset, {}, Then::Finish, Keeps::Nothing, nullptr},
     {FtpRequest::Retr, "RETR", Arg::RemoteIfAny, {150, 125}, Then::Transfer, Keeps::Nothing, nullptr},
     {FtpRequest::Stor, "STOR", Arg::Remote, {150, 125}, Then::Transfer, Keeps::Nothing, nullptr},
@@ -187,8 +189,10 @@ constexpr OperationRow kOperations[] = {
     {FtpOperation::FullSize, R::None, kLogin | steps({R::Cwd, R::Size, R::Quit})},
 };
 
-// Explicit FTPS: the login goes out only inside TLS.
-constexpr std::uint32_t kTlsSteps = steps({R::AuthTls, R::Pbsz, R::Prot});
+// FTPS: the login goes out only inside TLS (explicit: after AUTH TLS), and
+// the data connections are protected after it.
+constexpr std::uint32_t kProtSteps = steps({R::Pbsz, R::Prot});
+constexpr std::uint32_t kTlsSteps = steps({R::AuthTls}) | kProtSteps;
 
 // Keep-alives of the control connection: after 30 s of quiet, every 10 s.
 constexpr unsigned kKeepAliveIdleMs = 30000;
@@ -306,6 +310,12 @@ LRESULT FtpComponent::handleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
         return 0;
     case kMsgStartSending:
         guarded([&] { transfer_.startSending(); });
+        return 0;
+    case kMsgNextAddress:
+        guarded([&] { nextAddress(unsigned(wParam)); });
+        return 0;
+    case WM_TIMER:
+        if (wParam == kAddressTimer) guarded([&] { nextAddress(0); });
         return 0;
     case kMsgRunOnOwner: {
         auto* call = reinterpret_cast<OwnerCall*>(lParam);
@@ -485,7 +495,10 @@ void FtpComponent::startSteps(FtpOperation op, std::uint32_t steps)
     m.finalError = 0;
     setFailText("");
     m.sequence = true;
-    if (UseTls && (steps & step(R::Open))) steps |= kTlsSteps;
+    if (steps & step(R::Open)) {
+        if (Tls == TlsMode::Explicit) steps |= kTlsSteps;
+        if (Tls == TlsMode::Implicit) steps |= kProtSteps;
+    }
     m.pending = steps;
     noteTlsFailure({});
     keepRestartOffset_ = op == FtpOperation::RestartPut || op == FtpOperation::FullRestartTransmit;
@@ -619,7 +632,7 @@ void FtpComponent::startTransfer(const RequestRow& row)
     order.verify = row.request == R::Stor || check;
     order.offset = restartOffset_;
     order.passive = PassiveTransfers;
-    order.tls = UseTls;
+    order.tls = Tls != TlsMode::None;
     if (order.verify) order.hash = hashMethod_;
     order.checkOnly = check;
     order.again = AttemptAgain;
@@ -731,6 +744,9 @@ void FtpComponent::stepOpen()
     features_ = {};
     hashMethod_ = {};
     hashLearnt_ = false;
+    open_.addresses.clear();
+    open_.next = 0;
+    open_.dropping = false;
     setRequest(rowOf(R::Open));
     setState(FtpState::Resolving);
     ctrl_.LookupHost(UseProxy == 1 ? ProxyHost : Host);
@@ -746,40 +762,86 @@ void FtpComponent::lookupDone(int error)
         finishRequest(500);
         return;
     }
-    try {
-        ctrl_.SetAddr(ctrl_.LookupResult());
-        ctrl_.SetProto("tcp");
-        ctrl_.SetPort(UseProxy == 1 && !ProxyPort.empty() ? ProxyPort : Port);
-        setState(FtpState::AwaitGreeting);
-        ctrl_.Connect();
-    } catch (const FtpFailure& e) {
-        socketError_ = e.code();
-        refusedAtStart_ = e.code() == 0;  // a refusal of the settings, not of the network
-        setReply(500, "500 " + failureText(e));
-        finishRequest(500);
-    } catch (const std::exception& e) {
-        refusedAtStart_ = true;
-        setReply(500, "500 " + failureText(e));
-        finishRequest(500);
+    open_.addresses = ctrl_.AddressList();
+    open_.next = 0;
+    connectNextAddress();
+}
+
+// Each address of the lookup in turn (IPv6 and IPv4, in the order the
+// system prefers) until one connects; the last one's failure is the
+// step's. An attempt with addresses after it gets kAddressAttemptMs, so that
+// an address that swallows the connect (a broken IPv6 route) does not use
+// up the whole wait.
+void FtpComponent::connectNextAddress()
+{
+    KillTimer(window_.get(), kAddressTimer);
+    open_.dropping = false;
+    while (open_.next < open_.addresses.size()) {
+        const std::string address = open_.addresses[open_.next++];
+        ++open_.attempt;
+        try {
+            ctrl_.SetAddr(address);
+            ctrl_.SetProto("tcp");
+            ctrl_.SetPort(UseProxy == 1 && !ProxyPort.empty() ? ProxyPort : Port);
+            setState(FtpState::AwaitGreeting);
+            ctrl_.Connect();
+            // A new attempt is progress of the wait.
+            moveDeadline();
+            if (open_.next < open_.addresses.size())
+                SetTimer(window_.get(), kAddressTimer, kAddressAttemptMs, nullptr);
+            return;
+        } catch (const FtpFailure& e) {
+            socketError_ = e.code();
+            refusedAtStart_ = e.code() == 0;  // a refusal of the settings, not of the network
+            open_.failure = "500 " + failureText(e);
+        } catch (const std::exception& e) {
+            refusedAtStart_ = true;
+            open_.failure = "500 " + failureText(e);
+        }
     }
+    setReply(500, open_.failure);
+    finishRequest(500);
 }
 
 void FtpComponent::connectDone(int error)
 {
-    if (error != 0) {
-        socketError_ = error;
-        setReply(500, winsockReply(error));
-        machine_.sequence = false;
-        machine_.pending = 0;
-        finishRequest(500);
-        ctrl_.Close();
-        setState(FtpState::Idle);
+    KillTimer(window_.get(), kAddressTimer);
+    if (error == 0) {
+        connected_ = true;
+        // Routers forget a connection that is quiet for a few minutes, as the
+        // control connection is during a long upload.
+        if (!ctrl_.KeepAlive(kKeepAliveIdleMs, kKeepAliveIntervalMs)) display("! Keep-alive times not set");
+        if (Tls == TlsMode::Implicit) startImplicitTls();
         return;
     }
-    connected_ = true;
-    // Routers forget a connection that is quiet for a few minutes, as the
-    // control connection is during a long upload.
-    if (!ctrl_.KeepAlive(kKeepAliveIdleMs, kKeepAliveIntervalMs)) display("! Keep-alive times not set");
+    socketError_ = error;
+    if (open_.next < open_.addresses.size()) {
+        // The socket closes this attempt when the hook returns (a close
+        // that finishes nothing); the next starts from the message loop.
+        open_.failure = winsockReply(error);
+        open_.dropping = true;
+        PostMessageA(window_.get(), kMsgNextAddress, WPARAM(open_.attempt), 0);
+        return;
+    }
+    setReply(500, winsockReply(error));
+    machine_.sequence = false;
+    machine_.pending = 0;
+    finishRequest(500);
+    ctrl_.Close();
+    setState(FtpState::Idle);
+}
+
+// Message kMsgNextAddress, or the attempt's time ran out (attempt 0: the
+// timer, which always means the attempt in progress).
+void FtpComponent::nextAddress(unsigned attempt)
+{
+    KillTimer(window_.get(), kAddressTimer);
+    if (State() != FtpState::AwaitGreeting || connected_) return;
+    if (attempt != 0 && (attempt != open_.attempt || !open_.dropping)) return;
+    if (attempt == 0) open_.failure = winsockReply(WSAETIMEDOUT);
+    open_.dropping = true;
+    if (ctrl_.State() != SocketState::Closed) ctrl_.Close();
+    connectNextAddress();
 }
 
 void FtpComponent::greetingLine(int code)
@@ -862,10 +924,12 @@ void FtpComponent::handleLine(const std::string& line)
 void FtpComponent::ordinaryReply(int code, const std::string& line)
 {
     const RequestRow& row = *machine_.request;
-    const int error = codeAccepted(row, code) ? 0 : code;
+    // 229 answers EPSV only; PASV and PORT stay as they always were.
+    const bool accepted = codeAccepted(row, code) && (code != 229 || transfer_.Extended());
+    const int error = accepted ? 0 : code;
     error_ = error;
     if (error != 0) fillFailText();
-    if (PassiveTransfers && code == 227) transfer_.keepPassiveReply(line);
+    if (PassiveTransfers && (code == 227 || code == 229)) transfer_.keepPassiveReply(line);
     if (error == 0) {
         if (row.keeps == Keeps::Size) {
             reportedSize_ = sizeInReply(line).value_or(-1);
@@ -883,6 +947,8 @@ void FtpComponent::ordinaryReply(int code, const std::string& line)
 
 void FtpComponent::controlClosed(int)
 {
+    // An address of the Open step that did not connect, closed to try the next.
+    if (open_.dropping) return;
     const FtpState before = State();
     if (connected_) {
         connected_ = false;
@@ -1098,6 +1164,10 @@ void FtpComponent::cancelOnOwner()
     if (!m.done) error_ = 426;
     setState(FtpState::Aborting);
     if (before == FtpState::Resolving) ctrl_.CancelLookup();
+    KillTimer(window_.get(), kAddressTimer);
+    open_.addresses.clear();
+    open_.next = 0;
+    open_.dropping = false;
     if (ctrl_.State() != SocketState::Closed) ctrl_.Close();
     transfer_.abandon();
     if (!m.done) {

@@ -82,9 +82,14 @@ enum class FtpOperation {
     FullRaw, FullRename, FullSize,
 };
 
+// FTPS, if any: explicit (AUTH TLS after the greeting, RFC 4217) or implicit
+// (TLS from the first byte of the control connection, the greeting inside).
+enum class TlsMode { None = 0, Explicit = 1, Implicit = 2 };
+
 // Messages of the component's window.
 constexpr UINT kMsgRequestDone = WM_USER + 1;  // 1025: lParam = error; calls OnRequestDone
 constexpr UINT kMsgStartSending = WM_USER + 2; // 1026: start sending a file
+constexpr UINT kMsgNextAddress = WM_USER + 3;  // 1027: the Open step tries its next address; wParam the attempt
 constexpr UINT kMsgRunOnOwner = WM_APP + 1;    // lParam = call handed over by another thread
 
 class FtpComponent : private TransferControl {
@@ -108,9 +113,14 @@ public:
     bool PassiveTransfers = false;
     char TransferType = 'I';    // 'I' binary or 'A' text
     int WaitSeconds = 15;       // limit of synchronous waits; <= 0 means none
-    // Explicit FTPS: sign-on demands TLS (never falls back to plain FTP) and
-    // every data connection is TLS too, resuming the control session.
-    bool UseTls = false;
+    // FTPS: sign-on demands TLS (never falls back to plain FTP), PBSZ and
+    // PROT follow the login, and every data connection is TLS too, resuming
+    // the control session.
+    TlsMode Tls = TlsMode::None;
+    // The SHA-256 hash of the one server certificate to accept, whatever
+    // its chain, dates and names (the user trusts it); empty: Windows'
+    // check. Any other certificate fails as TlsProblem::Changed.
+    std::string TrustedCertificate;
 
     // Offset for the restart operations (REST); kept by the restart put
     // operations, otherwise taken from the size of LocalFileName.
@@ -249,7 +259,9 @@ private:
     // ---- the control connection ---------------------------------------
     void stepOpen();
     void lookupDone(int error);
+    void connectNextAddress();
     void connectDone(int error);
+    void nextAddress(unsigned attempt);
     void controlDataReady(int error);
     void controlClosed(int error);
     void handleLine(const std::string& line);
@@ -276,9 +288,12 @@ private:
     void moveDeadline() override;
     void allowSilence(std::uint32_t ms) override;
 
-    // ---- explicit FTPS (ftp_tls.cpp) ----------------------------------
+    // ---- FTPS (ftp_tls.cpp) --------------------------------------------
     void authTlsReply(int code);
+    // Implicit FTPS: the handshake as soon as the connection stands.
+    void startImplicitTls();
     void controlTlsReady(bool ok);
+    std::unique_ptr<TlsSession> newTlsSession();
     void noteTlsFailure(const TlsFailure& failure) override;
     std::string serverNameForTls() const;
 
@@ -318,6 +333,17 @@ private:
     rt::OwnedHandle finishedEvent_;
 
     // ---- the control connection's own --------------------------------
+    // The Open step's addresses, tried in turn (connectNextAddress).
+    struct OpenAttempts {
+        std::vector<std::string> addresses;  // of the lookup
+        std::size_t next = 0;                // the address to try next
+        unsigned attempt = 0;                // counts every attempt; never reset
+        bool dropping = false;               // a failed attempt is being closed
+        std::string failure;                 // the reply of the last failed attempt
+    };
+    static constexpr UINT_PTR kAddressTimer = 1;
+    static constexpr UINT kAddressAttemptMs = 5000;
+    OpenAttempts open_;
     ReplyBuffer input_;
     std::string openReply_;  // code digits of a multi-line reply still open
     std::int64_t restartOffset_ = 0;

@@ -28,6 +28,13 @@ std::string portCommand(std::uint32_t serverAddr, std::uint32_t localAddr, unsig
     return buf;
 }
 
+std::string eprtCommand(const std::string& address, unsigned port)
+{
+    const bool ipv6 = address.find(':') != std::string::npos;
+    const std::string host = address.substr(0, address.find('%'));
+    return std::string("EPRT |") + (ipv6 ? "2" : "1") + "|" + host + "|" + std::to_string(port & 0xFFFF) + "|";
+}
+
 bool uploadConfirmed(int sizeCode, std::int64_t reportedSize, std::int64_t bytesSent, bool sentToEnd)
 {
     switch (sizeCode) {

@@ -1,6 +1,6 @@
-// Text side of data connections, free of sockets: the PORT command, the rule
-// that confirms an upload, and the end-of-transfer summary line. (The 227
-// reply is read in ftp_reply.)
+// Text side of data connections, free of sockets: the PORT and EPRT
+// commands, the rule that confirms an upload, and the end-of-transfer
+// summary line. (The 227 and 229 replies are read in ftp_reply.)
 #pragma once
 #include <cstdint>
 #include <string>
@@ -12,6 +12,12 @@ namespace ftp {
 // to, `localAddr` the control connection's own end. A server at 127.0.0.1 is
 // always told 127,0,0,1, whatever the local interface.
 std::string portCommand(std::uint32_t serverAddr, std::uint32_t localAddr, unsigned port);
+
+// The EPRT command (RFC 2428) announcing local port `port` on `address`, the
+// control connection's own end as text: "EPRT |2|::1|40000|" for IPv6,
+// "EPRT |1|...|" for an IPv4 text. A scope ("%3") means nothing to the
+// server and is left out.
+std::string eprtCommand(const std::string& address, unsigned port);
 
 // Whether an upload counts as stored, judged by the reply to SIZE asked in
 // binary mode after the transfer's final reply. 213 must name exactly the

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "ftp/resolve.h"
+
 namespace ftp {
 namespace {
 
@@ -156,12 +158,31 @@ std::optional<std::uint16_t> passivePort(const std::string& reply)
     return port;
 }
 
+std::optional<std::uint16_t> extendedPassivePort(const std::string& reply)
+{
+    std::size_t pos = reply.find('(');
+    if (pos == std::string::npos || pos + 4 >= reply.size()) return std::nullopt;
+    const char delimiter = reply[pos + 1];
+    if (delimiter < 33 || delimiter > 126 || isDigit(delimiter)) return std::nullopt;
+    if (reply[pos + 2] != delimiter || reply[pos + 3] != delimiter) return std::nullopt;
+    pos += 4;
+    unsigned port = 0;
+    const std::size_t digits = pos;
+    while (pos < reply.size() && isDigit(reply[pos])) {
+        port = port * 10 + unsigned(reply[pos] - '0');
+        if (port > 0xFFFF) return std::nullopt;
+        ++pos;
+    }
+    if (pos == digits || pos >= reply.size() || reply[pos] != delimiter || port == 0) return std::nullopt;
+    return std::uint16_t(port);
+}
+
 std::string userCommand(const std::string& user, bool viaProxy, const std::string& host,
                         const std::string& port)
 {
     std::string cmd = "USER " + user;
     if (viaProxy) {
-        cmd += "@" + host;
+        cmd += "@" + bracketedHost(host);
         if (port != "ftp" && port != "21") cmd += ":" + port;
     }
     return cmd;

@@ -77,11 +77,19 @@ std::optional<std::int64_t> sizeInReply(const std::string& line);
 // fields are never used; the data connection goes to the control
 // connection's peer. A reply without "(" is read from its first digit after
 // the code. Empty when fewer than six numbers are found or the port is 0.
-// (The port of a 229 reply to EPSV belongs beside it.)
 std::optional<std::uint16_t> passivePort(const std::string& reply);
 
+// The data port of a 229 reply to EPSV (RFC 2428): "(" and a delimiter,
+// any printable character but a digit, three times, then the port in
+// decimal and the delimiter once more: "229 Entering Extended Passive Mode
+// (|||6446|)". The connection goes to the control connection's peer, as for
+// PASV. Empty for anything else (another character among the delimiters,
+// an address between them, no digits, a port of 0 or above 65535).
+std::optional<std::uint16_t> extendedPassivePort(const std::string& reply);
+
 // "USER name", or through a proxy "USER name@host" with ":port" appended
-// when the port is neither "ftp" nor "21".
+// when the port is neither "ftp" nor "21". An IPv6 host stands in brackets
+// ("USER name@[::1]:2121"), so that the proxy can tell the port from it.
 std::string userCommand(const std::string& user, bool viaProxy, const std::string& host,
                         const std::string& port);
 

@@ -1,5 +1,6 @@
-// Explicit FTPS (RFC 4217) in FtpComponent: "AUTH TLS" and the handshake
-// right after the greeting ("PBSZ 0" and "PROT P" after the login are plain
+// FTPS in FtpComponent. Explicit (RFC 4217): "AUTH TLS" and the handshake
+// right after the greeting. Implicit: the handshake as soon as the
+// connection stands, the greeting inside TLS ("PBSZ 0" and "PROT P" after the login are plain
 // rows of the table of requests), and the sessions for the data
 // connections, resuming the control connection's session.
 // A refusal or a failed certificate check ends the sign-on; there is no
@@ -35,21 +36,34 @@ void FtpComponent::authTlsReply(int code)
     if (code != 234) {
         error_ = code;
         fillFailText();
-        noteTlsFailure({TlsProblem::Refused, "", "AUTH TLS refused"});
+        TlsFailure refused;
+        refused.problem = TlsProblem::Refused;
+        refused.detail = "AUTH TLS refused";
+        noteTlsFailure(refused);
         finishRequest(code);
         return;
     }
     // Plain text behind the 234 line would belong to no one: it is dropped.
     input_.clear();
     ctrl_.OnTlsReady = [this](bool ok) { guarded([&] { controlTlsReady(ok); }); };
-    ctrl_.StartTls(std::make_unique<TlsSession>(tlsCredentials_, serverNameForTls()));
+    ctrl_.StartTls(newTlsSession());
+}
+
+// The greeting, and everything after it, comes inside TLS; the Open step
+// stays in AwaitGreeting meanwhile.
+void FtpComponent::startImplicitTls()
+{
+    tlsCredentials_ = std::make_shared<TlsCredentials>();
+    ctrl_.OnTlsReady = [this](bool ok) { guarded([&] { controlTlsReady(ok); }); };
+    ctrl_.StartTls(newTlsSession());
 }
 
 void FtpComponent::controlTlsReady(bool ok)
 {
     if (ok) {
         display("! TLS established");
-        finishRequest(0);
+        // Implicit FTPS: the greeting decides the Open step.
+        if (!requestIs(FtpRequest::Open)) finishRequest(0);
         return;
     }
     TlsFailure failure;
@@ -68,7 +82,12 @@ void FtpComponent::controlTlsReady(bool ok)
 std::unique_ptr<TlsSession> FtpComponent::dataTlsSession()
 {
     if (!tlsCredentials_) throw FtpFailure("TLS: not signed on with TLS");
-    return std::make_unique<TlsSession>(tlsCredentials_, serverNameForTls());
+    return newTlsSession();
+}
+
+std::unique_ptr<TlsSession> FtpComponent::newTlsSession()
+{
+    return std::make_unique<TlsSession>(tlsCredentials_, serverNameForTls(), TrustedCertificate);
 }
 
 } // namespace ftp

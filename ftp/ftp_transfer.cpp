@@ -51,7 +51,11 @@ std::string Transfer::openPort(bool passive)
     socket_.SetBlockSize(kSendBlock);
     passiveReply_.clear();
     earlyConnection_ = false;
-    if (passive) return "PASV";
+    // Over IPv6 the data connection is announced as RFC 2428 has it (EPSV,
+    // EPRT); over IPv4 with PASV and PORT. Through a proxy the proxy's
+    // address decides: it is the control connection's peer.
+    extended_ = controlSocket_.RemoteSockaddr().family() == AF_INET6;
+    if (passive) return extended_ ? "EPSV" : "PASV";
 
     // Windows announces a pending connection once; one that arrives before
     // the transfer step must not be lost.
@@ -62,10 +66,8 @@ std::string Transfer::openPort(bool passive)
     socket_.SetLinger(1, 10);
     socket_.Listen();
     const unsigned port = unsigned(socket_.LocalPortNumber());
-    sockaddr_in local{};
-    int len = sizeof local;
-    controlSocket_.LocalSockaddr(reinterpret_cast<sockaddr*>(&local), &len);
-    return portCommand(controlSocket_.RemoteSockaddr().sin_addr.s_addr, local.sin_addr.s_addr, port);
+    if (extended_) return eprtCommand(controlSocket_.LocalAddress(), port);
+    return portCommand(controlSocket_.RemoteSockaddr().ipv4(), controlSocket_.LocalSockaddr().ipv4(), port);
 }
 
 // ---- the start -------------------------------------------------------------
@@ -199,12 +201,12 @@ void Transfer::closeLocalFile()
 }
 
 // Points the data socket at the control connection's peer (the proxy, when
-// one is used) and the port of the 227 reply, and starts connecting. The
-// reply's address is never used: it may name a host the client cannot or
-// must not reach. False when the transfer has failed.
+// one is used) and the port of the 227 (or 229) reply, and starts
+// connecting. A 227 reply's address is never used: it may name a host the
+// client cannot or must not reach. False when the transfer has failed.
 bool Transfer::connectPassive(Event onConnected)
 {
-    const auto port = passivePort(passiveReply_);
+    const auto port = extended_ ? extendedPassivePort(passiveReply_) : passivePort(passiveReply_);
     if (!port) {
         fail(550, "550 No data port in the passive reply.");
         return false;
@@ -244,15 +246,15 @@ std::function<void(int)> Transfer::hook(Event handler)
 // not connected yet.
 rt::OwnedSocket Transfer::acceptFromServer()
 {
-    const std::uint32_t server = controlSocket_.RemoteSockaddr().sin_addr.s_addr;
+    const NetAddress& server = controlSocket_.RemoteSockaddr();
     for (;;) {
-        sockaddr_in peer{};
+        NetAddress peer;
         rt::OwnedSocket s = socket_.Accept(&peer);
-        if (!s || peer.sin_addr.s_addr == server) return s;
+        if (!s || sameHost(peer, server)) return s;
         const linger abort{1, 0};  // a reset: not even an orderly end reaches it
         setsockopt(s.get(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof abort);
         s.reset();
-        control_.showLine(std::string("! Data connection from ") + inet_ntoa(peer.sin_addr) + " refused");
+        control_.showLine("! Data connection from " + addressText(peer) + " refused");
     }
 }
 

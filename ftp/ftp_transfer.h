@@ -115,11 +115,14 @@ public:
     Transfer(const Transfer&) = delete;
     Transfer& operator=(const Transfer&) = delete;
 
-    // The DataPort step: prepares the data socket (PORT: listens on the
-    // control connection's local address) and gives the command, "PASV" or
-    // "PORT a,b,c,d,p1,p2".
+    // The DataPort step: prepares the data socket (PORT, EPRT: listens on
+    // the control connection's local address) and gives the command: over
+    // IPv4 "PASV" or "PORT a,b,c,d,p1,p2", over IPv6 "EPSV" or
+    // "EPRT |2|address|port|".
     std::string openPort(bool passive);
-    // A 227 line on the control connection; the passive connect reads it.
+    // Whether the last DataPort step spoke RFC 2428 (EPSV, EPRT).
+    bool Extended() const { return extended_; }
+    // A 227 (229) line on the control connection; the passive connect reads it.
     void keepPassiveReply(const std::string& line) { passiveReply_ = line; }
     // Starts the transfer. It may end at once (local file not found).
     void begin(const TransferOrder& order);
@@ -212,6 +215,7 @@ private:
     int faultCode_ = 0;
     std::string faultText_;
     std::string passiveReply_;
+    bool extended_ = false;  // the data port was EPSV or EPRT (IPv6)
     std::int64_t moved_ = 0;           // bytes read from / written to the local file
     std::int64_t socketSentBase_ = 0;  // the socket's sent count at the start
     bool sentToEnd_ = false;           // upload: every byte went out, then our end, then the server's

@@ -4,12 +4,21 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "ftp/ftp_error.h"
 #include "ftp/tls_record.h"
 
 namespace ftp {
 namespace {
+
+// Defined by the headers only for later targets than ours (XP): CALG_SHA_256
+// (Windows XP SP3 on) and the SSL policy's SECURITY_FLAG_IGNORE_* checks
+// (shared with WinINet and WinHTTP).
+constexpr ALG_ID kSha256 = ALG_CLASS_HASH | ALG_TYPE_ANY | 12;
+constexpr DWORD kIgnoreUnknownCa = 0x00000100;
+constexpr DWORD kIgnoreDateInvalid = 0x00002000;
+constexpr DWORD kIgnoreNameInvalid = 0x00001000;
 
 constexpr ULONG kContextFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
                                 ISC_REQ_CONFIDENTIALITY | ISC_REQ_ALLOCATE_MEMORY |
@@ -43,12 +52,51 @@ struct ChainRef {
     ~ChainRef() { if (p) CertFreeCertificateChain(p); }
 };
 
-std::string subjectOf(PCCERT_CONTEXT cert)
+std::string nameText(const CERT_NAME_BLOB& name)
 {
     char text[512];
-    const DWORD n = CertNameToStrA(X509_ASN_ENCODING, &cert->pCertInfo->Subject,
-                                   CERT_X500_NAME_STR, text, sizeof text);
+    const DWORD n = CertNameToStrA(X509_ASN_ENCODING, const_cast<CERT_NAME_BLOB*>(&name), CERT_X500_NAME_STR,
+                                   text, sizeof text);
     return n > 1 ? std::string(text, n - 1) : std::string();
+}
+
+CertificateDate dateOf(const FILETIME& t)
+{
+    SYSTEMTIME s{};
+    if (!FileTimeToSystemTime(&t, &s)) return {};
+    return {s.wYear, s.wMonth, s.wDay};
+}
+
+// SHA-256 of the certificate's DER bytes, by the CryptoAPI provider that
+// has it (PROV_RSA_AES); empty when there is none.
+std::string sha256Of(PCCERT_CONTEXT cert)
+{
+    HCRYPTPROV provider = 0;
+    if (!CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) return {};
+    BYTE hash[32];
+    DWORD size = sizeof hash;
+    const BOOL ok = CryptHashCertificate(provider, kSha256, 0, cert->pbCertEncoded, cert->cbCertEncoded,
+                                         hash, &size);
+    CryptReleaseContext(provider, 0);
+    return ok && size == sizeof hash ? std::string(reinterpret_cast<const char*>(hash), size) : std::string();
+}
+
+CertificateFacts factsOf(PCCERT_CONTEXT cert)
+{
+    return {nameText(cert->pCertInfo->Subject), nameText(cert->pCertInfo->Issuer),
+            dateOf(cert->pCertInfo->NotBefore), dateOf(cert->pCertInfo->NotAfter), sha256Of(cert)};
+}
+
+// The policy check's flag that passes over a reason, so that the next
+// check shows whether another one applies too.
+DWORD ignoring(TlsProblem p)
+{
+    switch (p) {
+    case TlsProblem::Untrusted: return kIgnoreUnknownCa;
+    case TlsProblem::Expired: return kIgnoreDateInvalid;
+    case TlsProblem::WrongName: return kIgnoreNameInvalid;
+    default: return 0;
+    }
 }
 
 } // namespace
@@ -63,6 +111,7 @@ const char* tlsProblemName(TlsProblem p)
     case TlsProblem::Expired: return "Expired";
     case TlsProblem::WrongName: return "WrongName";
     case TlsProblem::Certificate: return "Certificate";
+    case TlsProblem::Changed: return "Changed";
     }
     return "?";
 }
@@ -108,8 +157,8 @@ TlsCredentials::~TlsCredentials() { FreeCredentialsHandle(&handle_); }
 
 // ---- handshake ----------------------------------------------------------------
 
-TlsSession::TlsSession(std::shared_ptr<TlsCredentials> credentials, std::string serverName)
-    : credentials_(std::move(credentials)), serverName_(widen(serverName))
+TlsSession::TlsSession(std::shared_ptr<TlsCredentials> credentials, std::string serverName, std::string trusted)
+    : credentials_(std::move(credentials)), serverName_(widen(serverName)), trusted_(std::move(trusted))
 {
 }
 
@@ -216,35 +265,69 @@ bool TlsSession::checkCertificate()
         fail(TlsProblem::Certificate, "the server sent no certificate");
         return false;
     }
-    failure_.subject = subjectOf(cert.p);
+    failure_.certificate = factsOf(cert.p);
+    failure_.subject = failure_.certificate.subject;
+    if (failure_.certificate.sha256.empty()) {
+        fail(TlsProblem::Certificate, "no SHA-256 of the certificate");
+        return false;
+    }
+    // The certificate the user chose to trust, exactly, whatever its chain.
+    if (!trusted_.empty()) {
+        if (failure_.certificate.sha256 == trusted_) return true;
+        fail(TlsProblem::Changed, "not the trusted certificate");
+        return false;
+    }
+    return checkChain(cert.p);
+}
 
+bool TlsSession::checkChain(PCCERT_CONTEXT cert)
+{
     CERT_CHAIN_PARA chainPara{};
     chainPara.cbSize = sizeof chainPara;
     ChainRef chain;
-    if (!CertGetCertificateChain(nullptr, cert.p, nullptr, cert.p->hCertStore, &chainPara, 0,
-                                 nullptr, &chain.p)) {
+    if (!CertGetCertificateChain(nullptr, cert, nullptr, cert->hCertStore, &chainPara, 0, nullptr, &chain.p)) {
         fail(TlsProblem::Untrusted, "no certificate chain (" + hexCode(long(GetLastError())) + ")");
+        failure_.reasons = {TlsProblem::Untrusted};
         return false;
     }
-    SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
-    ssl.cbSize = sizeof ssl;
-    ssl.dwAuthType = AUTHTYPE_SERVER;
-    ssl.pwszServerName = const_cast<wchar_t*>(serverName_.c_str());
-    CERT_CHAIN_POLICY_PARA policy{};
-    policy.cbSize = sizeof policy;
-    policy.pvExtraPolicyPara = &ssl;
-    CERT_CHAIN_POLICY_STATUS result{};
-    result.cbSize = sizeof result;
-    if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.p, &policy, &result)) {
-        fail(TlsProblem::Certificate, "policy check failed (" + hexCode(long(GetLastError())) + ")");
-        return false;
+    // The policy names one fault at a time: each one found is passed over
+    // in the next check, until none is left, or one comes that cannot be
+    // asked about, or one the policy cannot pass over.
+    std::vector<TlsProblem> reasons;
+    DWORD ignored = 0;
+    HRESULT first = 0;
+    for (;;) {
+        SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
+        ssl.cbSize = sizeof ssl;
+        ssl.dwAuthType = AUTHTYPE_SERVER;
+        ssl.fdwChecks = ignored;
+        ssl.pwszServerName = const_cast<wchar_t*>(serverName_.c_str());
+        CERT_CHAIN_POLICY_PARA policy{};
+        policy.cbSize = sizeof policy;
+        policy.pvExtraPolicyPara = &ssl;
+        CERT_CHAIN_POLICY_STATUS result{};
+        result.cbSize = sizeof result;
+        if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.p, &policy, &result)) {
+            fail(TlsProblem::Certificate, "policy check failed (" + hexCode(long(GetLastError())) + ")");
+            return false;
+        }
+        const TlsProblem problem = certificateProblem(result.dwError);
+        if (problem == TlsProblem::None) break;
+        if (reasons.empty()) first = static_cast<HRESULT>(result.dwError);
+        const DWORD flag = ignoring(problem);
+        if (flag == 0) {
+            // Not to be asked about (revoked, wrong use, ...): refused.
+            fail(problem, "certificate refused (" + hexCode(long(result.dwError)) + ")");
+            return false;
+        }
+        if ((ignored & flag) != 0) break;
+        reasons.push_back(problem);
+        ignored |= flag;
     }
-    const TlsProblem problem = certificateProblem(result.dwError);
-    if (problem != TlsProblem::None) {
-        fail(problem, "certificate refused (" + hexCode(long(result.dwError)) + ")");
-        return false;
-    }
-    return true;
+    if (reasons.empty()) return true;
+    fail(reasons.front(), "certificate refused (" + hexCode(long(first)) + ")");
+    failure_.reasons = reasons;
+    return false;
 }
 
 // ---- records --------------------------------------------------------------------

@@ -4,7 +4,9 @@
 //
 // The server's certificate is checked here after every handshake, never
 // skipped: the chain must end in a trusted root, be in its validity period
-// and name the configured server. Schannel's own check is switched off so
+// and name the configured server, or the certificate must be the one the
+// user chose to trust (its SHA-256 hash). A refusal carries the
+// certificate's facts and every reason the user could be asked about. Schannel's own check is switched off so
 // that the outcome and its reason are the same on every Windows (Wine's
 // Schannel checks nothing at all).
 //
@@ -49,8 +51,10 @@ public:
     enum class Decrypted { Ok, Closed, Renegotiate, Failed };
 
     // serverName: the name the certificate must carry (host name or dotted
-    // address, as configured).
-    TlsSession(std::shared_ptr<TlsCredentials> credentials, std::string serverName);
+    // address, as configured). trusted: the SHA-256 hash of the one
+    // certificate to accept whatever its chain, dates and names (empty: the
+    // usual check); any other certificate fails as Changed.
+    TlsSession(std::shared_ptr<TlsCredentials> credentials, std::string serverName, std::string trusted = {});
     ~TlsSession();
     TlsSession(const TlsSession&) = delete;
     TlsSession& operator=(const TlsSession&) = delete;
@@ -79,10 +83,12 @@ public:
 private:
     Step handshakeStep(std::string& in, std::string& out);
     bool checkCertificate();
+    bool checkChain(PCCERT_CONTEXT cert);
     void fail(TlsProblem problem, const std::string& detail);
 
     std::shared_ptr<TlsCredentials> credentials_;
     std::wstring serverName_;
+    std::string trusted_;
     CtxtHandle context_{};
     bool haveContext_ = false;
     bool established_ = false;

@@ -1,10 +1,14 @@
 #include "ftp/xsocket.h"
 
+#include <winsock2.h>
+#include <ws2tcpip.h>
 #include <mstcpip.h>
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 #include "ftp/resolve.h"
@@ -17,7 +21,6 @@ constexpr char kWindowClass[] = "XSocketWindowClass";
 constexpr long kConnectMask = FD_READ | FD_WRITE | FD_ACCEPT | FD_CONNECT | FD_CLOSE;  // 59
 constexpr long kListenMask = FD_READ | FD_WRITE | FD_ACCEPT | FD_CLOSE;                // 43
 constexpr long kDupMask = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;                  // 51
-constexpr int kLookupBufferSize = 1024;
 
 // Windows Sockets start-up is counted over all live objects.
 std::mutex g_startupMutex;
@@ -39,11 +42,58 @@ LRESULT CALLBACK socketWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
     return 0;
 }
 
-std::string dotted(std::uint32_t netOrder)
+// Lookup threads still running, and the numbers that tell lookups apart.
+std::atomic<int> g_lookupsRunning{0};
+std::atomic<unsigned> g_lookupNumber{0};
+
+} // namespace
+
+// A host lookup, shared by the socket that started it and the thread that
+// runs it. The thread posts its end to the socket's window only while the
+// lookup is not cancelled; the socket cancels it before it forgets it (a new
+// lookup, CancelLookup, its destructor), so no result ever reaches an object
+// that no longer waits for it.
+struct LookupJob {
+    std::mutex mutex;
+    bool cancelled = false;  // behind mutex
+    HWND window = nullptr;
+    unsigned number = 0;
+    std::string name;
+    // Filled by the thread before it posts.
+    int error = 0;
+    std::vector<std::string> addresses;
+};
+
+namespace {
+
+void runLookup(const std::shared_ptr<LookupJob>& job)
 {
-    in_addr a;
-    a.s_addr = netOrder;
-    return inet_ntoa(a);
+    // Its own hold on Windows Sockets: the last socket may go meanwhile.
+    WSADATA data;
+    const bool started = WSAStartup(0x0202, &data) == 0;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;  // IPv6 and IPv4, in the order the system prefers
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    addrinfo* found = nullptr;
+    int error = getaddrinfo(job->name.c_str(), nullptr, &hints, &found);
+    std::vector<std::string> addresses;
+    for (const addrinfo* ai = error == 0 ? found : nullptr; ai; ai = ai->ai_next) {
+        if (ai->ai_family != AF_INET && ai->ai_family != AF_INET6) continue;
+        const std::string text = addressText(NetAddress::fromSockaddr(ai->ai_addr, int(ai->ai_addrlen)));
+        if (!text.empty() && std::find(addresses.begin(), addresses.end(), text) == addresses.end())
+            addresses.push_back(text);
+    }
+    if (found) freeaddrinfo(found);
+    if (error == 0 && addresses.empty()) error = WSANO_DATA;
+    {
+        std::lock_guard<std::mutex> lock(job->mutex);
+        job->error = error;
+        job->addresses = std::move(addresses);
+        if (!job->cancelled) PostMessageA(job->window, kMsgLookupDone, WPARAM(job->number), 0);
+    }
+    if (started) WSACleanup();
+    --g_lookupsRunning;
 }
 
 } // namespace
@@ -255,18 +305,19 @@ void XSocket::resolveForConnection()
         protoResolved_ = true;
     }
     if (!portResolved_) {
-        remote_.sin_port = htons(u_short(SocketResolvePort(port_, proto_)));
+        remotePort_ = SocketResolvePort(port_, proto_) & 0xFFFFu;
         portResolved_ = true;
     }
     if (!bindPortResolved_) {
-        bindPortNet_ = htons(u_short(SocketResolvePort(bindPort_, proto_)));
+        bindPortNumber_ = SocketResolvePort(bindPort_, proto_) & 0xFFFFu;
         bindPortResolved_ = true;
     }
     if (!addrResolved_) {
-        remote_.sin_addr.s_addr = SocketResolveHost(addr_);
+        remote_ = SocketResolveHost(addr_);
         addrResolved_ = true;
     }
-    remote_.sin_family = AF_INET;
+    remote_.setPort(remotePort_);
+    family_ = remote_.family();
 }
 
 void XSocket::Connect()
@@ -291,7 +342,7 @@ void XSocket::Connect()
     setState(SocketState::Opened);
 
     if (sockType_ == SOCK_DGRAM) {
-        if (remote_.sin_addr.s_addr == INADDR_BROADCAST) {
+        if (remote_.isIpv4Broadcast()) {
             BOOL on = TRUE;
             if (setsockopt(h, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on),
                            sizeof on) != 0)
@@ -309,23 +360,24 @@ void XSocket::Connect()
     if (!handle_) return;  // an error hook took a linger failure
     if (setsockopt(h, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof on) != 0)
         return failAfterOpen(WSAGetLastError(), "setsockopt(SO_KEEPALIVE)");
-    if (bindPortNet_ != 0 || bindAddr_ != "0.0.0.0") {
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        local.sin_port = bindPortNet_;
-        try {
-            local.sin_addr.s_addr = SocketResolveHost(bindAddr_);
-        } catch (const std::exception& e) {
-            abandonHandle();
-            return fail(std::string("Connect:") + e.what());
+    if (bindPortNumber_ != 0 || bindAddr_ != "0.0.0.0") {
+        // "0.0.0.0" stands for any local address of the connection's family.
+        NetAddress local = NetAddress::any(family_);
+        if (bindAddr_ != "0.0.0.0") {
+            try {
+                local = SocketResolveHost(bindAddr_);
+            } catch (const std::exception& e) {
+                abandonHandle();
+                return fail(std::string("Connect:") + e.what());
+            }
         }
-        if (bind(h, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
-            return failAfterOpen(WSAGetLastError(), "Bind");
+        local.setPort(bindPortNumber_);
+        if (bind(h, local.get(), local.length) != 0) return failAfterOpen(WSAGetLastError(), "Bind");
     }
     eventMask_ = kConnectMask;
     if (WSAAsyncSelect(h, window_.get(), kMsgSocketEvent, eventMask_) != 0)
         return failAfterOpen(WSAGetLastError(), "WSAAsyncSelect");
-    if (connect(h, reinterpret_cast<sockaddr*>(&remote_), sizeof remote_) != 0) {
+    if (connect(h, remote_.get(), remote_.length) != 0) {
         const int e = WSAGetLastError();
         if (e != WSAEWOULDBLOCK) {
             lastError_ = e;
@@ -361,8 +413,7 @@ void XSocket::Listen()
     if (h == INVALID_SOCKET) return reportWsaError(WSAGetLastError(), "Listen (socket)");
     beginConnection(rt::OwnedSocket(h));
     setState(SocketState::Opened);
-    if (bind(h, reinterpret_cast<sockaddr*>(&remote_), sizeof remote_) != 0)
-        return failAfterOpen(WSAGetLastError(), "Bind");
+    if (bind(h, remote_.get(), remote_.length) != 0) return failAfterOpen(WSAGetLastError(), "Bind");
     setState(SocketState::Bound);
     if (sockType_ != SOCK_STREAM) return;
     if (listen(h, 5) != 0) return failAfterOpen(WSAGetLastError(), "Listen");
@@ -372,16 +423,16 @@ void XSocket::Listen()
         return failAfterOpen(WSAGetLastError(), "WSAAsyncSelect");
 }
 
-rt::OwnedSocket XSocket::Accept(sockaddr_in* peer)
+rt::OwnedSocket XSocket::Accept(NetAddress* peer)
 {
     if (State() != SocketState::Listening) {
         lastError_ = WSAEINVAL;
         fail("not a listening socket", WSAEINVAL);
         return {};
     }
-    sockaddr_in from{};
-    int len = sizeof from;
-    rt::OwnedSocket h(accept(handle_.get(), reinterpret_cast<sockaddr*>(&from), &len));
+    NetAddress from;
+    int len = sizeof from.storage;
+    rt::OwnedSocket h(accept(handle_.get(), from.get(), &len));
     if (!h) {
         const int e = WSAGetLastError();
         lastError_ = e;
@@ -389,6 +440,7 @@ rt::OwnedSocket XSocket::Accept(sockaddr_in* peer)
         if (e != WSAEWOULDBLOCK) reportWsaError(e, "Accept");
         return {};
     }
+    from.length = len;
     if (peer) *peer = from;
     return h;
 }
@@ -488,8 +540,7 @@ bool XSocket::flushSendQueue()
 int XSocket::sendSome(const char* data, int count)
 {
     const int n = sockType_ == SOCK_DGRAM
-                      ? sendto(handle_.get(), data, count, 0, reinterpret_cast<const sockaddr*>(&remote_),
-                               sizeof remote_)
+                      ? sendto(handle_.get(), data, count, 0, remote_.get(), remote_.length)
                       : send(handle_.get(), data, count, 0);
     if (n != SOCKET_ERROR) {
         bytesSent_ += n;
@@ -632,89 +683,100 @@ void XSocket::LookupHost(const std::string& name)
     CancelLookup();
     lookupResult_.clear();
     addressList_.clear();
-    const unsigned long direct = inet_addr(name.c_str());
-    if (direct != INADDR_NONE || name == "255.255.255.255") {
-        lookupResult_ = dotted(std::uint32_t(direct));
-        addressList_.push_back(lookupResult_);
+    // An address is not looked up.
+    std::string direct;
+    const unsigned long v4 = inet_addr(name.c_str());
+    if (v4 != INADDR_NONE || name == "255.255.255.255") {
+        in_addr a;
+        a.s_addr = v4;
+        direct = inet_ntoa(a);
+    } else if (const auto v6 = ipv6Literal(name)) {
+        direct = addressText(*v6);
+    }
+    if (!direct.empty()) {
+        lookupResult_ = direct;
+        addressList_.push_back(direct);
         if (OnLookupDone) OnLookupDone(0);
         return;
     }
-    lookupBuffer_.assign(kLookupBufferSize, 0);
-    HANDLE request = WSAAsyncGetHostByName(window_.get(), kMsgLookupDone, name.c_str(),
-                                           lookupBuffer_.data(), kLookupBufferSize);
-    if (!request) return reportWsaError(WSAGetLastError(), "Cannot start DNS lookup.");
-    lookup_ = request;
-    if (earlyLookupSaved_ && earlyLookupRequest_ == request) {
-        earlyLookupSaved_ = false;
-        lookupFinished(request, earlyLookupParam_);
+    if (!isHostName(name)) {
+        if (OnLookupDone) OnLookupDone(WSAHOST_NOT_FOUND);
+        return;
     }
+    auto job = std::make_shared<LookupJob>();
+    job->window = window_.get();
+    job->number = ++g_lookupNumber;
+    job->name = trimHostText(name);
+    ++g_lookupsRunning;
+    try {
+        std::thread(runLookup, job).detach();
+    } catch (const std::exception&) {
+        --g_lookupsRunning;
+        return reportWsaError(WSAENOBUFS, "Cannot start DNS lookup.");
+    }
+    lookup_ = std::move(job);
 }
 
 void XSocket::CancelLookup()
 {
-    if (lookup_) {
-        WSACancelAsyncRequest(lookup_);
-        lookup_ = nullptr;
+    if (!lookup_) return;
+    {
+        std::lock_guard<std::mutex> lock(lookup_->mutex);
+        lookup_->cancelled = true;
     }
-    earlyLookupSaved_ = false;
+    lookup_.reset();
 }
 
-void XSocket::lookupFinished(HANDLE request, LPARAM lParam)
+int XSocket::LookupsRunning() { return g_lookupsRunning.load(); }
+
+void XSocket::lookupFinished(WPARAM number)
 {
-    if (!lookup_ || request != lookup_) {
-        if (!lookup_) {
-            // The completion may overtake the storing of its request handle.
-            earlyLookupSaved_ = true;
-            earlyLookupRequest_ = request;
-            earlyLookupParam_ = lParam;
-        }
-        return;
+    // The end of a lookup that was cancelled or replaced meanwhile.
+    if (!lookup_ || WPARAM(lookup_->number) != number) return;
+    const std::shared_ptr<LookupJob> job = std::move(lookup_);
+    int error;
+    {
+        std::lock_guard<std::mutex> lock(job->mutex);
+        error = job->error;
+        addressList_ = job->addresses;
     }
-    lookup_ = nullptr;
-    const int error = WSAGETASYNCERROR(lParam);
-    if (error == 0) {
-        const auto* he = reinterpret_cast<const hostent*>(lookupBuffer_.data());
-        if (he->h_addrtype == AF_INET && he->h_addr_list) {
-            for (int i = 0; he->h_addr_list[i]; ++i) {
-                std::uint32_t a;
-                std::memcpy(&a, he->h_addr_list[i], sizeof a);
-                addressList_.push_back(dotted(a));
-            }
-        }
-        if (!addressList_.empty()) lookupResult_ = addressList_.front();
-    }
-    if (OnLookupDone) OnLookupDone(error);
+    if (error == 0) lookupResult_ = addressList_.front();
+    // The 16 bits of a Windows Sockets event, as the other events carry.
+    if (OnLookupDone) OnLookupDone(error & 0xFFFF);
 }
 
 // ---- addresses and options ------------------------------------------------------
 
 void XSocket::GetPeerName(std::string& address, unsigned& port)
 {
-    sockaddr_in a{};
-    int len = sizeof a;
-    if (getpeername(handle_.get(), reinterpret_cast<sockaddr*>(&a), &len) != 0)
-        return reportWsaError(WSAGetLastError(), "getpeername");
-    address = dotted(a.sin_addr.s_addr);
-    port = ntohs(a.sin_port);
+    NetAddress a;
+    int len = sizeof a.storage;
+    if (getpeername(handle_.get(), a.get(), &len) != 0) return reportWsaError(WSAGetLastError(), "getpeername");
+    a.length = len;
+    address = addressText(a);
+    port = a.port();
 }
 
 std::string XSocket::LocalAddress() const
 {
-    sockaddr_in a{};
-    int len = sizeof a;
-    if (getsockname(handle_.get(), reinterpret_cast<sockaddr*>(&a), &len) != 0) return "error";
-    return dotted(a.sin_addr.s_addr);
+    const NetAddress a = LocalSockaddr();
+    return a.empty() ? "error" : addressText(a);
 }
 
 int XSocket::LocalPortNumber() const
 {
-    sockaddr_in a{};
-    int len = sizeof a;
-    if (getsockname(handle_.get(), reinterpret_cast<sockaddr*>(&a), &len) != 0) return -1;
-    return ntohs(a.sin_port);
+    const NetAddress a = LocalSockaddr();
+    return a.empty() ? -1 : int(a.port());
 }
 
-int XSocket::LocalSockaddr(sockaddr* addr, int* len) const { return getsockname(handle_.get(), addr, len); }
+NetAddress XSocket::LocalSockaddr() const
+{
+    NetAddress a;
+    int len = sizeof a.storage;
+    if (getsockname(handle_.get(), a.get(), &len) != 0) return {};
+    a.length = len;
+    return a;
+}
 
 void XSocket::ApplyLinger()
 {
@@ -777,7 +839,7 @@ LRESULT XSocket::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
         socketEvent(wParam, lParam);
         return 0;
     case kMsgLookupDone:
-        lookupFinished(reinterpret_cast<HANDLE>(wParam), lParam);
+        lookupFinished(wParam);
         return 0;
     case kMsgCloseLater:
         Close();

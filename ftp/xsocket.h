@@ -1,10 +1,12 @@
 // XSocket: one Windows Sockets handle in non-blocking, event-driven form.
 //
 // Every object owns a hidden notification window of class
-// "XSocketWindowClass" (window long 0 holds the object). WSAAsyncSelect and
-// WSAAsyncGetHostByName post their results to that window; the window
+// "XSocketWindowClass" (window long 0 holds the object). WSAAsyncSelect
+// posts its events to that window, and so does a host lookup, which runs
+// getaddrinfo on a thread of its own (IPv6 and IPv4 addresses); the window
 // procedure turns them into the event hooks below. Nothing here blocks: an
-// owner that needs to wait pumps messages.
+// owner that needs to wait pumps messages. Connections go over IPv4 or IPv6,
+// as the address in Addr says.
 //
 // Thread rule: an object, its window and all its events belong to the thread
 // that constructed it; only that thread may call its operations. The one
@@ -26,6 +28,7 @@
 #include <vector>
 
 #include "ftp/ftp_error.h"
+#include "ftp/resolve.h"
 #include "ftp/tls_session.h"
 #include "runtime/handles.h"
 
@@ -58,7 +61,7 @@ const char* connectionLifeName(ConnectionLife life);
 
 // Window messages of the notification window.
 constexpr UINT kMsgSocketEvent = WM_USER + 1;    // 1025 WSAAsyncSelect event
-constexpr UINT kMsgLookupDone = WM_USER + 2;     // 1026 forward host lookup finished
+constexpr UINT kMsgLookupDone = WM_USER + 2;     // 1026 forward host lookup finished; wParam its number
 constexpr UINT kMsgCloseLater = WM_USER + 4;     // 1028 delayed close
 constexpr UINT kMsgSendFailed = WM_USER + 6;     // 1030 a send failed: Closed, from the loop
 
@@ -67,6 +70,8 @@ constexpr UINT kMsgSendFailed = WM_USER + 6;     // 1030 a send failed: Closed, 
 // so the class procedure passes everything to DefWindowProcA until an owner
 // stores itself there. Throws "Unable to create window." on failure.
 HWND createNotificationWindow();
+
+struct LookupJob;  // a host lookup and its thread (xsocket.cpp)
 
 class XSocket {
 public:
@@ -100,7 +105,7 @@ public:
     void Listen();
     // Accepts a pending connection; `peer` gets its address. Empty, with
     // LastError() WSAEWOULDBLOCK, when none is pending.
-    rt::OwnedSocket Accept(sockaddr_in* peer = nullptr);
+    rt::OwnedSocket Accept(NetAddress* peer = nullptr);
     void Dup(rt::OwnedSocket accepted);
     // Queues the bytes and sends what Winsock takes. It never fires an event
     // itself: SendDone comes from the message loop, and a connection found
@@ -119,13 +124,21 @@ public:
     void CloseLater();
     void HoldEvents();
     void ReleaseEvents();
+    // Looks a host up, IPv6 and IPv4 (LookupDone). An address text (IPv4 as
+    // inet_addr takes it, IPv6 with or without brackets) is answered at
+    // once; a name is looked up on a thread of its own, and its result comes
+    // through the message loop. A lookup that is cancelled, replaced by
+    // another or outlived by the object reports nothing.
     void LookupHost(const std::string& name);
     void CancelLookup();
-    // Peer address as dotted text and its port in host order.
+    // Lookup threads of the process still running (a cancelled one ends on
+    // its own and posts nothing).
+    static int LookupsRunning();
+    // Peer address as text (dotted, or IPv6) and its port in host order.
     void GetPeerName(std::string& address, unsigned& port);
     std::string LocalAddress() const;   // "error" when getsockname fails
     int LocalPortNumber() const;         // host order; -1 when getsockname fails
-    int LocalSockaddr(sockaddr* addr, int* len) const;
+    NetAddress LocalSockaddr() const;    // empty when getsockname fails
     void ApplyLinger();
     // TCP keep-alives after `idleMs` of quiet, then every `intervalMs`
     // (SIO_KEEPALIVE_VALS); the system's default waits two hours. False
@@ -141,6 +154,7 @@ public:
     int LastError() const { return lastError_; }
     bool MorePending() const { return morePending_; }
     const std::string& LookupResult() const { return lookupResult_; }
+    // Every address of the last lookup as text, in getaddrinfo's order.
     const std::vector<std::string>& AddressList() const { return addressList_; }
     std::int64_t BytesReceived() const { return bytesReceived_; }
     std::int64_t BytesSent() const { return bytesSent_; }
@@ -159,9 +173,9 @@ public:
         return life_ == ConnectionLife::EndQueued || life_ == ConnectionLife::EndSent ||
                life_ == ConnectionLife::PeerClosedAfterOurEnd;
     }
-    // The remote address filled by Connect (network order); the loopback
-    // check of the active data port reads it.
-    const sockaddr_in& RemoteSockaddr() const { return remote_; }
+    // The remote address filled by Connect: its family decides how data
+    // connections are made, and the active data port accepts only it.
+    const NetAddress& RemoteSockaddr() const { return remote_; }
     // Set when a pump through this object took WM_QUIT. Read across threads.
     bool Terminated() const { return terminated_.load(); }
 
@@ -230,7 +244,7 @@ private:
     // One send call: the bytes Winsock took, 0 when it would block, -1 when
     // the connection is gone (reported later, see Send) or the call failed.
     int sendSome(const char* data, int count);
-    void lookupFinished(HANDLE request, LPARAM lParam);
+    void lookupFinished(WPARAM number);
     int sendWire(const char* data, int count);
     // TLS (xsocket_tls.cpp)
     int tlsSend(const char* data, int count);
@@ -251,8 +265,9 @@ private:
     int family_ = AF_INET;
     int sockType_ = SOCK_STREAM;
     int protoNumber_ = 0;
-    sockaddr_in remote_{};
-    std::uint16_t bindPortNet_ = 0;
+    NetAddress remote_;
+    unsigned remotePort_ = 0;  // host order
+    unsigned bindPortNumber_ = 0;  // host order
     int lingerMode_ = 1;
     int lingerSeconds_ = 0;
 
@@ -267,12 +282,8 @@ private:
     bool morePending_ = false;
     int lastError_ = 0;
 
-    HANDLE lookup_ = nullptr;
-    // A completion that arrived before WSAAsyncGetHostByName returned.
-    bool earlyLookupSaved_ = false;
-    HANDLE earlyLookupRequest_ = nullptr;
-    LPARAM earlyLookupParam_ = 0;
-    std::vector<char> lookupBuffer_;
+    // The lookup in progress, shared with its thread; see LookupHost.
+    std::shared_ptr<LookupJob> lookup_;
     std::string lookupResult_;
     std::vector<std::string> addressList_;
 

@@ -2,6 +2,7 @@
 #include "runtime/ini.h"
 
 #include <windows.h>
+#include <vector>
 #include "runtime/errors.h"
 #include "runtime/value.h"
 
@@ -38,21 +39,27 @@ bool registryPath(const std::string& file, const std::string& section, HKEY& roo
     return false;
 }
 
-std::string registryRead(const std::string& file, const std::string& section, const std::string& key)
+// A registry value as text: at most `limit` characters, or whole when
+// `limit` is 0.
+std::string registryRead(const std::string& file, const std::string& section, const std::string& key,
+                         std::size_t limit)
 {
     HKEY root, h;
     std::string path;
     if (!registryPath(file, section, root, path)) return {};
     if (RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE, &h) != ERROR_SUCCESS) return {};
-    char buf[kValueBuffer] = {};
-    DWORD type = 0, size = kValueOffered;
-    const LONG rc = RegQueryValueExA(h, key.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buf), &size);
+    DWORD type = 0, size = 0;
+    LONG rc = RegQueryValueExA(h, key.c_str(), nullptr, &type, nullptr, &size);
+    std::vector<char> buf(static_cast<std::size_t>(size) + 2, '\0');
+    if (rc == ERROR_SUCCESS)
+        rc = RegQueryValueExA(h, key.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buf.data()), &size);
     RegCloseKey(h);
     if (rc != ERROR_SUCCESS) return {};
-    if (type == REG_DWORD) return std::to_string(*reinterpret_cast<const DWORD*>(buf));
+    if (type == REG_DWORD) return std::to_string(*reinterpret_cast<const DWORD*>(buf.data()));
     if (type != REG_SZ && type != REG_EXPAND_SZ) return {};
-    buf[kValueOffered - 1] = '\0';
-    return buf;
+    std::string text = buf.data();
+    if (limit != 0 && text.size() > limit) text.resize(limit);
+    return text;
 }
 
 void registryWrite(const std::string& file, const std::string& section, const std::string& key,
@@ -99,10 +106,24 @@ std::string profileValueText(const std::string& value)
 
 std::string iniRead(const std::string& file, const std::string& section, const std::string& key)
 {
-    if (isRegistryName(file)) return registryRead(file, section, key);
+    if (isRegistryName(file)) return registryRead(file, section, key, kValueOffered - 1);
     char buf[kValueBuffer] = {};
     GetPrivateProfileStringA(section.c_str(), key.c_str(), "", buf, kValueOffered, file.c_str());
     return buf;
+}
+
+std::string iniReadWhole(const std::string& file, const std::string& section, const std::string& key)
+{
+    if (isRegistryName(file)) return registryRead(file, section, key, 0);
+    // The reader says nothing about the length: a value that fills the
+    // buffer to its last character may have been cut, so it is read again
+    // into a larger one.
+    for (DWORD size = 1024;; size *= 2) {
+        std::vector<char> buf(size, '\0');
+        const DWORD copied = GetPrivateProfileStringA(section.c_str(), key.c_str(), "", buf.data(), size,
+                                                      file.c_str());
+        if (copied + 1 < size || size >= (1u << 20)) return std::string(buf.data(), copied);
+    }
 }
 
 void iniWrite(const std::string& file, const std::string& section, const std::string& key,

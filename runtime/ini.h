@@ -12,6 +12,9 @@
 namespace rt {
 
 std::string iniRead(const std::string& file, const std::string& section, const std::string& key);
+// The same, with the whole value however long (for values such as an
+// encrypted password, which are far longer than 255 characters).
+std::string iniReadWhole(const std::string& file, const std::string& section, const std::string& key);
 // The text written for a string value: in double quotes when its first or
 // last character is one the profile functions strip (blank, tab and the
 // like), or when the whole value stands in a pair of matching quotes;

@@ -1,7 +1,8 @@
 // Loading, saving and reading the configurations of "Quillpost.ini".
 #include "app/config/config_file.h"
-#include "app/config/scramble.h"
+#include "app/config/password_store.h"
 #include "app/config/shortcuts.h"
+#include "app/tls_message.h"
 #include "runtime/foreign.h"
 #include "runtime/ini.h"
 #include "runtime/strings.h"
@@ -30,6 +31,8 @@ public:
     Section(const std::string& iniPath, int configNumber)
         : iniPath_(iniPath), name_(sectionName(configNumber)) {}
     std::string text(const char* key) const { return rt::iniRead(iniPath_, name_, key); }
+    // A protected password is far longer than the 255 characters of text().
+    std::string password() const { return rt::iniReadWhole(iniPath_, name_, "Password"); }
     int number(const char* key) const { return rt::toInt(text(key)); }
     std::string textOr(const char* key, const std::string& fallback) const
     {
@@ -47,6 +50,8 @@ private:
 } // namespace
 
 std::string defaultConfigName(int configNumber) { return "Upload " + std::to_string(configNumber); }
+
+int encryptionIndex(int useTls) { return useTls == 0 || useTls == kImplicitTls ? useTls : 1; }
 
 std::string normaliseServerDirectory(const std::string& stored)
 {
@@ -68,17 +73,18 @@ std::string cleanConfigName(const std::string& typed)
     return name;
 }
 
-void loadIntoWindow(int configNumber, const ConfigControls& c)
+bool loadIntoWindow(int configNumber, const ConfigControls& c)
 {
     const Section s(state().iniPath, configNumber);
-    rt::setText(c.ConfigName, s.textOr("ConfigName", defaultConfigName(configNumber)));
+    const std::string name = s.textOr("ConfigName", defaultConfigName(configNumber));
     rt::setText(c.ServerName, s.textOr("ServerName", kDefaultServerName));
     rt::setText(c.ServerPort, s.textOr("ServerPort", kDefaultServerPort));
     rt::setText(c.Username, s.textOr("Username", kDefaultUsername));
-    // Blanks are characters of the stored form (" " is the stored "Y"): only
-    // a missing password shows the default.
-    const std::string password = s.text("Password");
-    rt::setText(c.Password, password.empty() ? std::string(kDefaultPassword) : unscramble(password));
+    // Blanks are characters of the scrambled form (" " is the stored "Y"):
+    // only a missing password shows the default.
+    const std::string storedPassword = s.password();
+    const StoredPassword password = readStoredPassword(storedPassword);
+    rt::setText(c.Password, storedPassword.empty() ? std::string(kDefaultPassword) : password.password);
     rt::setText(c.ServerDirectory, s.text("ServerDirectory"));
     rt::setText(c.ProxyServer, s.text("ProxyServer"));
     rt::setText(c.ProxyPort, s.text("ProxyPort"));
@@ -96,12 +102,18 @@ void loadIntoWindow(int configNumber, const ConfigControls& c)
     setChecked(c.DirSel, dirSel);
     setChecked(c.Active, s.number("Active"));
     setChecked(c.DelClick, s.number("DelClick"));
-    setChecked(c.UseTLS, s.number("UseTLS"));
+    sendMessage(c.UseTLS, CB_SETCURSEL, encryptionIndex(s.number("UseTLS")));
     setChecked(c.CheckAddress, s.number("CheckAddress"));
     rt::enable(c.ServerWWWDirectory, dirSel == 0);
+    const std::string trusted = s.text("TrustedCertificate");
+    rt::setText(c.TrustedCertificate, trustedCertificateCaption(trusted));
+    rt::enable(c.RemoveTrust, !blank(trusted));
+    // The name comes last: once it shows, the whole configuration does.
+    rt::setText(c.ConfigName, name);
+    return password.readable;
 }
 
-void saveFromWindow(int configNumber, const ConfigControls& c)
+void saveFromWindow(int configNumber, const ConfigControls& c, bool removeTrust)
 {
     const std::string name = cleanConfigName(rt::getText(c.ConfigName));
     rt::setText(c.ConfigName, name);
@@ -119,7 +131,13 @@ void saveFromWindow(int configNumber, const ConfigControls& c)
     s.write("ServerName", normaliseServerName(rt::getText(c.ServerName)));
     s.write("ServerPort", rt::getText(c.ServerPort));
     s.write("Username", rt::getText(c.Username));
-    s.write("Password", scramble(rt::getText(c.Password)));
+    // Written anew at every save, so an older scrambled form goes.
+    if (const std::optional<std::string> sealed = protectPassword(rt::getText(c.Password)))
+        s.write("Password", *sealed);
+    else
+        rt::msgBox("Das Passwort konnte nicht verschlüsselt gespeichert werden. Das bisher gespeicherte "
+                   "Passwort bleibt erhalten.",
+                   "Fehler:", MB_OK | MB_ICONSTOP);
     s.write("ServerDirectory", rt::getText(c.ServerDirectory));
     s.write("ServerWWWName", normaliseServerWWWName(rt::getText(c.ServerWWWName)));
     s.write("ServerWWWDirectory", rt::getText(c.ServerWWWDirectory));
@@ -128,8 +146,11 @@ void saveFromWindow(int configNumber, const ConfigControls& c)
     s.write("Ask", checked(c.Ask));
     s.write("DirSel", checked(c.DirSel));
     s.write("DelClick", checked(c.DelClick));
-    s.write("UseTLS", checked(c.UseTLS));
+    // Loading always selects an entry, so the index is 0, 1 or 2.
+    const int encryption = static_cast<int>(sendMessage(c.UseTLS, CB_GETCURSEL));
+    s.write("UseTLS", encryption < 0 ? 0 : encryption);
     s.write("CheckAddress", checked(c.CheckAddress));
+    if (removeTrust) s.write("TrustedCertificate", std::string());
 }
 
 UploadSettings readUploadSettings(const std::string& iniPath, int configNumber)
@@ -147,12 +168,13 @@ UploadSettings readUploadSettings(const std::string& iniPath, int configNumber)
     u.PassiveMode = s.number("PassiveMode");
     u.ServerPort = s.text("ServerPort");
     u.Username = s.text("Username");
-    u.Password = unscramble(s.text("Password"));
+    u.Password = readStoredPassword(s.password()).password;
     u.ServerDirectory = normaliseServerDirectory(s.text("ServerDirectory"));
     u.ServerWWWName = s.text("ServerWWWName");
     u.ServerWWWDirectory = s.text("ServerWWWDirectory");
     u.UseTLS = s.number("UseTLS");
     u.CheckAddress = s.number("CheckAddress");
+    u.TrustedCertificate = rt::trim(s.text("TrustedCertificate"));
     return u;
 }
 

@@ -43,36 +43,55 @@ struct ConfigControls {
     rt::Handle UseClipboardFunction = 0;  // check box "&URL nach Upload ..."
     rt::Handle Ask = 0;                   // check box "&Vor dem Überschreiben fragen"
     rt::Handle DirSel = 0;                // check box "&Ordnerwahl vor Upload anbieten"
-    rt::Handle UseTLS = 0;                // check box "Verschlüsselte Verbindung (FTPS)"
+    rt::Handle UseTLS = 0;                // drop-down "Verschlüsselung", selected index = UseTLS
     rt::Handle CheckAddress = 0;          // check box "Adresse vor dem Kopieren prüfen"
+    rt::Handle TrustedCertificate = 0;    // text: the certificate trusted for the configuration, if any
+    rt::Handle RemoveTrust = 0;           // button that removes that trust (enabled while one is stored)
 };
 
+// Entries of the "Verschlüsselung" list; the index is the stored UseTLS.
+inline constexpr const char* kEncryptionEntries[] = {
+    "Keine (normales FTP)", "Explizites FTPS (AUTH TLS)", "Implizites FTPS (Port 990)"};
+inline constexpr int kImplicitTls = 2;
+// The list entry of a stored UseTLS: 0 and 2 as they are, any other number
+// explicit FTPS, as the upload run reads it (never silently unencrypted).
+int encryptionIndex(int useTls);
+
+
 // Fills the controls from section "Set" + configNumber of state().iniPath,
-// key by key: ConfigName, ServerName, ServerPort, Username, Password
-// (unscrambled), ServerDirectory, ProxyServer, ProxyPort, ServerWWWName,
-// ServerWWWDirectory, DelOld, DirSel, UseClipboardFunction, PassiveMode, Ask,
-// Active, DelClick, UseTLS, CheckAddress. Blank texts show the window defaults above; the
-// password shows its default only when nothing is stored, since a stored
-// form may consist of blanks. Also sets
-// the enabled states that follow from the values: DelClick enabled exactly
-// when DelOld != 0; the keep list and ServerWWWDirectory enabled exactly
-// when DirSel == 0. The window's own coupling flags are not touched.
-void loadIntoWindow(int configNumber, const ConfigControls& controls);
+// key by key: ConfigName, ServerName, ServerPort, Username, Password (either
+// stored form, password_store.h), ServerDirectory, ProxyServer, ProxyPort,
+// ServerWWWName, ServerWWWDirectory, DelOld, DirSel, UseClipboardFunction,
+// PassiveMode, Ask, Active, DelClick, UseTLS, CheckAddress, TrustedCertificate. Blank
+// texts show the window defaults above; the password shows its default only
+// when nothing is stored, since a scrambled form may consist of blanks, and
+// is empty when its stored form does not decrypt. Also sets the enabled
+// states that follow from the values: DelClick enabled exactly when
+// DelOld != 0; the keep list and ServerWWWDirectory enabled exactly when
+// DirSel == 0; RemoveTrust enabled exactly when a certificate is trusted.
+// The window's own coupling flags are not touched. The name field is
+// filled last, so that a name shown means the whole configuration is.
+// Returns false when a stored password could not be decrypted.
+bool loadIntoWindow(int configNumber, const ConfigControls& controls);
 
 // Stores the controls into section "Set" + configNumber: cleans the name
 // field (/ \ : ? * < > " become "_", the field shows the cleaned name), runs
 // the shortcut step (UpdateShortcut, which may show the duplicate-name box
 // and writes ConfigName), then writes Active, UseClipboardFunction, DelOld,
-// PassiveMode, ServerName, ServerPort, Username, Password (scrambled),
-// ServerDirectory, ServerWWWName, ServerWWWDirectory, ProxyServer,
-// ProxyPort, Ask, DirSel, DelClick, UseTLS, CheckAddress in this order.
-void saveFromWindow(int configNumber, const ConfigControls& controls);
+// PassiveMode, ServerName, ServerPort, Username, Password (protected by
+// Windows, always in that form), ServerDirectory, ServerWWWName,
+// ServerWWWDirectory, ProxyServer, ProxyPort, Ask, DirSel, DelClick, UseTLS,
+// CheckAddress in this order, and an empty TrustedCertificate when `removeTrust` is set.
+// TrustedCertificate is otherwise left to the upload run, which stores it.
+void saveFromWindow(int configNumber, const ConfigControls& controls, bool removeTrust = false);
 
 // Reads the settings of section "Set" + configNumber of iniPath for an
 // upload, in the order UseClipboardFunction, DirSel, Ask, DelOld, DelClick,
 // ProxyServer, ProxyPort, ServerName, PassiveMode, ServerPort, Username,
-// Password (unscrambled), ServerDirectory (normalised), ServerWWWName,
-// ServerWWWDirectory, UseTLS, CheckAddress. No defaults: missing keys give "" or 0.
+// Password (either stored form; "" when it does not decrypt), ServerDirectory
+// (normalised), ServerWWWName, ServerWWWDirectory, UseTLS, CheckAddress,
+// TrustedCertificate (without blanks at its ends). No defaults: missing keys
+// give "" or 0.
 UploadSettings readUploadSettings(const std::string& iniPath, int configNumber);
 
 // Pure normalisations.

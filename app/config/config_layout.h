@@ -18,7 +18,7 @@ enum class ControlFont { Standard, Bold, Italic };
 enum class ControlRole {
     None, Group, Selector, Name, Active, ServerName, ServerPort, ServerDirectory, Username,
     Password, ProxyServer, ProxyPort, WWWName, WWWDirectory, KeepList, DelClick, Passive,
-    Clipboard, Ask, DirSel, Tls, CheckAddress, Save, Cancel, About, Help, Icon,
+    Clipboard, Ask, DirSel, CheckAddress, Tls, TrustedCertificate, RemoveTrust, Save, Cancel, About, Help, Icon,
 };
 
 // Edit field options.
@@ -40,7 +40,7 @@ struct ControlRow {
     int help;          // help box number of a "?" button, else 0
 };
 
-constexpr int kConfigControlCount = 58;
+constexpr int kConfigControlCount = 61;
 extern const std::array<ControlRow, kConfigControlCount> kConfigControls;
 
 // Entries of the configuration selector and of the keep list (index = DelOld).
@@ -60,7 +60,7 @@ constexpr int kWindowFontHeight = 12;
 
 // Window geometry before the caption allowance.
 constexpr int kConfigWindowWidth = 400;
-constexpr int kConfigWindowHeight = 638;
+constexpr int kConfigWindowHeight = 661;
 constexpr int kIconControlId = 31000;
 constexpr int kIconSize = 48;
 

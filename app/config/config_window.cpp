@@ -13,6 +13,7 @@
 #include "app/config/info_window.h"
 #include "app/config/window_events.h"
 #include "app/state.h"
+#include "app/tls_message.h"
 #include "runtime/errors.h"
 #include "runtime/events.h"
 #include "runtime/foreign.h"
@@ -157,6 +158,8 @@ void assignRole(ConfigWindow& w, const ControlRow& c, rt::Handle h)
     case ControlRole::DirSel: f.DirSel = h; break;
     case ControlRole::Tls: f.UseTLS = h; break;
     case ControlRole::CheckAddress: f.CheckAddress = h; break;
+    case ControlRole::TrustedCertificate: f.TrustedCertificate = h; break;
+    case ControlRole::RemoveTrust: f.RemoveTrust = h; break;
     case ControlRole::Save: w.save = h; break;
     case ControlRole::Cancel: w.cancel = h; break;
     case ControlRole::About: w.about = h; break;
@@ -199,10 +202,27 @@ ConfigWindow build()
     send(w.selector, CB_SETCURSEL, 0, 0);
     for (const char* entry : kKeepEntries)
         rt::listAdd(w.fields.DelOld, entry);
+    for (const char* entry : kEncryptionEntries)
+        rt::listAdd(w.fields.UseTLS, entry);
     return w;
 }
 
 bool keepsNothing(const ConfigWindow& w) { return rt::listSelection(w.fields.DelOld) == 0; }
+
+int encryption(const ConfigWindow& w) { return rt::listSelection(w.fields.UseTLS); }
+
+// Loads configuration N. A stored password that does not decrypt (a file
+// from another user or machine) shows as empty, and the user is told; the
+// configuration's next save (at the latest when it is left) replaces it, so
+// this is said once.
+void load(ConfigWindow& w, int configNumber)
+{
+    if (loadIntoWindow(configNumber, w.fields)) return;
+    rt::msgBox("Das gespeicherte Passwort der Konfiguration " + std::to_string(configNumber) +
+                   " kann nicht gelesen werden. Es wurde von einem anderen Benutzer oder auf einem anderen "
+                   "Computer gespeichert.\r\n\r\nBitte geben Sie das Passwort neu ein.",
+               "Achtung:", MB_OK | MB_ICONEXCLAMATION);
+}
 
 // What the last event was, taken before any step runs: the steps that wait
 // once more overwrite the runtime's event variables.
@@ -211,6 +231,7 @@ struct Event {
     bool save = false;
     bool cancel = false;
     bool about = false;
+    bool removeTrust = false;
     int help = 0;  // number of the clicked help button
 };
 
@@ -221,6 +242,7 @@ Event readEvent(const ConfigWindow& w)
     e.save = clickedOn(w.save);
     e.cancel = clickedOn(w.cancel);
     e.about = clickedOn(w.about);
+    e.removeTrust = clickedOn(w.fields.RemoveTrust);
     for (int k = 1; k <= kHelpCount; ++k)
         if (clickedOn(w.help[k]))
             e.help = k;
@@ -234,8 +256,8 @@ void runConfigWindow()
     ConfigWindow w = build();
     int& configNumber = state().configNumber;
     configNumber = 1;
-    loadIntoWindow(configNumber, w.fields);
     placeWindow();
+    load(w, configNumber);
 
     // The close box and control commands reach the loop as events; the
     // close box no longer closes the window by itself.
@@ -248,6 +270,12 @@ void runConfigWindow()
     // otherwise a first event that picks another entry would leave the box
     // disabled.
     bool keepNothingSeen = keepsNothing(w);
+    // The encryption last seen, so that only the user's choice of implicit
+    // FTPS moves the standard port, never a load.
+    int encryptionSeen = encryption(w);
+    // The trusted certificate of the shown configuration is to go at its
+    // next save.
+    bool trustRemoved = false;
     for (;;) {
         rt::waitNextEvent();
         const Event event = readEvent(w);
@@ -276,20 +304,39 @@ void runConfigWindow()
             keepNothingSeen = false;
         }
 
+        // Implicit FTPS listens on its own port: a port still at the
+        // standard 21 becomes 990.
+        const int encryptionNow = encryption(w);
+        if (encryptionNow != encryptionSeen) {
+            if (encryptionNow == kImplicitTls && rt::getText(w.fields.ServerPort) == kDefaultServerPort)
+                rt::setText(w.fields.ServerPort, "990");
+            encryptionSeen = encryptionNow;
+        }
+
+        // The trust is removed when the configuration is saved; "Abbrechen"
+        // keeps it.
+        if (event.removeTrust) {
+            trustRemoved = true;
+            rt::setText(w.fields.TrustedCertificate, trustedCertificateCaption(""));
+            rt::enable(w.fields.RemoveTrust, false);
+        }
+
         // 3. Another configuration chosen: store the shown one first.
         const int index = rt::listSelection(w.selector);
         if (index >= 0 && index < kSelectorEntryCount && index != handledIndex) {
-            saveFromWindow(configNumber, w.fields);
+            saveFromWindow(configNumber, w.fields, trustRemoved);
+            trustRemoved = false;
             handledIndex = index;
             configNumber = index + 1;
-            loadIntoWindow(configNumber, w.fields);
+            load(w, configNumber);
             keepNothingSeen = keepsNothing(w);
+            encryptionSeen = encryption(w);
         }
 
         // 4. Save and leave. A close request while the info window has the
         //    focus came from there and does not end the program.
         if ((event.closeRequest && !infoWindowHasFocus()) || event.save) {
-            saveFromWindow(configNumber, w.fields);
+            saveFromWindow(configNumber, w.fields, trustRemoved);
             break;
         }
 

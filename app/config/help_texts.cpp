@@ -59,10 +59,17 @@ const char* const kHelpTexts[kHelpCount] = {
     "gesetzt, die Sie mit Rechtsklick auf das Upload-Fenster bestimmen.\r\n"
     "\r\n"
     "Die Farbe des Fortschrittbalkens färbt sich zur Signalisierung.",
-    // 15: encrypted connection
-    "Überträgt Anmeldung und Dateien verschlüsselt (FTPS mit AUTH TLS). Das Zertifikat\r\n"
-    "des Servers wird geprüft; ist es nicht vertrauenswürdig, abgelaufen oder für einen\r\n"
-    "anderen Namen ausgestellt, wird nichts übertragen. Der Server muss FTPS anbieten.",
+    // 15: encryption and the trusted certificate
+    "Hier legen Sie fest, ob Anmeldung und Dateien verschlüsselt übertragen werden (FTPS).\r\n"
+    "Bei \"Explizites FTPS\" wird die Verbindung nach AUTH TLS verschlüsselt, meist auf\r\n"
+    "Port 21. Bei \"Implizites FTPS\" ist sie von Anfang an verschlüsselt, meist auf Port\r\n"
+    "990. Der Server muss die gewählte Art anbieten, sonst wird nichts übertragen.\r\n"
+    "\r\n"
+    "Das Zertifikat des Servers wird geprüft. Ist es nicht vertrauenswürdig (zum Beispiel\r\n"
+    "selbst signiert), abgelaufen oder für einen anderen Namen ausgestellt, werden Sie vor\r\n"
+    "der Anmeldung gefragt, ob Sie ihm für diese Konfiguration vertrauen. Das vertraute\r\n"
+    "Zertifikat wird unten angezeigt; mit \"Entfernen\" wird beim nächsten Upload wieder\r\n"
+    "gefragt.",
     // 16: check the address
     "Vor dem Kopieren in die Zwischenablage wird jede Adresse beim Webserver abgefragt.\r\n"
     "Nur Adressen, unter denen er die hochgeladene Datei ausliefert, werden kopiert; für\r\n"

@@ -55,12 +55,11 @@ long long serverSize(const std::string& remoteName)
     return std::strtoll(ftp::FtpCommand("getfilesize", {rt::Value(remoteName)}).s.c_str(), nullptr, 10);
 }
 
-// Signs on like the upload run and enters the same directory: the run
-// probes "/" and then enters the directory relative to it ("?" = stay).
-// The password is the run's, from the command line.
-bool connectLikeTheRun(app::UploadSettings set, const Arguments& args, HWND runWindow)
+// Signs on like the upload run, with the configuration's own password, and
+// enters the same directory: the run probes "/" and then enters the
+// directory relative to it ("?" = stay).
+bool connectLikeTheRun(const app::UploadSettings& set, const Arguments& args, HWND runWindow)
 {
-    set.Password = args.password;
     app::connectAsConfigured(set);
     int probes = 0;
     while (ftp::FtpCommand("setdir", {rt::Value("/")}).i == 0) {

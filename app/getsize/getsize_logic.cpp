@@ -53,28 +53,21 @@ std::vector<std::string> commandWords(const std::string& line)
 
 std::optional<Arguments> parseArguments(const std::vector<std::string>& words)
 {
-    // remoteName size [password...] window config more channel directory...
+    // remoteName size window config more channel directory...
     if (words.size() < 7) return std::nullopt;
     Arguments a;
+    long long window = 0, config = 0, more = 0, channel = 0;
     a.remoteName = words[0];
-    if (!toNumber(words[1], a.size)) return std::nullopt;
-    // The directory is usually one word and the password may be a number,
-    // so the last place where the four numbers fit wins.
-    for (std::size_t i = words.size() - 5; i >= 2; --i) {
-        long long window = 0, config = 0, more = 0, channel = 0;
-        if (!toNumber(words[i], window) || !toNumber(words[i + 1], config) ||
-            !toNumber(words[i + 2], more) || !toNumber(words[i + 3], channel))
-            continue;
-        if (window == 0 || channel == 0 || config < 1 || config > 10 || (more != 0 && more != 1)) continue;
-        a.password = joined(words, 2, i);
-        a.mainWindow = static_cast<std::int32_t>(window);
-        a.configNumber = static_cast<int>(config);
-        a.more = more == 1;
-        a.channel = static_cast<std::int32_t>(channel);
-        a.directory = joined(words, i + 4, words.size());
-        return a;
-    }
-    return std::nullopt;
+    if (!toNumber(words[1], a.size) || !toNumber(words[2], window) || !toNumber(words[3], config) ||
+        !toNumber(words[4], more) || !toNumber(words[5], channel))
+        return std::nullopt;
+    if (window == 0 || channel == 0 || config < 1 || config > 10 || (more != 0 && more != 1)) return std::nullopt;
+    a.mainWindow = static_cast<std::int32_t>(window);
+    a.configNumber = static_cast<int>(config);
+    a.more = more == 1;
+    a.channel = static_cast<std::int32_t>(channel);
+    a.directory = joined(words, 6, words.size());
+    return a;
 }
 
 std::optional<ChannelText> parseChannelText(const std::string& text)

@@ -11,13 +11,12 @@
 namespace getsize {
 
 // The command line as the upload run writes it:
-//   remoteName size password mainWindow configNumber more channel directory
-// The password and the directory are taken as they stand; a password with
-// blanks (or an empty one) is found by the four numbers that follow it.
+//   remoteName size mainWindow configNumber more channel directory
+// The directory is the rest of the line as it stands. No password: it is
+// read from the configuration, so no process list ever shows it.
 struct Arguments {
     std::string remoteName;
     long long size = 0;  // local size; -1 missing, -2 a folder
-    std::string password;
     std::int32_t mainWindow = 0;
     int configNumber = 0;
     bool more = false;

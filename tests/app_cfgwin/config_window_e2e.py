@@ -6,6 +6,7 @@ INI file and the shortcut files checked afterwards.
 Each test has its own session (display, Wine prefix, wineserver), so the
 tests can run in parallel: `config_window_e2e.py ConfigWindow.test_name`.
 QP_SHOTS=folder keeps screenshots of both windows there."""
+import base64
 import contextlib
 import os
 import shutil
@@ -18,6 +19,9 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import qptest  # noqa: E402
 import uploads  # noqa: E402
 
+# An upload that lasts some seconds, so the process list is seen while it runs.
+RATE, UPLOAD_SIZE = 400 * 1024, 2 * 1024 * 1024
+
 WM_NULL, WM_COMMAND, WM_CLOSE, WM_SYSCOMMAND, SC_CLOSE = 0, 0x111, 0x10, 0x112, 0xF060
 CB_SETCURSEL, CBN_SELCHANGE, BM_CLICK = 0x14E, 1, 0xF5
 EM_GETLIMITTEXT, EM_SETSEL, WM_COPY = 0xD5, 0xB1, 0x301
@@ -26,10 +30,11 @@ WS_EX_STATICEDGE = 0x20000
 
 # Controls by their number in the window's table (1-based creation order).
 GROUP, SELECTOR, NAME, ACTIVE = 1, 2, 4, 5
-SERVER, PORT, DIRECTORY, USER, PASSWORD, PROXY, PROXYPORT, WWW, WWWDIR = range(17, 26)
-KEEP, DELCLICK, PASSIVE, CLIPBOARD, ASK, DIRSEL, TLS, CHECK = range(26, 34)
-SAVE, CANCEL, ABOUT = 37, 38, 39
-HELP_FIRST, ICON = 41, 58
+TRUSTED = 18
+SERVER, PORT, DIRECTORY, USER, PASSWORD, PROXY, PROXYPORT, WWW, WWWDIR = range(19, 28)
+KEEP, DELCLICK, PASSIVE, CLIPBOARD, ASK, DIRSEL, CHECK, TLS, REMOVE_TRUST = range(28, 37)
+SAVE, CANCEL, ABOUT = 40, 41, 42
+HELP_FIRST, ICON = 44, 61
 
 # Expected layout: class, caption, x, y, w, h (client pixels; the four group
 # members relative to the group box at 7, 67), font (B bold, I italic; seen
@@ -52,6 +57,8 @@ LAYOUT = [
     ("Static", "HTTP-Server*", 7, 288, 110, 20, ""),
     ("Static", "HTTP-Verzeichnis*", 7, 311, 110, 20, ""),
     ("Static", "Alte Dateien bei Upload löschen", 7, 355, 160, 20, ""),
+    ("Static", "Verschlüsselung", 7, 519, 160, 20, ""),
+    ("Static", "Vertrautes Zertifikat: keines", 7, 542, 270, 18, ""),
     ("Edit", None, 130, 129, 230, 18, ""),
     ("Edit", None, 130, 152, 50, 18, ""),
     ("Edit", None, 130, 175, 230, 18, ""),
@@ -67,15 +74,16 @@ LAYOUT = [
     ("Button", "&URL nach Upload in die Zwischenablage kopieren", 7, 423, 300, 20, ""),
     ("Button", "&Vor dem Überschreiben fragen", 7, 446, 300, 20, ""),
     ("Button", "&Ordnerwahl vor Upload anbieten", 7, 469, 300, 20, ""),
-    ("Button", "Verschlüsselte Verbindung (FTPS)", 7, 492, 300, 20, ""),
-    ("Button", "Adresse vor dem Kopieren prüfen", 7, 515, 300, 20, ""),
+    ("Button", "Adresse vor dem Kopieren prüfen", 7, 492, 300, 20, ""),
+    ("ComboBox", "Keine (normales FTP)", 170, 515, 192, None, ""),
+    ("Button", "Entfernen", 282, 539, 80, 20, ""),
     ("Static", "", 7, 274, 383, 4, ""),
     ("Static", "", 7, 339, 383, 4, ""),
-    ("Static", "", 7, 567, 383, 4, ""),
-    ("Button", "Beenden und Einstellungen speichern", 10, 582, 200, 20, ""),
-    ("Button", "Abbrechen", 215, 582, 80, 20, ""),
-    ("Button", "Über...", 315, 582, 70, 20, "B"),
-    ("Static", "*Optionale Angaben", 5, 544, 110, 18, "I"),
+    ("Static", "", 7, 590, 383, 4, ""),
+    ("Button", "Beenden und Einstellungen speichern", 10, 605, 200, 20, ""),
+    ("Button", "Abbrechen", 215, 605, 80, 20, ""),
+    ("Button", "Über...", 315, 605, 70, 20, "B"),
+    ("Static", "*Optionale Angaben", 5, 567, 110, 18, "I"),
 ] + [("Button", "?", 370, y, 20, 19, "") for y in (129, 152, 175, 198, 221, 244, 287, 310, 353, 379, 402,
                                                  425, 448, 471, 494, 517)] + [
     ("Static", "Hier können Sie Quillpost konfigurieren. Zum Dateiupload nutzen Sie die Funktion "
@@ -120,14 +128,31 @@ HELP = [
     "immer ohne Rückfrage überschrieben.",
     "Zeigt vor jedem Upload einen Dialog an, in dem Sie das Zielverzeichnis auf\r\n"
     "dem Server auswählen können. Startverzeichnis ist das oben gewählte.",
-    "Überträgt Anmeldung und Dateien verschlüsselt (FTPS mit AUTH TLS). Das Zertifikat\r\n"
-    "des Servers wird geprüft; ist es nicht vertrauenswürdig, abgelaufen oder für einen\r\n"
-    "anderen Namen ausgestellt, wird nichts übertragen. Der Server muss FTPS anbieten.",
     "Vor dem Kopieren in die Zwischenablage wird jede Adresse beim Webserver abgefragt.\r\n"
     "Nur Adressen, unter denen er die hochgeladene Datei ausliefert, werden kopiert; für\r\n"
     "die übrigen nennt eine Meldung den Grund. Prüfen Sie dann \"HTTP-Server\" und\r\n"
     "\"HTTP-Verzeichnis\". Für https-Adressen geben Sie den HTTP-Server mit https:// an.",
+    "Hier legen Sie fest, ob Anmeldung und Dateien verschlüsselt übertragen werden (FTPS).\r\n"
+    "Bei \"Explizites FTPS\" wird die Verbindung nach AUTH TLS verschlüsselt, meist auf\r\n"
+    "Port 21. Bei \"Implizites FTPS\" ist sie von Anfang an verschlüsselt, meist auf Port\r\n"
+    "990. Der Server muss die gewählte Art anbieten, sonst wird nichts übertragen.\r\n\r\n"
+    "Das Zertifikat des Servers wird geprüft. Ist es nicht vertrauenswürdig (zum Beispiel\r\n"
+    "selbst signiert), abgelaufen oder für einen anderen Namen ausgestellt, werden Sie vor\r\n"
+    "der Anmeldung gefragt, ob Sie ihm für diese Konfiguration vertrauen. Das vertraute\r\n"
+    "Zertifikat wird unten angezeigt; mit \"Entfernen\" wird beim nächsten Upload wieder\r\n"
+    "gefragt.",
 ]
+
+ENCRYPTION = ["Keine (normales FTP)", "Explizites FTPS (AUTH TLS)", "Implizites FTPS (Port 990)"]
+NO_CERTIFICATE = "Vertrautes Zertifikat: keines"
+FINGERPRINT = ":".join("%02X" % (i * 7 % 256) for i in range(32))
+BASE64 = set("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=")
+
+
+def protected_form(value):
+    """A password stored by Windows' encryption: base64, longer than any
+    scrambled form."""
+    return len(value) > 35 and set(value) <= BASE64
 
 KEEP_ENTRIES = ["Keine Dateien löschen", "Eine Datei beibehalten", "2 Dateien beibehalten",
                 "3 Dateien beibehalten", "5 Dateien beibehalten", "10 Dateien beibehalten",
@@ -145,6 +170,24 @@ RULE_TOP, RULE_BOTTOM = "_" * 43, "\u00af" * 43
 def etched(row):
     """An etched line, which Wine shapes itself: two pixels high, two wider."""
     return row.cls.lower() == "static" and row.style & 0x1F == 0x10
+
+
+def wine_command_lines(session):
+    """Linux's view: the command lines of this session's Wine processes
+    (those started with its prefix), NUL-separated arguments joined by
+    blanks."""
+    lines = []
+    mark = ("WINEPREFIX=" + session.prefix).encode()
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/environ" % pid, "rb") as f:
+                if mark not in f.read().split(b"\0"):
+                    continue
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                lines.append(f.read().replace(b"\0", b" ").decode("utf-8", "replace"))
+        except OSError:  # gone meanwhile, or not ours to read
+            continue
+    return lines
 
 
 unescape = qptest.unescape
@@ -300,7 +343,7 @@ class ConfigWindow(unittest.TestCase):
 
         l, t, r, b = w.screen_rect(w.hwnd)
         self.assertEqual(r - l, 400)
-        self.assertGreaterEqual(b - t, 638)
+        self.assertGreaterEqual(b - t, 661)
 
         self.assertEqual(len(c), len(LAYOUT))
         for n, (row, exp) in enumerate(zip(c, LAYOUT), start=1):
@@ -330,6 +373,7 @@ class ConfigWindow(unittest.TestCase):
         self.assertEqual(c[ICON - 1].id, 31000)
         self.assertEqual(w.items(SELECTOR), ["Konfiguration %d" % n for n in range(1, 11)])
         self.assertEqual(w.items(KEEP), KEEP_ENTRIES)
+        self.assertEqual(w.items(TLS), ENCRYPTION)
 
         # Defaults of an empty INI.
         shown = {n: c[n - 1].text for n in (NAME, SERVER, PORT, DIRECTORY, USER, PASSWORD, PROXY, PROXYPORT,
@@ -341,6 +385,7 @@ class ConfigWindow(unittest.TestCase):
                                                      CHECK)], [0] * 8)
         self.assertEqual((c[SELECTOR - 1].checked, c[KEEP - 1].checked), (0, 0))
         self.assertFalse(c[DELCLICK - 1].enabled)
+        self.assertFalse(c[REMOVE_TRUST - 1].enabled)
         self.assertTrue(c[KEEP - 1].enabled and c[WWWDIR - 1].enabled)
         self.assertFalse(os.path.exists(self.ini_path))
         self.shot(s, w.hwnd, "config-window.png")
@@ -354,8 +399,8 @@ class ConfigWindow(unittest.TestCase):
         s.xdotool("mousemove", "--sync", (il + ir) // 2, (it + ib) // 2)
         qptest.wait_until(tip_shown, 10, "the icon's tooltip")
 
-        w.click(TLS)
-        w.wait_for(lambda c: c[TLS - 1].checked == 1, "FTPS checked")
+        w.select(TLS, 1)
+        w.wait_for(lambda c: c[TLS - 1].checked == 1, "explicit FTPS chosen")
         w.click(CHECK)
         w.wait_for(lambda c: c[CHECK - 1].checked == 1, "address check checked")
         w.press(SAVE, self.exited, "program end")
@@ -369,7 +414,7 @@ class ConfigWindow(unittest.TestCase):
                           "Username": "Anonymous", "ServerWWWName": "www.example.com", "DelOld": "0",
                           "Active": "0", "DirSel": "0", "DelClick": "0", "UseTLS": "1",
                           "CheckAddress": "1"})
-        self.assertNotEqual(set1["Password"], "tinsel")
+        self.assertTrue(protected_form(set1["Password"]), set1["Password"])
 
     # -- scenarios as steps -------------------------------------------------
     def play(self, s, w, steps, sendto=None):
@@ -413,12 +458,13 @@ class ConfigWindow(unittest.TestCase):
             ("type", SERVER, "FTP://Host.Example"), ("select", SELECTOR, 2),
             ("shows", {NAME: "Upload 3", SERVER: "host3.example", KEEP: 4, TLS: 1, DELCLICK: True}),
             ("ini", "Set1", {"ServerName": "host.example"}),
-            # Name and password of configuration 3, stored when it is left.
+            # Name and password of configuration 3, stored when it is left: a
+            # long password whole, in the protected form.
             ("type", NAME, "My:Files?"), ("type", PASSWORD, "abcdefghij" * 4), ("select", SELECTOR, 0),
             ("shows", {NAME: "Upload 1"}), ("ini", "Set3", {"ConfigName": "My_Files_"}), ("select", SELECTOR, 2),
-            ("shows", {NAME: "My_Files_", PASSWORD: "toolong"})])
+            ("shows", {NAME: "My_Files_", PASSWORD: "abcdefghij" * 4})])
         self.assertEqual(set(self.ini()["Set1"]), SAVED_KEYS | {"ConfigName"})
-        self.assertEqual(len(self.ini()["Set3"]["Password"]), 7)
+        self.assertTrue(protected_form(self.ini()["Set3"]["Password"]), self.ini()["Set3"]["Password"])
         # "Abbrechen" leaves without storing the shown configuration.
         before = open(self.ini_path, "rb").read()
         w.type_into(SERVER, "changed.example")
@@ -480,9 +526,9 @@ class ConfigWindow(unittest.TestCase):
                          ("ini", "Set2", {"Active": "0"})], sendto)
 
     def test_passwords_saved_and_used_for_login(self):
-        # Typed, saved, shown again, saved again, and taken by the server:
-        # a stored form that begins with a blank, one that ends with one,
-        # and a password with blanks inside.
+        # Shown, saved in the protected form, shown again and taken by the
+        # server: older scrambled forms in the file (one beginning, one
+        # ending with a blank, so quoted) and a typed password with blanks.
         s = self.session("passwords")
         prog = os.path.join(s.dir, "prog")
         os.makedirs(prog)
@@ -490,27 +536,27 @@ class ConfigWindow(unittest.TestCase):
         shutil.copy(uploads.STANDIN, prog)
         root = os.path.join(s.dir, "srv")
         os.makedirs(root)
-        # The password and its line in the file: quoted only where blanks
-        # stand at its ends.
-        stored = {"Yellow42": '" 76TJbLe"', "Wasabi": '"Y \xc0hH "', "Mein Pass 1": "\xa775\xdbd\xd6|%\xe2kA"}
-        for n, (password, stored_line) in enumerate(stored.items()):
+        rows = [("Yellow42", '" 76TJbLe"'), ("Wasabi", '"Y \xc0hH "'), ("Mein Pass 1", None)]
+        for n, (password, older) in enumerate(rows):
             with self.subTest(password=password), qptest.PyFtpd(root, user="anna", password=password) as ftpd:
-                qptest.write_ini(self.ini_path, {"Set1": {
-                    "ServerName": "127.0.0.1", "ServerPort": str(ftpd.port), "Username": "anna",
-                    "PassiveMode": "1", "UseClipboardFunction": "0"}})
+                section = {"ServerName": "127.0.0.1", "ServerPort": str(ftpd.port), "Username": "anna",
+                           "PassiveMode": "1", "UseClipboardFunction": "0"}
+                if older:
+                    section["Password"] = older
+                qptest.write_ini(self.ini_path, {"Set1": section})
                 w = self.open_window(s)
-                w.type_into(PASSWORD, password)
+                if older:
+                    self.assertEqual(w.ctl(PASSWORD).text, password)
+                else:
+                    w.type_into(PASSWORD, password)
                 w.press(SAVE, self.exited, "program end")
                 self.assert_exits(s)
                 value = self.ini()["Set1"]["Password"]
-                self.assertEqual(value, stored_line)
-                if value.startswith('"'):
-                    # Shown and saved again unchanged.
-                    w = self.open_window(s)
-                    self.assertEqual(w.ctl(PASSWORD).text, password)
-                    w.press(SAVE, self.exited, "program end")
-                    self.assert_exits(s)
-                    self.assertEqual(self.ini()["Set1"]["Password"], value)
+                self.assertTrue(protected_form(value), value)
+                w = self.open_window(s)
+                self.assertEqual(w.ctl(PASSWORD).text, password)
+                w.press(CANCEL, self.exited, "program end")
+                self.assert_exits(s)
 
                 local = os.path.join(s.dir, "file%d.txt" % n)
                 with open(local, "wb") as f:
@@ -521,6 +567,143 @@ class ConfigWindow(unittest.TestCase):
                 with open(os.path.join(root, "file%d.txt" % n), "rb") as f:
                     self.assertEqual(f.read(), password.encode())
                 self.assertIn("USER anna", ftpd.commands())
+
+    def test_long_password_protected_and_on_no_command_line(self):
+        # A password manager's password, typed into the window: stored by
+        # Windows' encryption, used by Quillpost.exe and by the real
+        # getsize.exe (which reads it from the configuration), and never
+        # on the command line of any process of this session's Wine, as
+        # Linux and as Windows see them, while the upload runs.
+        secret = "Kette$9'Zitat\"Back\\slash`Tick-44-Zeichen!xyz"
+        self.assertEqual(len(secret), 44)
+        s = self.session("cmdlines")
+        prog = os.path.join(s.dir, "prog")
+        os.makedirs(prog)
+        shutil.copy(qptest.exe("Quillpost.exe"), prog)
+        shutil.copy(qptest.exe("getsize.exe"), prog)
+        root = os.path.join(s.dir, "srv")
+        os.makedirs(os.path.join(root, "up"))
+        with qptest.PyFtpd(root, password=secret, rate=RATE) as ftpd:
+            qptest.write_ini(self.ini_path, {"Set1": {
+                "ServerName": "127.0.0.1", "ServerPort": str(ftpd.port), "Username": ftpd.user,
+                "PassiveMode": "1", "ServerDirectory": "up", "UseClipboardFunction": "0"}})
+            w = self.open_window(s)
+            w.type_into(PASSWORD, secret)
+            w.press(SAVE, self.exited, "program end")
+            self.assert_exits(s)
+            with open(self.ini_path, "rb") as f:
+                raw = f.read()
+            self.assertNotIn(secret.encode(), raw)
+            self.assertTrue(protected_form(self.ini()["Set1"]["Password"]))
+
+            local = os.path.join(s.dir, "gross.bin")
+            data = os.urandom(UPLOAD_SIZE)
+            with open(local, "wb") as f:
+                f.write(data)
+            p = s.start(os.path.join(prog, "Quillpost.exe"), ["1", s.winpath(local)], cwd=self.base)
+            seen = {"linux": [], "windows": []}
+            end = time.monotonic() + 90
+            while p.poll() is None and time.monotonic() < end:
+                seen["linux"] += wine_command_lines(s)
+                code, out = s.run(qptest.exe("cmdlines.exe"), [], timeout=30)
+                self.assertEqual(code, 0)
+                seen["windows"] += out.decode("utf-8").splitlines()
+            self.assertEqual(s.wait_exit(p, 30), 0)
+            with open(os.path.join(ftpd.root, "up", "gross.bin"), "rb") as f:
+                self.assertEqual(f.read(), data)
+            for view, lines in seen.items():
+                with self.subTest(view=view):
+                    self.assertTrue(any("getsize.exe gross.bin %d " % UPLOAD_SIZE in l for l in lines),
+                                    "the upload window's command line was not seen")
+                    self.assertTrue(any("Quillpost.exe" in l for l in lines))
+                    self.assertEqual([l for l in lines if secret in l], [])
+            # Both programs logged in with it: the run, and the upload
+            # window for its SIZE polls.
+            with open(ftpd.log, "rb") as f:
+                log = f.read()
+            self.assertEqual(log.count(b"USER '%s' logged in." % ftpd.user.encode()), 2, log[-2000:])
+            self.assertIn(b"SIZE gross.bin", log)
+
+    def test_encryption_choice_and_trusted_certificate(self):
+        s = self.session("encryption")
+        qptest.write_ini(self.ini_path, {
+            "Set1": {"UseTLS": "1", "TrustedCertificate": FINGERPRINT},
+            "Set2": {"UseTLS": "0", "ServerPort": "21"},
+            "Set3": {"UseTLS": "2", "ServerPort": "21", "TrustedCertificate": FINGERPRINT}})
+        w = self.open_window(s)
+        c = w.controls()
+        self.assertEqual(w.items(TLS), ENCRYPTION)
+        self.assertEqual(c[TLS - 1].checked, 1)
+        self.assertEqual(c[TRUSTED - 1].text, "Vertrautes Zertifikat: " + FINGERPRINT[:23] + "…")
+        self.assertTrue(c[REMOVE_TRUST - 1].enabled)
+
+        # Removed at the next save of the configuration.
+        w.press(REMOVE_TRUST, lambda: w.ctl(TRUSTED).text == NO_CERTIFICATE, "trust removed")
+        self.assertFalse(w.ctl(REMOVE_TRUST).enabled)
+        self.assertEqual(self.ini()["Set1"]["TrustedCertificate"], FINGERPRINT)
+        w.select(SELECTOR, 1)
+        c = w.wait_for(lambda c: c[NAME - 1].text == "Upload 2", "configuration 2 shown")
+        self.assertEqual({k: self.ini()["Set1"][k] for k in ("TrustedCertificate", "UseTLS")},
+                         {"TrustedCertificate": "", "UseTLS": "1"})
+        self.assertEqual((c[TLS - 1].checked, c[PORT - 1].text), (0, "21"))
+        self.assertEqual((c[TRUSTED - 1].text, c[REMOVE_TRUST - 1].enabled), (NO_CERTIFICATE, False))
+
+        # Choosing implicit FTPS moves the standard port 21 to 990, and no other port.
+        w.select(TLS, 2)
+        w.wait_for(lambda c: c[PORT - 1].text == "990", "port 990 suggested")
+        self.driver.ask("settext", w.ctl(PORT).hwnd, "2121")
+        w.select(TLS, 1)
+        w.select(TLS, 2)
+        w.select(SELECTOR, 2)
+        c = w.wait_for(lambda c: c[NAME - 1].text == "Upload 3", "configuration 3 shown")
+        self.assertEqual({k: self.ini()["Set2"][k] for k in ("UseTLS", "ServerPort")},
+                         {"UseTLS": "2", "ServerPort": "2121"})
+        # Loading implicit FTPS leaves the stored port alone, also once the
+        # loop has looked at the list again.
+        self.assertEqual((c[TLS - 1].checked, c[PORT - 1].text), (2, "21"))
+        w.select(KEEP, 4)
+        c = w.wait_for(lambda c: c[DELCLICK - 1].enabled, "the event loop past the load")
+        self.assertEqual(c[PORT - 1].text, "21")
+
+        # "Abbrechen" keeps the trust.
+        w.press(REMOVE_TRUST, lambda: w.ctl(TRUSTED).text == NO_CERTIFICATE, "trust removed")
+        w.press(CANCEL, self.exited, "program end")
+        self.assert_exits(s)
+        self.assertEqual(self.ini()["Set3"]["TrustedCertificate"], FINGERPRINT)
+
+    def test_password_of_another_user_is_reported(self):
+        # Passwords this user's Windows cannot decrypt (another user's or
+        # another machine's file): an empty field and one box for each
+        # configuration; the save stores the new password in this user's form.
+        s = self.session("foreign")
+        foreign = base64.b64encode(os.urandom(170)).decode()
+        qptest.write_ini(self.ini_path, {"Set1": {"Password": foreign}, "Set2": {"Password": foreign}})
+        w = self.open_window(s)
+        for n in (1, 2):
+            with self.subTest(configuration=n):
+                self.assertEqual(self.driver.answer("Achtung:", timeout=30),
+                                 "Das gespeicherte Passwort der Konfiguration %d kann nicht gelesen werden. Es "
+                                 "wurde von einem anderen Benutzer oder auf einem anderen Computer gespeichert."
+                                 "\r\n\r\nBitte geben Sie das Passwort neu ein." % n)
+                c = w.wait_for(lambda c: c[NAME - 1].text == "Upload %d" % n, "configuration %d shown" % n)
+                self.assertEqual(c[PASSWORD - 1].text, "")
+                if n == 1:
+                    w.type_into(PASSWORD, "neu-eingegeben")
+                    w.select(SELECTOR, 1)
+        # Back to configuration 1, saved meanwhile: no box. The loop takes
+        # the keep list's change only after the load, so a box would stop it.
+        w.select(SELECTOR, 0)
+        w.wait_for(lambda c: c[NAME - 1].text == "Upload 1", "configuration 1 shown again")
+        w.select(KEEP, 4)
+        c = w.wait_for(lambda c: c[DELCLICK - 1].enabled, "the event loop past the load")
+        self.assertEqual(int(self.driver.ask("box", "Achtung:")[0]), 0)
+        self.assertEqual(c[PASSWORD - 1].text, "neu-eingegeben")
+        w.press(CANCEL, self.exited, "program end")
+        self.assert_exits(s)
+        stored = self.ini()
+        self.assertTrue(protected_form(stored["Set1"]["Password"]))
+        self.assertTrue(protected_form(stored["Set2"]["Password"]))
+        self.assertNotEqual(stored["Set2"]["Password"], foreign)
 
     def test_help_buttons(self):
         s = self.session("help")

@@ -39,7 +39,9 @@ TEST(ConfigLayout, EachFieldRoleHasExactlyOneControl)
                              ControlRole::Password, ControlRole::ProxyServer, ControlRole::ProxyPort,
                              ControlRole::WWWName, ControlRole::WWWDirectory, ControlRole::KeepList,
                              ControlRole::DelClick, ControlRole::Passive, ControlRole::Clipboard, ControlRole::Ask,
-                             ControlRole::DirSel, ControlRole::Tls, ControlRole::CheckAddress, ControlRole::Save, ControlRole::Cancel, ControlRole::About,
+                             ControlRole::DirSel, ControlRole::CheckAddress, ControlRole::Tls,
+                             ControlRole::TrustedCertificate, ControlRole::RemoveTrust, ControlRole::Save,
+                             ControlRole::Cancel, ControlRole::About,
                              ControlRole::Icon}) {
         const auto n = std::count_if(kConfigControls.begin(), kConfigControls.end(),
                                      [&](const auto& c) { return c.role == role; });

@@ -1,7 +1,9 @@
 // Loading, saving and reading configurations with a real INI file and real
 // controls, on the runtime's program thread.
 #include "app/config/config_file.h"
+#include "app/config/password_store.h"
 #include "app/config/scramble.h"
+#include "app/tls_message.h"
 #include "app/config/shortcuts.h"
 #include "runtime/runtime.h"
 #include "tests/support/runtime_host.h"
@@ -47,7 +49,11 @@ const app::ConfigControls& controls()
         k.UseClipboardFunction = box();
         k.Ask = box();
         k.DirSel = box();
-        k.UseTLS = box();
+        k.UseTLS = rt::createControl("COMBOBOX", "", WS_CHILD | WS_VISIBLE | CBS_DROPDOWNLIST | WS_VSCROLL, 0, 0, 190,
+                                     200, w, 0);
+        for (const char* entry : app::kEncryptionEntries) rt::listAdd(k.UseTLS, entry);
+        k.TrustedCertificate = rt::createControl("STATIC", "", WS_CHILD | WS_VISIBLE, 0, 0, 200, 18, w, 0);
+        k.RemoveTrust = rt::createControl("BUTTON", "Entfernen", WS_CHILD | WS_VISIBLE, 0, 0, 80, 20, w, 0);
         k.CheckAddress = box();
         return k;
     }();
@@ -58,6 +64,8 @@ HWND hwnd(rt::Handle h) { return static_cast<HWND>(rt::hwndOf(h)); }
 int checkState(rt::Handle h) { return static_cast<int>(SendMessageA(hwnd(h), BM_GETCHECK, 0, 0)); }
 void setCheck(rt::Handle h, bool on) { SendMessageA(hwnd(h), BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0); }
 int keepSelection() { return static_cast<int>(SendMessageA(hwnd(controls().DelOld), CB_GETCURSEL, 0, 0)); }
+int encryptionSelection() { return static_cast<int>(SendMessageA(hwnd(controls().UseTLS), CB_GETCURSEL, 0, 0)); }
+void selectEncryption(int index) { SendMessageA(hwnd(controls().UseTLS), CB_SETCURSEL, index, 0); }
 bool enabled(rt::Handle h) { return IsWindowEnabled(hwnd(h)) != FALSE; }
 
 class ConfigFile : public testing::Test {
@@ -92,20 +100,26 @@ TEST_F(ConfigFile, NoFileShowsTheDefaultsAndSavingWritesEveryKey)
     EXPECT_EQ(rt::getText(c.ServerWWWName), "www.example.com");
     for (rt::Handle h : {c.ServerDirectory, c.ProxyServer, c.ProxyPort, c.ServerWWWDirectory})
         EXPECT_EQ(rt::getText(h), "");
-    for (rt::Handle h : {c.Active, c.DelClick, c.PassiveMode, c.UseClipboardFunction, c.Ask, c.DirSel, c.UseTLS,
-                         c.CheckAddress})
+    for (rt::Handle h : {c.Active, c.DelClick, c.PassiveMode, c.UseClipboardFunction, c.Ask, c.DirSel, c.CheckAddress})
         EXPECT_EQ(checkState(h), BST_UNCHECKED);
     EXPECT_EQ(keepSelection(), 0);
+    EXPECT_EQ(encryptionSelection(), 0);
+    EXPECT_EQ(rt::getText(c.TrustedCertificate), "Vertrautes Zertifikat: keines");
+    EXPECT_FALSE(enabled(c.RemoveTrust));
     EXPECT_FALSE(enabled(c.DelClick));
     EXPECT_TRUE(enabled(c.DelOld));
     EXPECT_TRUE(enabled(c.ServerWWWDirectory));
 
     app::saveFromWindow(1, c);
     ASSERT_TRUE(testhost::fileExists(ini));
+    // The password in the form only this user can decrypt.
+    const std::string password = rt::iniReadWhole(ini, "Set1", "Password");
+    EXPECT_EQ(app::passwordFormOf(password), app::PasswordForm::Protected);
+    EXPECT_EQ(app::readStoredPassword(password).password, "tinsel");
     const std::vector<std::pair<std::string, std::string>> expected = {
         {"ConfigName", "Upload 1"}, {"Active", "0"}, {"UseClipboardFunction", "0"}, {"DelOld", "0"},
         {"PassiveMode", "0"}, {"ServerName", "ftp.example.com"}, {"ServerPort", "21"},
-        {"Username", "Anonymous"}, {"Password", app::scramble("tinsel")}, {"ServerDirectory", ""},
+        {"Username", "Anonymous"}, {"Password", password}, {"ServerDirectory", ""},
         {"ServerWWWName", "www.example.com"}, {"ServerWWWDirectory", ""}, {"ProxyServer", ""},
         {"ProxyPort", ""}, {"Ask", "0"}, {"DirSel", "0"}, {"DelClick", "0"}, {"UseTLS", "0"},
         {"CheckAddress", "0"}};
@@ -175,7 +189,7 @@ TEST_F(ConfigFile, KeepListAndSwitchesFollowTheStoredNumbers)
     EXPECT_EQ(checkState(c.DelClick), BST_CHECKED);
     EXPECT_EQ(checkState(c.Ask), BST_CHECKED);
     EXPECT_EQ(checkState(c.Active), BST_CHECKED);
-    EXPECT_EQ(checkState(c.UseTLS), BST_CHECKED);
+    EXPECT_EQ(encryptionSelection(), 1);
     EXPECT_EQ(checkState(c.CheckAddress), BST_CHECKED);
     EXPECT_EQ(checkState(c.PassiveMode), BST_UNCHECKED);
 
@@ -204,7 +218,7 @@ TEST_F(ConfigFile, SwitchesAreSavedAsZeroOrOne)
     app::loadIntoWindow(6, c);
     setCheck(c.PassiveMode, true);
     setCheck(c.UseClipboardFunction, true);
-    setCheck(c.UseTLS, true);
+    selectEncryption(1);
     setCheck(c.CheckAddress, true);
     SendMessageA(hwnd(c.DelOld), CB_SETCURSEL, 6, 0);
     rt::setText(c.ServerPort, "2121");
@@ -222,28 +236,90 @@ TEST_F(ConfigFile, SwitchesAreSavedAsZeroOrOne)
     EXPECT_EQ(stored(6, "ProxyPort"), "8021");
 }
 
-TEST_F(ConfigFile, PasswordsAreStoredScrambledAndLongOnesBecomeTooLong)
+// Stored UseTLS and the list entry shown, and what the entry saves.
+TEST_F(ConfigFile, EncryptionListFollowsUseTls)
 {
     const app::ConfigControls& c = controls();
-    app::loadIntoWindow(7, c);
-    rt::setText(c.Password, "Geheim 42!");
-    app::saveFromWindow(7, c);
-    EXPECT_EQ(stored(7, "Password"), app::scramble("Geheim 42!"));
-    EXPECT_NE(stored(7, "Password"), "Geheim 42!");
+    const struct { const char* stored; int shown; const char* saved; } rows[] = {
+        {"", 0, "0"}, {"0", 0, "0"}, {"1", 1, "1"}, {"2", 2, "2"},
+        // Numbers the window does not know are explicit FTPS, as for the
+        // upload run: never unencrypted without the user's choice.
+        {"3", 1, "1"}, {"-1", 1, "1"}, {"x", 0, "0"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.stored);
+        write(6, "UseTLS", r.stored);
+        app::loadIntoWindow(6, c);
+        EXPECT_EQ(encryptionSelection(), r.shown);
+        app::saveFromWindow(6, c);
+        EXPECT_EQ(stored(6, "UseTLS"), r.saved);
+    }
+    selectEncryption(2);
+    app::saveFromWindow(6, c);
+    EXPECT_EQ(stored(6, "UseTLS"), "2");
+}
+
+// The trusted certificate is shown, and removed only by a save that asks
+// for it; other saves leave it to the upload run.
+TEST_F(ConfigFile, TrustedCertificateIsShownAndRemovedOnRequest)
+{
+    const app::ConfigControls& c = controls();
+    const std::string fingerprint =
+        "3A:F1:0C:5D:00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF:10:21:32:43:54:65:76:87:98:A9:BA:CB";
+    write(8, "TrustedCertificate", fingerprint);
+    EXPECT_TRUE(app::loadIntoWindow(8, c));
+    EXPECT_EQ(rt::getText(c.TrustedCertificate), app::trustedCertificateCaption(fingerprint));
+    EXPECT_TRUE(enabled(c.RemoveTrust));
+    app::saveFromWindow(8, c);
+    EXPECT_EQ(stored(8, "TrustedCertificate"), fingerprint);
+    app::saveFromWindow(8, c, true);
+    EXPECT_EQ(stored(8, "TrustedCertificate"), "");
     app::loadIntoWindow(8, c);
-    app::loadIntoWindow(7, c);
-    EXPECT_EQ(rt::getText(c.Password), "Geheim 42!");
+    EXPECT_EQ(rt::getText(c.TrustedCertificate), "Vertrautes Zertifikat: keines");
+    EXPECT_FALSE(enabled(c.RemoveTrust));
+}
 
-    rt::setText(c.Password, std::string(40, 'p'));
+// Typed passwords of any length and character are saved protected and read
+// back whole; older scrambled values load as before and are replaced at the
+// next save; a value that does not decrypt shows empty and is reported.
+TEST_F(ConfigFile, PasswordsAreStoredProtectedAndReadInEitherForm)
+{
+    const app::ConfigControls& c = controls();
+    std::string every;
+    for (int ch = 0x20; ch <= 0xFF; ++ch)
+        if (ch != 0x7F) every += static_cast<char>(ch);
+    for (const std::string& password : {std::string("Geheim 42!"), std::string(40, 'p'),
+                                        std::string("Pa$$'\"\\`x") + std::string(35, 'y'), every.substr(0, 200),
+                                        std::string(" Blanks at both ends ")}) {
+        SCOPED_TRACE(password);
+        app::loadIntoWindow(7, c);
+        rt::setText(c.Password, password);
+        app::saveFromWindow(7, c);
+        const std::string storedForm = rt::iniReadWhole(ini, "Set7", "Password");
+        EXPECT_EQ(app::passwordFormOf(storedForm), app::PasswordForm::Protected);
+        EXPECT_EQ(storedForm.find(password), std::string::npos);
+        app::loadIntoWindow(8, c);
+        EXPECT_TRUE(app::loadIntoWindow(7, c));
+        EXPECT_EQ(rt::getText(c.Password), password);
+        EXPECT_EQ(app::readUploadSettings(ini, 7).Password, password);
+    }
+
+    write(7, "Password", app::scramble("Alt 42"));
+    EXPECT_TRUE(app::loadIntoWindow(7, c));
+    EXPECT_EQ(rt::getText(c.Password), "Alt 42");
+    EXPECT_EQ(app::readUploadSettings(ini, 7).Password, "Alt 42");
     app::saveFromWindow(7, c);
-    EXPECT_EQ(stored(7, "Password"), app::scramble("toolong"));
-    app::loadIntoWindow(7, c);
-    EXPECT_EQ(rt::getText(c.Password), "toolong");
+    EXPECT_EQ(app::passwordFormOf(stored(7, "Password")), app::PasswordForm::Protected);
+    EXPECT_EQ(app::readUploadSettings(ini, 7).Password, "Alt 42");
 
-    // A hand-edited stored text of more than 35 characters.
-    write(7, "Password", std::string(36, 'A'));
-    app::loadIntoWindow(7, c);
-    EXPECT_EQ(rt::getText(c.Password), app::unscramble("toolong"));
+    // A hand-edited value, or one from another user's file.
+    for (const std::string& foreign : {std::string(36, 'A'), app::base64Encode(std::string(150, 'Q'))}) {
+        write(7, "Password", foreign);
+        EXPECT_FALSE(app::loadIntoWindow(7, c));
+        EXPECT_EQ(rt::getText(c.Password), "");
+        EXPECT_EQ(app::readUploadSettings(ini, 7).Password, "");
+    }
+    EXPECT_TRUE(boxes.boxes().empty()) << "the window tells the user, not the load";
 }
 
 // Every character of the set as first and as last character of a stored
@@ -339,6 +415,7 @@ TEST_F(ConfigFile, UploadReadTakesStoredValuesWithoutDefaults)
     write(3, "ServerWWWDirectory", "files");
     write(3, "UseTLS", "1");
     write(3, "CheckAddress", "1");
+    write(3, "TrustedCertificate", " AB:CD ");
     write(2, "ServerName", "other.example");
     const app::UploadSettings u = app::readUploadSettings(ini, 3);
     EXPECT_EQ(u.UseClipboardFunction, 1);
@@ -358,6 +435,7 @@ TEST_F(ConfigFile, UploadReadTakesStoredValuesWithoutDefaults)
     EXPECT_EQ(u.ServerWWWDirectory, "files");
     EXPECT_EQ(u.UseTLS, 1);
     EXPECT_EQ(u.CheckAddress, 1);
+    EXPECT_EQ(u.TrustedCertificate, "AB:CD");
     EXPECT_EQ(stored(3, "ServerDirectory"), "/pub/files/") << "the stored value is not changed";
 
     write(3, "DelOld", "x");
@@ -380,6 +458,11 @@ TEST(ConfigNormalise, HostNamesAndNames)
     EXPECT_EQ(app::normaliseServerName("FTP://Host.Example"), "host.example");
     EXPECT_EQ(app::normaliseServerName("ftp://a.example/ftp://"), "a.example/");
     EXPECT_EQ(app::normaliseServerName("HTTP://x"), "http://x");
+    // IPv6 addresses come through whole, brackets and all; their hex digits
+    // in lower case mean the same address.
+    EXPECT_EQ(app::normaliseServerName("ftp://[2001:DB8::A]"), "[2001:db8::a]");
+    EXPECT_EQ(app::normaliseServerName("::1"), "::1");
+    EXPECT_EQ(app::normaliseServerName("FE80::1%3"), "fe80::1%3");
     EXPECT_EQ(app::normaliseServerWWWName("HTTP://Www.Example.Org"), "www.example.org");
     EXPECT_EQ(app::normaliseServerWWWName("ftp://x"), "ftp://x");
     EXPECT_EQ(app::cleanConfigName("a/b:c"), "a_b_c");

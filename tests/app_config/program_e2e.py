@@ -178,10 +178,10 @@ def visible_windows(session):
 
 def control_texts_once_loaded(session, hwnd):
     """Texts of the window's controls once configuration 1 (with a blank
-    server name) has been loaded."""
+    server name) has been loaded: the name field (control 4) is filled last."""
     def loaded():
         texts = [row[5] for row in session.children(hwnd)]
-        return texts if "ftp.example.com" in texts else None
+        return texts if len(texts) > 3 and texts[3] and "ftp.example.com" in texts else None
     return qptest.wait_until(loaded, 20, "configuration 1 in the window")
 
 

@@ -8,6 +8,7 @@ their rows one after another in a session of their own.
     upload_e2e.py Class[.test_name]    (ctest runs them in parallel)
 """
 import os
+import re
 import subprocess
 import sys
 import time
@@ -82,12 +83,12 @@ rows(Basic, [
     Case("one_file_with_blank_pyftpd", holds={"up": None}, ini=dict(ServerDirectory="/up/"), runs=[Upload(
         files={"Mein Bild.jpg": payload("bild")}, stored={"up/Mein_Bild.jpg": payload("bild")},
         clipboard=WWW + b"files/Mein_Bild.jpg", sent=["PASV"], last="QUIT",
-        getsize=r"^cmd getsize\.exe Mein_Bild\.jpg 2000 pass \d+ 1 0 \d+ up$", channel=["end"])]),
+        getsize=r"^cmd getsize\.exe Mein_Bild\.jpg 2000 \d+ 1 0 \d+ up$", channel=["end"])]),
     Case("three_files", ini=dict(ServerWWWDirectory="pub"), runs=[Upload(
         files={n: payload(n, 150000 + i) for i, n in enumerate(THREE)},
         stored={n: payload(n, 150000 + i) for i, n in enumerate(THREE)},
         clipboard=WWW + b"pub/a%23b.txt\r\n" + WWW + b"pub/100%25.txt\r\n" + WWW + b"pub/plain.txt",
-        getsize=r"^cmd getsize\.exe a#b\.txt 150000 pass \d+ 1 1 \d+ \?$",
+        getsize=r"^cmd getsize\.exe a#b\.txt 150000 \d+ 1 1 \d+ \?$",
         extra=lambda t, c: t.assertEqual(c.run.finished_log()[-1], "end"))]),
     # Each later file's text stays in the channel until the question for the
     # next file is answered, so the stand-in cannot miss one.
@@ -97,7 +98,7 @@ rows(Basic, [
              steps=[("log", "ready"), ("answer", "Achtung:", YES, OVERWRITE % "two.txt"),
                     ("log", "text two.txt 20 1"), ("answer", "Achtung:", YES, OVERWRITE % "three.txt")],
              stored={"d/one.txt": b"1" * 10, "d/two.txt": b"2" * 20, "d/three.txt": b"3" * 30},
-             getsize=r"^cmd getsize\.exe one\.txt 10 pass \d+ 1 1 \d+ d$",
+             getsize=r"^cmd getsize\.exe one\.txt 10 \d+ 1 1 \d+ d$",
              channel=["text two.txt 20 1", "text three.txt 30 0", "end"])]),
     Case("active_mode_pyftpd", ini=dict(PassiveMode=0), runs=[Upload(
         files={"act.bin": payload("active", 90000)}, stored={"act.bin": payload("active", 90000)},
@@ -224,7 +225,7 @@ rows(Failures, [
         files={"gone.txt": None}, steps=[
             ("answer", "Zeilennummer nicht verfügbar.", OK, "Datei nicht gefunden: {local}\\gone.txt"),
             ("answer", "Fehler:", OK, FAILED + "gone.txt")],
-        getsize=r"^cmd getsize\.exe gone\.txt -1 pass ", listing=("", []))]),
+        getsize=r"^cmd getsize\.exe gone\.txt -1 ", listing=("", []))]),
 ], shared=True)
 
 
@@ -254,6 +255,53 @@ rows(Utf8Names, [
              files=UTF8_NAMES, listing=(b"upload", [b"B\xe4ume.txt", b"Gr\xfc\xdfe_2026.jpg"]),
              stored={b"upload/B\xe4ume.txt": payload("baum")},
              clipboard=WWW + b"B%E4ume.txt\r\n" + WWW + b"Gr%FC%DFe_2026.jpg")]),
+], shared=True)
+
+
+def data_ports(test, ctx, want):
+    """The data connections were announced with `want` ("EPSV", "EPRT" or
+    "PASV") and nothing else."""
+    cmds = commands_of(ctx.server)
+    kinds = {c.split(" ")[0] for c in cmds if c.split(" ")[0] in ("PASV", "PORT", "EPSV", "EPRT")}
+    test.assertEqual(kinds, {want}, cmds)
+    if want == "EPRT":
+        test.assertTrue(all(re.fullmatch(r"EPRT \|2\|::1\|\d+\|", c) for c in cmds if c.startswith("EPRT")), cmds)
+
+
+class Ipv6(qptest.SharedSession):
+    """Runs through tests/support/with_hosts: six.test names ::1 only,
+    both.test ::1 and 127.0.0.1."""
+
+
+rows(Ipv6, [
+    Case("literal_passive", server="pyftpd6", ini=dict(ServerName="::1"), runs=[Upload(
+        files={"eins.txt": payload("eins", 150000), "Zwei Bild.jpg": payload("zwei", 70001)},
+        stored={"eins.txt": payload("eins", 150000), "Zwei_Bild.jpg": payload("zwei", 70001)},
+        clipboard=WWW + b"files/eins.txt\r\n" + WWW + b"files/Zwei_Bild.jpg", last="QUIT",
+        extra=lambda t, c: data_ports(t, c, "EPSV"))]),
+    Case("brackets_active", server="pyftpd6", ini=dict(ServerName="[::1]", PassiveMode=0), runs=[Upload(
+        files={"aktiv.bin": payload("aktiv", 300000)}, stored={"aktiv.bin": payload("aktiv", 300000)},
+        clipboard=WWW + b"files/aktiv.bin", extra=lambda t, c: data_ports(t, c, "EPRT"))]),
+    # A host name with only an IPv6 address.
+    Case("name_with_ipv6_only", server="pyftpd6", ini=dict(ServerName="six.test"), runs=[Upload(
+        files={"sechs.txt": payload("sechs")}, stored={"sechs.txt": payload("sechs")},
+        clipboard=WWW + b"files/sechs.txt", extra=lambda t, c: data_ports(t, c, "EPSV"))]),
+    # Nothing listens on ::1: the name's IPv4 address is tried next, and
+    # IPv4 keeps PASV.
+    Case("name_with_both_ipv6_refuses", ini=dict(ServerName="both.test"), runs=[Upload(
+        files={"beide.txt": payload("beide")}, stored={"beide.txt": payload("beide")},
+        clipboard=WWW + b"files/beide.txt", extra=lambda t, c: data_ports(t, c, "PASV"))]),
+    # The real upload window signs on over ::1 too, on its own connection:
+    # while the question for the second file holds the run, it has signed on.
+    Case("upload_window_over_ipv6", server="pyftpd6", getsize=qptest.exe("getsize.exe"),
+         holds={"alt.txt": b"old"}, ini=dict(ServerName="::1", Ask=1), runs=[Upload(
+             files={"erst.txt": payload("erst"), "alt.txt": payload("neu")},
+             steps=[("box", "Achtung:", OVERWRITE % "alt.txt"), ("sent", "USER user", 2), ("press", YES)],
+             stored={"erst.txt": payload("erst"), "alt.txt": payload("neu")}, counts={"USER user": 2},
+             extra=lambda t, c: data_ports(t, c, "EPSV"))]),
+    Case("port_in_server_name_is_refused", server="pyftpd6", ini=dict(ServerName="[::1]:21"), runs=[Upload(
+        files={"a.txt": b"a"}, steps=[("answer", "Fehler:", OK, NO_CONNECTION)], clipboard=None,
+        extra=lambda t, c: t.assertEqual(commands_of(c.server), []))]),
 ], shared=True)
 
 

@@ -68,7 +68,9 @@ class Captions(unittest.TestCase):
                 "ServerName": "127.0.0.1", "ServerPort": str(ftpd.port), "Username": ftpd.user,
                 "Password": scrambled(s, ftpd.password), "ServerDirectory": "up", "ServerWWWName": "www.example.com",
                 "ServerWWWDirectory": "/files/", "PassiveMode": "1", "UseClipboardFunction": "1", "Ask": "0",
-                "DirSel": "1", "DelOld": "0", "DelClick": "0", "Dirs1": "up"}})
+                "DirSel": "1", "DelOld": "0", "DelClick": "0", "Dirs1": "up",
+                # The longest form of the trusted-certificate line.
+                "TrustedCertificate": ":".join(["DB"] * 32)}})
             quillpost = os.path.join(prog, "Quillpost.exe")
 
             # Configuration window, then its info window.
@@ -78,7 +80,8 @@ class Captions(unittest.TestCase):
                 "Bezeichnung:", "Proxyport*", "(Standard ist Port 21)", "Alte Dateien bei Upload löschen",
                 "*Optionale Angaben", "Beenden und Einstellungen speichern", "Konfigurationen / Verknüpfungen",
                 "Rechtsklick auf Uploadfenster setzt Datei in Löschliste", "&Ordnerwahl vor Upload anbieten",
-                "Adresse vor dem Kopieren prüfen"])
+                "Adresse vor dem Kopieren prüfen", "Verschlüsselung",
+                "Vertrautes Zertifikat: " + ":".join(["DB"] * 8) + "…", "Entfernen"])
             by_text = {k[5]: k[0] for k in s.children(config)}
             s.winctl("click", by_text["Über..."])
             info = s.wait_window("Über...", LIMIT)

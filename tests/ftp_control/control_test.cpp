@@ -4,8 +4,12 @@
 // program thread drives it.
 #include <gtest/gtest.h>
 
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <thread>
 
 #include "component_owner.h"
@@ -462,11 +466,38 @@ TEST(ExplicitTls, NoLoginWithoutTls)
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         Rig rig({{"220 ready\r\n"}, r.replies});
-        rig.c().UseTls = true;
+        rig.c().Tls = ftp::TlsMode::Explicit;
         EXPECT_FALSE(rig.c().Run(FtpOperation::SignOn));
         EXPECT_EQ(rig.server.commands(), Lines{"AUTH TLS"});
         EXPECT_EQ(rig.c().LastTlsFailure().problem, r.problem);
         EXPECT_EQ(rig.c().ReplyCode(), r.code);
+        EXPECT_EQ(rig.c().State(), FtpState::Idle);
+    }
+}
+
+// Implicit FTPS against servers that do not speak TLS from the first
+// byte: the greeting is never taken in the clear, and nothing is sent but
+// the ClientHello.
+TEST(ImplicitTls, NoGreetingOrLoginOutsideTls)
+{
+    struct Row {
+        const char* name;
+        Lines greeting;
+    };
+    const Row rows[] = {
+        {"a plain greeting", {"220 ready\r\n"}},
+        {"closed at once", {kCloseConnection}},
+        {"a plain greeting, then closed", {"220 ready\r\n" + kCloseConnection}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        Rig rig({r.greeting, {"331 pw\r\n", "230 in\r\n"}});
+        rig.c().Tls = ftp::TlsMode::Implicit;
+        EXPECT_FALSE(rig.c().Run(FtpOperation::SignOn));
+        for (const std::string& line : rig.server.commands()) EXPECT_EQ(line.find("USER"), std::string::npos);
+        EXPECT_EQ(rig.c().LastTlsFailure().problem, TlsProblem::Handshake);
+        EXPECT_EQ(rig.c().ReplyCode(), 500);
+        EXPECT_FALSE(rig.c().Connected());
         EXPECT_EQ(rig.c().State(), FtpState::Idle);
     }
 }
@@ -580,4 +611,86 @@ TEST(Upload, TheSizeCheckDecides)
         EXPECT_EQ(c.State(), FtpState::Idle);
     }
     DeleteFileA(local.c_str());
+}
+
+namespace {
+
+// A local file of `size` bytes, removed again at the end of the scope.
+struct LocalFile {
+    std::string path;
+    explicit LocalFile(const char* name, std::size_t size)
+    {
+        char folder[MAX_PATH];
+        GetTempPathA(sizeof folder, folder);
+        path = std::string(folder) + name;
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        const std::string bytes(size, 'v');
+        if (f) {
+            std::fwrite(bytes.data(), 1, bytes.size(), f);
+            std::fclose(f);
+        }
+    }
+    ~LocalFile() { DeleteFileA(path.c_str()); }
+};
+
+} // namespace
+
+// Over IPv6 the passive data connection is asked for with EPSV, and made to
+// the control connection's peer (the proxy's when there is one) at the port
+// of the 229 reply; over IPv4 PASV stays.
+TEST(Upload, OverIpv6ThePassivePortComesFromEpsv)
+{
+    struct Row {
+        const char* name;
+        bool ipv6;
+        bool proxy;
+        const char* host;      // the target; through the proxy only in USER
+        const char* badReply;  // instead of a data listener's 229 (227)
+        const char* lastReply;
+        Lines commands;
+    };
+    const Row rows[] = {
+        {"IPv6 literal", true, false, "::1", nullptr, "226 Stored.", {"USER user", "EPSV", "STOR v6.bin", "SIZE v6.bin"}},
+        {"IPv6 in brackets", true, false, "[::1]", nullptr, "226 Stored.",
+         {"USER user", "EPSV", "STOR v6.bin", "SIZE v6.bin"}},
+        {"IPv6 proxy, IPv4 target", true, true, "127.0.0.2", nullptr, "226 Stored.",
+         {"USER user@127.0.0.2", "EPSV", "STOR v6.bin", "SIZE v6.bin"}},
+        {"IPv4 proxy, IPv6 target", false, true, "::1", nullptr, "226 Stored.",
+         {"USER user@[::1]", "PASV", "STOR v6.bin", "SIZE v6.bin"}},
+        {"IPv4 stays PASV", false, false, "127.0.0.1", nullptr, "226 Stored.",
+         {"USER user", "PASV", "STOR v6.bin", "SIZE v6.bin"}},
+        {"229 without a port", true, false, "::1", "229 Entering Extended Passive Mode (|||)",
+         "550 No data port in the passive reply.", {"USER user", "EPSV"}},
+        {"EPSV refused", true, false, "::1", "500 EPSV not understood.", "500 EPSV not understood.",
+         {"USER user", "EPSV"}},
+        // 229 is no answer to PASV: an IPv4 connection keeps PASV's rules.
+        {"229 to PASV", false, false, "127.0.0.1", "229 Entering Extended Passive Mode (|||6446|)",
+         "229 Entering Extended Passive Mode (|||6446|)", {"USER user", "PASV"}},
+    };
+    const LocalFile local("qp-epsv.bin", 3000);
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        std::unique_ptr<DataSink> sink(r.badReply ? nullptr : new DataSink(-1, r.ipv6));
+        const std::string portReply =
+            sink ? (r.ipv6 ? sink->epsvReply() : sink->pasvReply()) : r.badReply + std::string("\r\n");
+        ServerScript script{{"220 ready\r\n"}, {"230 in\r\n", portReply, "150 Go.\r\n226 Stored.\r\n", "213 3000\r\n"}};
+        script.address = r.ipv6 ? "::1" : "127.0.0.1";
+        Rig rig(script);
+        FtpComponent& c = rig.c();
+        c.Host = r.host;
+        if (r.proxy) {
+            c.UseProxy = 1;
+            c.ProxyHost = r.ipv6 ? "::1" : "127.0.0.1";
+            c.ProxyPort = std::to_string(rig.server.port());
+            c.Port = "21";
+        }
+        ASSERT_TRUE(c.Run(FtpOperation::SignOn)) << c.LastReply();
+        EXPECT_EQ(c.ControlSocket().Addr(), r.ipv6 ? "::1" : "127.0.0.1");
+        c.PassiveTransfers = true;
+        c.LocalFileName = local.path;
+        c.RemotePath = "v6.bin";
+        EXPECT_EQ(c.Run(FtpOperation::PutFile), r.badReply == nullptr) << c.LastReply();
+        EXPECT_EQ(c.LastReply(), r.lastReply);
+        EXPECT_EQ(rig.server.commands(), r.commands);
+    }
 }

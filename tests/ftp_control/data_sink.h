@@ -1,9 +1,10 @@
 // The server's data side of one passive upload: a listener on loopback
 // whose one connection is read to its end and then closed, as a server
 // that stored the file does; or, with `keep`, reset once that many bytes
-// have come, as a link that breaks.
+// have come, as a link that breaks. On IPv4 loopback, or with `ipv6` on ::1.
 #pragma once
 #include <winsock2.h>
+#include <ws2tcpip.h>
 
 #include <algorithm>
 #include <string>
@@ -11,19 +12,25 @@
 
 class DataSink {
 public:
-    explicit DataSink(int keep = -1) : keep_(keep)
+    explicit DataSink(int keep = -1, bool ipv6 = false) : keep_(keep)
     {
         WSADATA wsa;
         WSAStartup(0x0202, &wsa);
-        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        sockaddr_in6 a{};  // an IPv4 address fits, its port at the same place
+        int len = ipv6 ? int(sizeof(sockaddr_in6)) : int(sizeof(sockaddr_in));
+        if (ipv6) {
+            a.sin6_family = AF_INET6;
+            a.sin6_addr = in6addr_loopback;
+        } else {
+            auto* v4 = reinterpret_cast<sockaddr_in*>(&a);
+            v4->sin_family = AF_INET;
+            v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        }
+        listener_ = socket(a.sin6_family, SOCK_STREAM, IPPROTO_TCP);
+        bind(listener_, reinterpret_cast<sockaddr*>(&a), len);
         listen(listener_, 1);
-        int len = sizeof a;
         getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
+        port_ = ntohs(a.sin6_port);
         thread_ = std::thread([this] { run(); });
     }
     ~DataSink()
@@ -38,6 +45,9 @@ public:
         return "227 Entering Passive Mode (127,0,0,1," + std::to_string(port_ / 256) + "," +
                std::to_string(port_ % 256) + ").\r\n";
     }
+    // The 229 reply to EPSV that names it.
+    std::string epsvReply() const { return "229 Entering Extended Passive Mode (|||" + std::to_string(port_) + "|)\r\n"; }
+    unsigned port() const { return port_; }
     // The bytes received, once the connection has ended (waits for it,
     // 10 s at most without data).
     const std::string& received()

@@ -243,19 +243,26 @@ TEST(Commands, LoginNameDirectAndThroughProxy)
 {
     struct Row {
         bool proxy;
+        const char* host;
         const char* port;
         const char* want;
     };
     const Row rows[] = {
-        {false, "2121", "USER anna"},
-        {true, "21", "USER anna@ftp.example.net"},
-        {true, "ftp", "USER anna@ftp.example.net"},
-        {true, "2121", "USER anna@ftp.example.net:2121"},
-        {true, "ftp-alt", "USER anna@ftp.example.net:ftp-alt"},
+        {false, "ftp.example.net", "2121", "USER anna"},
+        {true, "ftp.example.net", "21", "USER anna@ftp.example.net"},
+        {true, "ftp.example.net", "ftp", "USER anna@ftp.example.net"},
+        {true, "ftp.example.net", "2121", "USER anna@ftp.example.net:2121"},
+        {true, "ftp.example.net", "ftp-alt", "USER anna@ftp.example.net:ftp-alt"},
+        {true, "192.0.2.7", "2121", "USER anna@192.0.2.7:2121"},
+        // An IPv6 host in brackets, so that its last group is never read as the port.
+        {true, "2001:db8::7", "21", "USER anna@[2001:db8::7]"},
+        {true, "::1", "2121", "USER anna@[::1]:2121"},
+        {true, "[::1]", "2121", "USER anna@[::1]:2121"},
+        {false, "::1", "2121", "USER anna"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.want);
-        EXPECT_EQ(userCommand("anna", r.proxy, "ftp.example.net", r.port), r.want);
+        EXPECT_EQ(userCommand("anna", r.proxy, r.host, r.port), r.want);
     }
 }
 
@@ -289,17 +296,73 @@ TEST(Resolve, DottedAddressForm)
     }
 }
 
+// The forms a ServerName (or a proxy's name) may take: which are an
+// address, of which family, and as what text it is connected to.
 TEST(Resolve, HostTexts)
 {
-    EXPECT_EQ(SocketResolveHost("127.0.0.1"), htonl(0x7F000001));
-    EXPECT_EQ(SocketResolveHost(" \t127.0.0.2\r\n"), htonl(0x7F000002));
-    EXPECT_EQ(SocketResolveHost("\xA0" "10.0.0.1"), htonl(0x0A000001));
-    EXPECT_EQ(SocketResolveHost("255.255.255.255"), INADDR_BROADCAST);
+    struct Row {
+        const char* text;
+        int family;  // AF_UNSPEC: no IPv6 literal
+        const char* address;
+    };
+    const Row rows[] = {
+        {"::1", AF_INET6, "::1"},
+        {"[::1]", AF_INET6, "::1"},
+        {" [::1] ", AF_INET6, "::1"},
+        {"0:0:0:0:0:0:0:1", AF_INET6, "::1"},
+        {"2001:DB8::A", AF_INET6, "2001:db8::a"},
+        {"::ffff:127.0.0.1", AF_INET, "127.0.0.1"},  // mapped: travels as IPv4
+        {"[::1]:2121", AF_UNSPEC, ""},              // the port is ServerPort's
+        {"[::1", AF_UNSPEC, ""},
+        {"::1]", AF_UNSPEC, ""},
+        {"[[::1]]", AF_UNSPEC, ""},
+        {":::1", AF_UNSPEC, ""},
+        {"::g", AF_UNSPEC, ""},
+        {"127.0.0.1", AF_UNSPEC, ""},
+        {"[127.0.0.1]", AF_UNSPEC, ""},
+        {"ftp.example.com", AF_UNSPEC, ""},
+        {"", AF_UNSPEC, ""},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.text);
+        const auto literal = ipv6Literal(r.text);
+        EXPECT_EQ(literal ? literal->family() : AF_UNSPEC, r.family);
+        EXPECT_EQ(literal ? addressText(*literal) : "", r.address);
+        if (r.family != AF_UNSPEC) {
+            const NetAddress resolved = SocketResolveHost(r.text);
+            EXPECT_EQ(resolved.family(), r.family);
+            EXPECT_EQ(addressText(resolved), r.address);
+        }
+    }
+    EXPECT_EQ(SocketResolveHost("127.0.0.1").ipv4(), htonl(0x7F000001));
+    EXPECT_EQ(SocketResolveHost(" \t127.0.0.2\r\n").ipv4(), htonl(0x7F000002));
+    EXPECT_EQ(SocketResolveHost("\xA0" "10.0.0.1").ipv4(), htonl(0x0A000001));
+    EXPECT_TRUE(SocketResolveHost("255.255.255.255").isIpv4Broadcast());
     EXPECT_EQ(failureOf([] { SocketResolveHost(""); }),
               "SocketResolveHost: \"\" Invalid Hostname.");
     const std::string tooLong(257, 'a');
     EXPECT_EQ(failureOf([&] { SocketResolveHost(tooLong); }),
               "SocketResolveHost: \"" + tooLong + "\" Invalid Hostname.");
+}
+
+TEST(Resolve, BracketedHosts)
+{
+    const std::pair<const char*, const char*> rows[] = {
+        {"::1", "[::1]"}, {"[::1]", "[::1]"}, {"fe80::1%3", "[fe80::1%3]"},
+        {"127.0.0.1", "127.0.0.1"}, {"ftp.example.com", "ftp.example.com"}, {"", ""},
+    };
+    for (const auto& [host, want] : rows) EXPECT_EQ(bracketedHost(host), want) << host;
+}
+
+TEST(Resolve, SameHost)
+{
+    NetAddress a = SocketResolveHost("::1"), b = SocketResolveHost("[::1]");
+    b.setPort(4711);  // ports do not count
+    EXPECT_TRUE(sameHost(a, b));
+    EXPECT_FALSE(sameHost(a, SocketResolveHost("::2")));
+    EXPECT_FALSE(sameHost(a, SocketResolveHost("127.0.0.1")));
+    EXPECT_TRUE(sameHost(SocketResolveHost("127.0.0.1"), SocketResolveHost("::ffff:127.0.0.1")));
+    EXPECT_FALSE(sameHost(SocketResolveHost("127.0.0.1"), SocketResolveHost("127.0.0.2")));
 }
 
 TEST(Resolve, PortTexts)

@@ -33,16 +33,19 @@ ScriptedServer::ScriptedServer(ServerScript script) : script_(std::move(script))
 {
     WSADATA wsa;
     WSAStartup(0x0202, &wsa);
-    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = 0;
-    bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    addrinfo hints{};
+    hints.ai_flags = AI_NUMERICHOST;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    getaddrinfo(script_.address.c_str(), std::to_string(script_.port).c_str(), &hints, &found);
+    listener_ = socket(found->ai_family, SOCK_STREAM, IPPROTO_TCP);
+    bind(listener_, found->ai_addr, int(found->ai_addrlen));
+    freeaddrinfo(found);
     listen(listener_, 1);
+    sockaddr_storage a{};
     int len = sizeof a;
     getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
+    port_ = ntohs(reinterpret_cast<sockaddr_in*>(&a)->sin_port);  // sin6_port lies at the same place
     thread_ = std::thread([this] { run(); });
 }
 

@@ -1,5 +1,5 @@
-// A scripted FTP server for tests: listens on 127.0.0.1 only, plays given
-// reply texts and records the command lines it receives.
+// A scripted FTP server for tests: listens on loopback only (127.0.0.1, or
+// ::1), plays given reply texts and records the command lines it receives.
 //
 //   ScriptedServer srv({{"220 hi\r\n"}, {"331 pw\r\n", "230 ok\r\n"}});
 //   ... client signs on ...
@@ -30,6 +30,9 @@ struct ServerScript {
     // When > 0, every text is sent as two TCP segments cut at this position.
     int splitAt = 0;
     int pauseMs = 150;
+    // Where it listens: "127.0.0.1" or "::1", on a free port or the one given.
+    std::string address = "127.0.0.1";
+    unsigned port = 0;
 };
 
 class ScriptedServer {

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "ftp/xsocket.h"
@@ -226,6 +228,50 @@ TEST(XSocket, ListenAcceptDupCarryDataBothWays)
     EXPECT_EQ(client.State(), SocketState::Closed);
 }
 
+// Connections over IPv6: the address text decides the family, with or
+// without brackets; a listener on ::1 accepts, and both ends name ::1.
+TEST(XSocket, Ipv6ConnectListenAcceptAndNames)
+{
+    const char* const forms[] = {"::1", "[::1]", "0:0:0:0:0:0:0:1"};
+    for (const char* form : forms) {
+        SCOPED_TRACE(form);
+        XSocket listener, client, accepted;
+        listener.SetProto("tcp");
+        listener.SetAddr(form);
+        listener.SetPort("0");
+        bool incoming = false;
+        listener.OnIncomingConnection = [&](int) { incoming = true; };
+        listener.Listen();
+        ASSERT_EQ(listener.State(), SocketState::Listening);
+        EXPECT_EQ(listener.LocalAddress(), "::1");
+        client.SetProto("tcp");
+        client.SetAddr(form);
+        client.SetPort(std::to_string(listener.LocalPortNumber()));
+        client.Connect();
+        ASSERT_TRUE(pumpUntil(client, [&] { return incoming && client.State() == SocketState::Connected; }));
+        EXPECT_EQ(client.Addr(), form);  // as it was set
+        EXPECT_EQ(client.RemoteSockaddr().family(), AF_INET6);
+        NetAddress peer;
+        accepted.Dup(listener.Accept(&peer));
+        EXPECT_EQ(addressText(peer), "::1");
+        EXPECT_EQ(int(peer.port()), client.LocalPortNumber());
+        std::string name;
+        unsigned port = 0;
+        accepted.GetPeerName(name, port);
+        EXPECT_EQ(name, "::1");
+        EXPECT_EQ(int(port), client.LocalPortNumber());
+        EXPECT_EQ(client.LocalAddress(), "::1");
+        std::string got;
+        accepted.OnDataReady = [&](int) {
+            char buf[64];
+            const int n = accepted.Read(buf, sizeof buf);
+            if (n > 0) got.append(buf, std::size_t(n));
+        };
+        client.Send("over six", 8);
+        ASSERT_TRUE(pumpUntil(client, [&] { return got == "over six"; }));
+    }
+}
+
 TEST(XSocket, ShutdownSendingKeepsTheSocketForThePeersClose)
 {
     // Our end of the stream first, then the peer's close (the accepted
@@ -331,14 +377,38 @@ TEST(XSocket, BytesBeyondWhatWinsockTakesArriveWholeAndInOrder)
     EXPECT_EQ(client.BytesSent(), sent);
 }
 
-TEST(XSocket, LookupOfADottedNameAnswersAtOnce)
+// Addresses are not looked up: LookupDone fires inside LookupHost.
+TEST(XSocket, LookupOfAnAddressAnswersAtOnce)
 {
+    struct Row {
+        const char* host;
+        int error;
+        const char* result;
+    };
+    const Row rows[] = {
+        {"127.0.0.1", 0, "127.0.0.1"},
+        {"::1", 0, "::1"},
+        {"[::1]", 0, "::1"},
+        {" [::1]\r\n", 0, "::1"},
+        {"0:0:0:0:0:0:0:1", 0, "::1"},
+        {"::ffff:127.0.0.2", 0, "127.0.0.2"},
+        // Brackets hold an IPv6 address and nothing else; the port is the
+        // port setting's.
+        {"[::1]:2121", WSAHOST_NOT_FOUND, ""},
+        {"[127.0.0.1]", WSAHOST_NOT_FOUND, ""},
+        {"[ftp.example.com]", WSAHOST_NOT_FOUND, ""},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.host);
+        XSocket s;
+        int done = -1;
+        s.OnLookupDone = [&](int e) { done = e; };
+        s.LookupHost(r.host);
+        EXPECT_EQ(done, r.error);
+        EXPECT_EQ(s.LookupResult(), r.result);
+        EXPECT_EQ(s.AddressList(), r.error ? std::vector<std::string>{} : std::vector<std::string>{r.result});
+    }
     XSocket s;
-    int done = -1;
-    s.OnLookupDone = [&](int e) { done = e; };
-    s.LookupHost("127.0.0.1");
-    EXPECT_EQ(done, 0);
-    EXPECT_EQ(s.LookupResult(), "127.0.0.1");
     EXPECT_EQ(failureOf([&] { s.LookupHost(""); }), "DNS lookup: invalid host name.");
 }
 
@@ -353,6 +423,42 @@ TEST(XSocket, LookupOfANameGoesThroughTheMessageLoop)
     EXPECT_EQ(done, 0);
     EXPECT_FALSE(s.AddressList().empty());
     EXPECT_EQ(s.LookupResult(), s.AddressList().front());
+}
+
+// A lookup that was replaced, cancelled or outlived by its socket reports
+// nothing; its thread ends on its own.
+TEST(XSocket, ALookupNoLongerAwaitedReportsNothing)
+{
+    const char* const ways[] = {"replaced", "cancelled", "socket gone"};
+    for (const char* way : ways) {
+        SCOPED_TRACE(way);
+        const std::string w = way;
+        XSocket pump;  // pumps this thread's messages while the other may be gone
+        auto s = std::make_unique<XSocket>();
+        int calls = 0, error = -1;
+        s->OnLookupDone = [&](int e) {
+            ++calls;
+            error = e;
+        };
+        s->LookupHost("localhost");
+        if (w == "replaced") {
+            s->LookupHost("::1");  // answered at once
+            EXPECT_EQ(calls, 1);
+        } else if (w == "cancelled") {
+            s->CancelLookup();
+        } else {
+            s.reset();
+        }
+        // The thread posts before it counts itself out: once none runs, any
+        // message of theirs is in the queue.
+        ASSERT_TRUE(pumpUntil(pump, [] { return XSocket::LookupsRunning() == 0; }, 10000));
+        pump.PumpMessages();
+        EXPECT_EQ(calls, w == "replaced" ? 1 : 0);
+        if (w == "replaced") {
+            EXPECT_EQ(error, 0);
+            EXPECT_EQ(s->LookupResult(), "::1");
+        }
+    }
 }
 
 TEST(XSocket, PumpTakesQuitAndPutsItBack)

@@ -25,6 +25,19 @@ TEST(PortCommand, Table)
         EXPECT_EQ(ftp::portCommand(addr(r.server), addr(r.local), r.port), r.want) << r.server;
 }
 
+TEST(EprtCommand, Table)
+{
+    struct Row { const char* local; unsigned port; const char* want; };
+    const Row rows[] = {
+        {"::1", 40000, "EPRT |2|::1|40000|"},
+        {"2001:db8::7", 21, "EPRT |2|2001:db8::7|21|"},
+        {"fe80::1%3", 65535, "EPRT |2|fe80::1|65535|"},  // the scope is ours alone
+        {"::ffff:10.0.0.2", 1024, "EPRT |2|::ffff:10.0.0.2|1024|"},
+        {"10.0.0.2", 256, "EPRT |1|10.0.0.2|256|"},
+    };
+    for (const Row& r : rows) EXPECT_EQ(ftp::eprtCommand(r.local, r.port), r.want) << r.local;
+}
+
 TEST(UploadConfirmed, Table)
 {
     struct Row {
@@ -78,6 +91,39 @@ TEST(PassivePort, Table)
     };
     for (const Row& r : rows) {
         auto p = ftp::passivePort(r.reply);
+        if (r.want < 0)
+            EXPECT_FALSE(p.has_value()) << r.reply;
+        else
+            EXPECT_EQ(p.value_or(0), r.want) << r.reply;
+    }
+}
+
+TEST(ExtendedPassivePort, Table)
+{
+    struct Row { const char* reply; int want; };  // -1: no port
+    const Row rows[] = {
+        {"229 Entering Extended Passive Mode (|||6446|)", 6446},
+        {"229 Entering extended passive mode (|||6446|).", 6446},
+        {"229 (!!!1!)", 1},                 // any printable delimiter
+        {"229 (###65535#)", 65535},
+        {"229 ok (~~~30000~)", 30000},
+        {"229 (|||6446|", 6446},            // no closing parenthesis: still whole
+        {"229 (|||0|)", -1},                // port 0 cannot be connected to
+        {"229 (|||65536|)", -1},
+        {"229 (||||)", -1},                 // no digits
+        {"229 (|||6446)", -1},              // no closing delimiter
+        {"229 (|||64a6|)", -1},
+        {"229 (|!|6446|)", -1},             // mixed delimiters
+        {"229 (|2|::1|6446|)", -1},         // an address is not for EPSV
+        {"229 (111123451)", -1},            // a digit cannot be the delimiter
+        {"229 (   6446 )", -1},             // nor a blank
+        {"229 |||6446|", -1},               // no parenthesis
+        {"229 (|||", -1},
+        {"227 Entering Passive Mode (127,0,0,1,117,49).", -1},
+        {"", -1},
+    };
+    for (const Row& r : rows) {
+        auto p = ftp::extendedPassivePort(r.reply);
         if (r.want < 0)
             EXPECT_FALSE(p.has_value()) << r.reply;
         else

@@ -1,6 +1,6 @@
-"""Transfers through FtpCommand against real servers on loopback (pyftpdlib,
-vsftpd, and an upload through proftpd's mod_proxy), passive and active,
-compared byte for byte."""
+"""Transfers through FtpCommand against real servers on loopback (pyftpdlib
+on 127.0.0.1 and on ::1, vsftpd, and an upload through proftpd's mod_proxy),
+passive and active, compared byte for byte."""
 import ftplib
 import os
 import re
@@ -42,6 +42,7 @@ def without_dates(listing):
 
 class RealServerCase:
     """Mixed into one TestCase per server: the same script in both modes."""
+    host = "127.0.0.1"  # the ServerName the calls connect to
 
     def setUp(self):
         self.work = tempfile.mkdtemp(prefix="qp-srv-")
@@ -56,7 +57,7 @@ class RealServerCase:
         listing = os.path.join(self.work, "list-%d.txt" % passive)
         sub = "qp dir %d" % passive
         calls = [("setpassive", int(passive)),
-                 ("connect", self.user, self.password, "127.0.0.1", str(server.port)),
+                 ("connect", self.user, self.password, self.host, str(server.port)),
                  ("setbinary", 1),
                  ("setdir", base),
                  ("makedir", sub),
@@ -87,7 +88,7 @@ class RealServerCase:
 
         # The listing file holds the server's LIST output unchanged.
         with ftplib.FTP() as f:
-            f.connect("127.0.0.1", server.port, timeout=10)
+            f.connect(self.host.strip("[]"), server.port, timeout=10)
             f.login(self.user, self.password)
             f.cwd(base)
             f.cwd(sub)
@@ -100,7 +101,7 @@ class RealServerCase:
 
         # Rename, size of a missing file, delete, remove the folder.
         calls = [("setpassive", int(passive)),
-                 ("connect", self.user, self.password, "127.0.0.1", str(server.port)),
+                 ("connect", self.user, self.password, self.host, str(server.port)),
                  ("setbinary", 1),  # pyftpdlib answers SIZE only in binary mode
                  ("setdir", base + "/" + sub if base != "/" else "/" + sub),
                  ("rename", "r1.bin", "renamed.bin"),
@@ -135,6 +136,23 @@ class PyFtpdTest(RealServerCase, unittest.TestCase):
         self.assertTrue(any(re.fullmatch(r"PORT 127,0,0,1,\d+,\d+", c) for c in cmds), cmds)
         self.assertIn("LIST", cmds)  # no argument when the remote path is empty
         self.assertIn("TYPE I", cmds)
+
+
+class PyFtpdIpv6Test(RealServerCase, unittest.TestCase):
+    """The same over IPv6: the data connections are EPSV and EPRT, the
+    server's address in brackets as a user may type it."""
+    user, password, host = "user", "pass", "[::1]"
+
+    def test_passive_and_active(self):
+        root = os.path.join(self.work, "root")
+        os.makedirs(root)
+        with qptest.PyFtpd(root, self.user, self.password, host="::1") as server:
+            self.check_mode(server, True, "/", root)
+            self.check_mode(server, False, "/", root)
+            cmds = server.commands()
+        self.assertIn("EPSV", cmds)
+        self.assertTrue(any(re.fullmatch(r"EPRT \|2\|::1\|\d+\|", c) for c in cmds), cmds)
+        self.assertFalse([c for c in cmds if re.match(r"PASV|PORT", c)], cmds)
 
 
 class VsftpdTest(RealServerCase, unittest.TestCase):

@@ -1,5 +1,5 @@
 """End-to-end runs of the upload-window program: the real Quillpost.exe
-uploads a 20 MiB file under Wine to a pyftpdlib server on 127.0.0.1 that
+uploads a 20 MiB file under Wine to a pyftpdlib server on 127.0.0.1 (or ::1) that
 reads uploads at a limited rate, and the real getsize.exe beside it shows
 the progress, marks the file on a right click and aborts the run.
 
@@ -27,10 +27,10 @@ SLOWER = 1024 * 1024  # room for two screenshots on a busy machine
 RUN_LIMIT = 60
 
 
-def throttled(s, rate=SLOW, bursts=False):
-    """pyftpdlib that reads uploads at `rate` bytes per second, with its
-    folder "up"."""
-    server = qptest.PyFtpd(os.path.join(s.dir, "srv"), rate=rate, bursts=bursts)
+def throttled(s, rate=SLOW, bursts=False, host="127.0.0.1"):
+    """pyftpdlib on `host` that reads uploads at `rate` bytes per second,
+    with its folder "up"."""
+    server = qptest.PyFtpd(os.path.join(s.dir, "srv"), rate=rate, bursts=bursts, host=host)
     os.makedirs(os.path.join(server.root, "up"))
     return server
 
@@ -144,6 +144,24 @@ class GetSize(unittest.TestCase):
             cmds = ftpd.commands()
             self.assertEqual(sum(c.startswith("USER ") for c in cmds), 2)
             self.assertIn("SIZE gross_datei.bin", cmds)
+
+    def test_progress_over_ipv6(self):
+        # The window's own connection goes to the server on ::1 as the run's does.
+        with qptest.Session("gs-ipv6") as s, throttled(s, host="::1") as ftpd:
+            r = Run(s)
+            r.configure(ftpd, ServerName="::1")
+            p = r.start([r.file("sechs.bin", BIG)])
+            w = Window(s)
+            first = w.wait_pos(100)
+            qptest.wait_until(lambda: "Bytes/s" in s.get_text(w.status), 10, "a rate")
+            w.wait_pos(first + 1)
+            self.assertEqual(s.wait_exit(p, RUN_LIMIT), 0)
+            self.assertEqual(os.path.getsize(r.server_file("sechs.bin")), BIG)
+            self.assert_gone(s)
+            cmds = ftpd.commands()
+            self.assertEqual(sum(c.startswith("USER ") for c in cmds), 2)
+            self.assertIn("SIZE sechs.bin", cmds)
+            self.assertIn("EPSV", cmds)
 
     def test_steady_rate_while_the_server_writes_in_bursts(self):
         # The server writes what it received once a second, so the size

@@ -111,6 +111,31 @@ TEST_F(StorageTest, IniCutsValuesTo255AndReadsMissingAsEmpty)
     EXPECT_EQ(rt::iniRead(dir + "none.ini", "S", "Long"), "");
 }
 
+// Values of every length around the buffer sizes read back whole, with the
+// quoting of blanks at their ends kept; a missing key is empty.
+TEST_F(StorageTest, IniReadWholeTakesValuesOfAnyLength)
+{
+    const std::string ini = dir + "whole.ini";
+    for (std::size_t length : {0u, 1u, 255u, 256u, 1022u, 1023u, 1024u, 1025u, 2047u, 2048u, 5000u}) {
+        std::string value(length, 'x');
+        for (std::size_t k = 0; k < value.size(); ++k) value[k] = static_cast<char>('A' + k % 26);
+        for (const std::string& v : {value, " " + value + " "}) {
+            rt::iniWrite(ini, "S", "K", v);
+            EXPECT_EQ(rt::iniReadWhole(ini, "S", "K"), v) << v.size();
+        }
+    }
+    EXPECT_EQ(rt::iniReadWhole(ini, "S", "Missing"), "");
+    EXPECT_EQ(rt::iniReadWhole(dir + "none.ini", "S", "K"), "");
+
+    const std::string root = "HKEY_CURRENT_USER\\Software\\rtwhole-" + std::to_string(GetCurrentProcessId());
+    const std::string longValue(700, 'r');
+    rt::iniWrite(root, "S", "K", longValue);
+    EXPECT_EQ(rt::iniReadWhole(root, "S", "K"), longValue);
+    EXPECT_EQ(rt::iniRead(root, "S", "K"), longValue.substr(0, 255));
+    RegDeleteKeyA(HKEY_CURRENT_USER, (root.substr(18) + "\\S").c_str());
+    RegDeleteKeyA(HKEY_CURRENT_USER, root.substr(18).c_str());
+}
+
 TEST_F(StorageTest, IniWritesIntegersUnderNumWidth)
 {
     const std::string ini = dir + "t.ini";

@@ -1,4 +1,4 @@
-"""pyftpdlib server for tests: 127.0.0.1 only, no delay after a failed login,
+"""pyftpdlib server for tests: 127.0.0.1 (or ::1) only, no delay after a failed login,
 every command logged as "<- COMMAND" on stdout. With --rate uploads are read
 at that many bytes per second, so that their progress can be watched; with
 --bursts an upload reaches the disk in one-second bursts, as from a server
@@ -125,6 +125,7 @@ def hash_commands(base, algorithms, xmd5, corrupt):
 
 def main():
     ap = argparse.ArgumentParser()
+    ap.add_argument("--host", default="127.0.0.1", help="127.0.0.1 or ::1")
     ap.add_argument("--port", type=int, required=True)
     ap.add_argument("--root", required=True)
     ap.add_argument("--user", default="user")
@@ -148,7 +149,8 @@ def main():
         handler = hash_commands(handler, a.hash, a.xmd5, a.corrupt)
     handler.authorizer = auth
     handler.auth_failed_timeout = 0
-    handler.masquerade_address = "127.0.0.1"
+    if ":" not in a.host:
+        handler.masquerade_address = a.host
     if a.rate:
         handler.dtp_handler = type("DTP", (ThrottledDTPHandler,), {"read_limit": a.rate, "write_limit": 0})
     if a.bursts:
@@ -158,7 +160,7 @@ def main():
         handler.passive_ports = range(lo, hi + 1)
     logging.basicConfig(level=logging.DEBUG,
                         format="%(created).6f %(message)s" if a.timeline else "%(message)s")
-    server = FTPServer(("127.0.0.1", a.port), handler)
+    server = FTPServer((a.host, a.port), handler)
     server.serve_forever()
 
 

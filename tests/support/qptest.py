@@ -83,11 +83,11 @@ def wait_until(pred, timeout, what="condition", interval=0.05):
         time.sleep(interval)
 
 
-def wait_port(port, timeout=10):
+def wait_port(port, timeout=10, host="127.0.0.1"):
     def up():
-        with socket.socket() as s:
+        with socket.socket(socket.AF_INET6 if ":" in host else socket.AF_INET) as s:
             s.settimeout(0.2)
-            return s.connect_ex(("127.0.0.1", port)) == 0
+            return s.connect_ex((host, port)) == 0
     wait_until(up, timeout, "port %d" % port)
 
 
@@ -543,17 +543,17 @@ class _Server:
 
 
 class PyFtpd(_Server):
-    """pyftpdlib on 127.0.0.1 serving `root`, user/password login (and
-    anonymous read-write when anonymous=True). `log` collects the session,
-    each line after its Unix time when timeline=True. With `rate` it reads
-    uploads at that many bytes per second; with `bursts` an upload reaches
-    the disk once a second, as on a server that buffers. `hash` (HASH's
-    algorithms, "SHA-256*;MD5"), `xmd5` ("listed" or "unlisted") and
+    """pyftpdlib on 127.0.0.1 (or `host` "::1") serving `root`, user/password
+    login (and anonymous read-write when anonymous=True). `log` collects the
+    session, each line after its Unix time when timeline=True. With `rate` it
+    reads uploads at that many bytes per second; with `bursts` an upload
+    reaches the disk once a second, as on a server that buffers. `hash`
+    (HASH's algorithms, "SHA-256*;MD5"), `xmd5` ("listed" or "unlisted") and
     `corrupt` (the first N uploads damaged) are those of ftpd.py."""
 
     def __init__(self, root, user="user", password="pass", anonymous=False, port=None, timeline=False,
-                 rate=0, bursts=False, hash="", xmd5=None, corrupt=0):
-        self.root, self.user, self.password, self.anonymous = root, user, password, anonymous
+                 rate=0, bursts=False, hash="", xmd5=None, corrupt=0, host="127.0.0.1"):
+        self.root, self.user, self.password, self.anonymous, self.host = root, user, password, anonymous, host
         self.options = (["--anonymous"] if anonymous else []) + (["--timeline"] if timeline else []) + \
             (["--rate", str(rate)] if rate else []) + (["--bursts"] if bursts else []) + \
             (["--hash", hash] if hash else []) + (["--xmd5", xmd5] if xmd5 else []) + \
@@ -567,11 +567,11 @@ class PyFtpd(_Server):
         lo, hi = free_port_range(10)
         self.log = tempfile.NamedTemporaryFile(prefix="pyftpd-", suffix=".log", delete=False).name
         self.proc = subprocess.Popen(
-            [PYTHON, os.path.join(ROOT, "tests", "support", "ftpd.py"), "--port", str(self.port),
+            [PYTHON, os.path.join(ROOT, "tests", "support", "ftpd.py"), "--host", self.host, "--port", str(self.port),
              "--root", self.root, "--user", self.user, "--password", self.password,
              "--passive", "%d-%d" % (lo, hi)] + self.options,
             stdin=subprocess.DEVNULL, stdout=open(self.log, "wb"), stderr=subprocess.STDOUT)
-        wait_port(self.port)
+        wait_port(self.port, host=self.host)
         return self
 
     def commands(self, encoding="cp1252"):

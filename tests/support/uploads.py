@@ -179,7 +179,7 @@ class Upload:
 class Case:
     name: str
     runs: list                                             # Upload rows, run one after another
-    server: str = "pyftpd"                                 # pyftpd, vsftpd, proxy, scripted, none
+    server: str = "pyftpd"                                 # pyftpd, pyftpd6 (on ::1), vsftpd, proxy, scripted, none
     holds: dict = dataclasses.field(default_factory=dict)  # server path -> bytes, None for a folder
     ini: dict = dataclasses.field(default_factory=dict)
     scripted: dict = dataclasses.field(default_factory=dict)  # ScriptedFtpd(**) and its settings
@@ -211,7 +211,8 @@ def serve(case, s, stack):
         return server
     if kind == "vsftpd":
         return stack.enter_context(qptest.Vsftpd(os.path.join(s.dir, "vs")))
-    server = stack.enter_context(qptest.PyFtpd(os.path.join(s.dir, "srv"), **case.pyftpd))
+    server = stack.enter_context(qptest.PyFtpd(os.path.join(s.dir, "srv"), host="::1" if kind == "pyftpd6" else "127.0.0.1",
+                                               **case.pyftpd))
     if kind == "proxy":
         server.proxy = stack.enter_context(qptest.ProftpdProxy(os.path.join(s.dir, "px")))
     return server

@@ -35,12 +35,24 @@ std::string certificateLines(const CertificateFacts& c)
            fingerprintText(c.sha256);
 }
 
+// Why a certificate was refused, in one sentence.
+std::string certificateReason(ftp::TlsProblem problem, const std::string& serverName)
+{
+    using ftp::TlsProblem;
+    switch (problem) {
+    case TlsProblem::Untrusted: return "Das Zertifikat des Servers ist nicht vertrauenswürdig.";
+    case TlsProblem::Expired: return "Das Zertifikat des Servers ist abgelaufen.";
+    case TlsProblem::WrongName: return "Das Zertifikat des Servers gilt nicht für den Namen " + serverName + ".";
+    case TlsProblem::Changed: return "Das Zertifikat des Servers hat sich geändert.";
+    default: return "Das Zertifikat des Servers wurde abgelehnt.";
+    }
+}
+
 } // namespace
 
 std::string tlsFailureMessage(const ftp::TlsFailure& failure, const std::string& serverName)
 {
     using ftp::TlsProblem;
-    std::string reason;
     switch (failure.problem) {
     case TlsProblem::None:
         return {};
@@ -49,23 +61,10 @@ std::string tlsFailureMessage(const ftp::TlsFailure& failure, const std::string&
     case TlsProblem::Handshake:
         return "Die verschlüsselte Verbindung zum Server " + serverName + " konnte nicht aufgebaut werden." +
                kNothingSent;
-    case TlsProblem::Untrusted:
-        reason = "Das Zertifikat des Servers ist nicht vertrauenswürdig.";
-        break;
-    case TlsProblem::Expired:
-        reason = "Das Zertifikat des Servers ist abgelaufen.";
-        break;
-    case TlsProblem::WrongName:
-        reason = "Das Zertifikat des Servers gilt nicht für den Namen " + serverName + ".";
-        break;
-    case TlsProblem::Certificate:
-        reason = "Das Zertifikat des Servers wurde abgelehnt.";
-        break;
-    case TlsProblem::Changed:
-        reason = "Das Zertifikat des Servers hat sich geändert.";
+    default:
         break;
     }
-    std::string text = reason;
+    std::string text = certificateReason(failure.problem, serverName);
     if (!failure.subject.empty()) text += "\r\n\r\nZertifikat: " + failure.subject;
     return text + kNothingSent;
 }

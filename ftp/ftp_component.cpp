@@ -29,6 +29,7 @@
 #include <iterator>
 
 #include "ftp/name_encoding.h"
+#include "ftp/owner_window_proc.h"
 #include "ftp/winsock_errors.h"
 
 namespace ftp {
@@ -267,7 +268,7 @@ FtpComponent::FtpComponent() : transfer_(*this, ctrl_)
     window_.reset(createNotificationWindow());
     // The own procedure first, then the object: the class procedure must
     // never see this object in window long 0.
-    SetWindowLongPtrA(window_.get(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FtpComponent::windowProc));
+    SetWindowLongPtrA(window_.get(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ownerWindowProc<FtpComponent, &FtpComponent::handleMessage>));
     SetWindowLongPtrA(window_.get(), 0, reinterpret_cast<LONG_PTR>(this));
     finishedEvent_.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
 
@@ -286,20 +287,6 @@ FtpComponent::~FtpComponent()
     DataSocket().ClearHooks();
     ctrl_.CancelLookup();
     SetWindowLongPtrA(window_.get(), 0, 0);
-}
-
-LRESULT CALLBACK FtpComponent::windowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
-{
-    auto* self = reinterpret_cast<FtpComponent*>(GetWindowLongPtrA(hwnd, 0));
-    if (!self) return DefWindowProcA(hwnd, msg, wParam, lParam);
-    // Nothing may unwind through the system's dispatch code.
-    try {
-        return self->handleMessage(msg, wParam, lParam);
-    } catch (const std::exception& e) {
-        OutputDebugStringA(e.what());
-    } catch (...) {
-    }
-    return 0;
 }
 
 LRESULT FtpComponent::handleMessage(UINT msg, WPARAM wParam, LPARAM lParam)

@@ -254,7 +254,6 @@ private:
     void failInsideEvent(const std::string& text);
     void pump();
     LRESULT handleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
-    static LRESULT CALLBACK windowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
     // ---- the control connection ---------------------------------------
     void stepOpen();

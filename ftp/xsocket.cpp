@@ -11,6 +11,7 @@
 #include <thread>
 #include <utility>
 
+#include "ftp/owner_window_proc.h"
 #include "ftp/resolve.h"
 #include "ftp/winsock_errors.h"
 
@@ -26,21 +27,6 @@ constexpr long kDupMask = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;           
 std::mutex g_startupMutex;
 int g_liveSockets = 0;
 WSADATA g_wsaData;
-
-LRESULT CALLBACK socketWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
-{
-    auto* self = reinterpret_cast<XSocket*>(GetWindowLongPtrA(hwnd, 0));
-    if (!self) return DefWindowProcA(hwnd, msg, wParam, lParam);
-    // Nothing may unwind through the system's dispatch code: a failure with
-    // no caller to take it ends here.
-    try {
-        return self->HandleMessage(msg, wParam, lParam);
-    } catch (const std::exception& e) {
-        OutputDebugStringA(e.what());
-    } catch (...) {
-    }
-    return 0;
-}
 
 // Lookup threads still running, and the numbers that tell lookups apart.
 std::atomic<int> g_lookupsRunning{0};
@@ -123,7 +109,7 @@ HWND createNotificationWindow()
         WNDCLASSA wc{};
         if (!GetClassInfoA(instance, kWindowClass, &wc)) {
             wc = WNDCLASSA{};
-            wc.lpfnWndProc = socketWindowProc;
+            wc.lpfnWndProc = ownerWindowProc<XSocket, &XSocket::HandleMessage>;
             wc.cbWndExtra = sizeof(LONG_PTR);
             wc.hInstance = instance;
             wc.lpszClassName = kWindowClass;

@@ -121,13 +121,11 @@ void deliverAddresses(const std::vector<std::string>& addresses, AddressChecks* 
         rt::msgBox(failedAddressesText(failed), "Fehler:", kStopBox);
 }
 
-} // namespace
-
-void runUpload()
+// The run's first sign-on; every refusal ends the run with its box. A
+// configured folder that does not exist leaves the root when the folder
+// window follows.
+void signOnForRun(UploadSettings& set)
 {
-    ProgramState& st = state();
-    UploadSettings& set = st.uploadSettings;
-
     SignOnResult signedOn = signOn(kFirstSignOn, set.ServerDirectory);
     // A certificate the user trusts from now on: the same sign-on once more.
     if (signedOn == SignOnResult::TlsRefused && trustRefusedCertificate())
@@ -149,7 +147,56 @@ void runUpload()
     case SignOnResult::Done:
         break;
     }
+}
 
+// One file, in up to three real attempts, each on a standing connection in
+// the run's folder; a failed reconnection is a failed attempt. The later
+// ones build on what the earlier ones left on the server: a copy that may
+// be whole is checked, a shorter one continued. A file that fails every
+// attempt ends the run.
+void storeWithAttempts(const std::string& path, const std::string& remoteName, bool overwriteSettled)
+{
+    const UploadSettings& set = state().uploadSettings;
+    int uploadResult = 0;
+    std::string mismatch;  // the hash an attempt found differing on the server
+    for (int attempt = 1; uploadResult == 0 && attempt <= kTries; ++attempt) {
+        if (attempt > 1)
+            pauseWithEvents(kPauseBetweenTriesMs);
+        if (!reconnectToRunFolder())
+            continue;
+        if (!overwriteSettled) {
+            overwriteSettled = askOverwrite(remoteName);
+            if (!overwriteSettled)
+                continue;  // the connection went again: a failed attempt
+        }
+        uploadResult = ftpInt("Upload", {rt::Value(path), rt::Value(remoteName), rt::Value(attempt > 1 ? 1 : 0)});
+        if (uploadResult == 0 && !ftp::lastUploadMismatch().empty())
+            mismatch = ftp::lastUploadMismatch();
+        // A server that insists on resumed TLS sessions refuses every
+        // attempt alike; its reply names the cause.
+        if (uploadResult == 0 && isSessionReuseRefusal(ftp::lastReplyCode(), ftp::lastReplyText())) {
+            rt::msgBox(sessionReuseMessage(set.ServerName, ftp::lastReplyText(), remoteName), "Fehler:",
+                       kStopBox);
+            uploadWindowProcess.terminate();
+            endRun();
+        }
+    }
+    if (uploadResult == 0) {
+        rt::msgBox("Der Upload ist fehlgeschlagen!\r\n\r\n" + remoteName + mismatchReason(mismatch), "Fehler:",
+                   kStopBox);
+        uploadWindowProcess.terminate();
+        endRun();
+    }
+}
+
+} // namespace
+
+void runUpload()
+{
+    ProgramState& st = state();
+    UploadSettings& set = st.uploadSettings;
+
+    signOnForRun(set);
     st.chosenDirectoryOnServer = ftp::serverName(set.ServerDirectory);
     if (set.DirSel > 0)
         runFolderSelection();
@@ -195,40 +242,7 @@ void runUpload()
             rt::setText(st.uploadWindowChannel, remoteName + " " + size + " " + more);
         }
 
-        // Three real attempts: each one on a standing connection in the
-        // run's folder. A failed reconnection is a failed attempt. The
-        // later ones build on what the earlier ones left on the server: a
-        // copy that may be whole is checked, a shorter one continued.
-        int uploadResult = 0;
-        std::string mismatch;  // the hash an attempt found differing on the server
-        for (int attempt = 1; uploadResult == 0 && attempt <= kTries; ++attempt) {
-            if (attempt > 1)
-                pauseWithEvents(kPauseBetweenTriesMs);
-            if (!reconnectToRunFolder())
-                continue;
-            if (!overwriteSettled) {
-                overwriteSettled = askOverwrite(remoteName);
-                if (!overwriteSettled)
-                    continue;  // the connection went again: a failed attempt
-            }
-            uploadResult = ftpInt("Upload", {rt::Value(path), rt::Value(remoteName), rt::Value(attempt > 1 ? 1 : 0)});
-            if (uploadResult == 0 && !ftp::lastUploadMismatch().empty())
-                mismatch = ftp::lastUploadMismatch();
-            // A server that insists on resumed TLS sessions refuses every
-            // attempt alike; its reply names the cause.
-            if (uploadResult == 0 && isSessionReuseRefusal(ftp::lastReplyCode(), ftp::lastReplyText())) {
-                rt::msgBox(sessionReuseMessage(set.ServerName, ftp::lastReplyText(), remoteName), "Fehler:",
-                           kStopBox);
-                uploadWindowProcess.terminate();
-                endRun();
-            }
-        }
-        if (uploadResult == 0) {
-            rt::msgBox("Der Upload ist fehlgeschlagen!\r\n\r\n" + remoteName + mismatchReason(mismatch), "Fehler:",
-                       kStopBox);
-            uploadWindowProcess.terminate();
-            endRun();
-        }
+        storeWithAttempts(path, remoteName, overwriteSettled);
 
         if (set.DelOld != 0)
             historyStep(remoteName, uploadedNames);

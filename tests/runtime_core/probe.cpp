@@ -82,6 +82,25 @@ Created created(rt::Handle h)
     return it == g_created.end() ? Created{0xFFFFFFFF, 0xFFFFFFFF} : it->second;
 }
 
+// Ends the process at once with a failure that no check could report.
+[[noreturn]] void fail(const std::string& what, int code = 1)
+{
+    std::printf("FAIL %s\n", what.c_str());
+    std::fflush(stdout);
+    ExitProcess(code);
+}
+
+rt::detail::CreateWindowBlock windowBlock(const char* cls, const char* text, DWORD style,
+                                          HWND parent = nullptr)
+{
+    rt::detail::CreateWindowBlock b;
+    b.className = cls;
+    b.text = text;
+    b.style = style;
+    b.parent = parent;
+    return b;
+}
+
 [[noreturn]] void finish()
 {
     std::printf(g_failures ? "%d check(s) failed\n" : "ALL OK\n", g_failures);
@@ -138,6 +157,16 @@ bool waitInputUntil(const std::function<bool()>& done, int rounds = 200)
     return false;
 }
 
+// Input made by `action` each time the program waits, until `done` holds.
+bool inputUntil(std::function<void()> action, const std::function<bool()>& done)
+{
+    WhileWaiting input(std::move(action));
+    return waitInputUntil(done);
+}
+
+void click(rt::Handle button) { SendMessageA(H(button), BM_CLICK, 0, 0); }
+bool commandEvent() { return rt::eventKind() == rt::EvCommand; }
+
 // Runs `f` on a fresh thread and waits for it (input from "another thread").
 DWORD WINAPI runFunction(LPVOID p)
 {
@@ -159,20 +188,13 @@ void onOtherThread(std::function<void()> f)
 void handoff()
 {
     // A posted request first of all: it must not be lost.
-    rt::detail::CreateWindowBlock posted;
-    posted.className = "STATIC";
-    posted.text = "posted";
-    posted.style = WS_POPUP;
+    rt::detail::CreateWindowBlock posted = windowBlock("STATIC", "posted", WS_POPUP);
     rt::postRequest(rt::ReqCreateWindow, &posted);
     CHECK(posted.result != nullptr);
     CHECK(GetWindowThreadProcessId(posted.result, nullptr) == rt::guiThreadId());
     CHECK(rt::guiThreadId() != GetCurrentThreadId());
 
-    rt::detail::CreateWindowBlock sent;
-    sent.className = "BUTTON";
-    sent.text = "sent";
-    sent.style = WS_CHILD;
-    sent.parent = posted.result;
+    rt::detail::CreateWindowBlock sent = windowBlock("BUTTON", "sent", WS_CHILD, posted.result);
     rt::sendRequest(rt::ReqCreateWindow, &sent);
     CHECK(sent.result != nullptr);
     CHECK(GetWindowThreadProcessId(sent.result, nullptr) == rt::guiThreadId());
@@ -214,29 +236,19 @@ void fastEnd()
 {
     rt::setFastMode(true);
     CHECK(rt::fastMode());
-    rt::detail::CreateWindowBlock sent;
-    sent.className = "STATIC";
-    sent.style = WS_POPUP;
+    rt::detail::CreateWindowBlock sent = windowBlock("STATIC", "", WS_POPUP);
     rt::sendRequest(rt::ReqCreateWindow, &sent);
     CHECK(sent.result != nullptr);
-    rt::detail::CreateWindowBlock posted;
-    posted.className = "STATIC";
-    posted.style = WS_POPUP;
+    rt::detail::CreateWindowBlock posted = windowBlock("STATIC", "", WS_POPUP);
     rt::postRequest(rt::ReqCreateWindow, &posted);
     CHECK(posted.result != nullptr);
 
     // In fast mode ordinary messages flow only while the program waits.
     rt::setWindowPosition(10, 10, 300, 200);
     const rt::Handle button = control("button", rt::mainWindow(), "Fast", 10, 10, 80, 24);
-    {
-        WhileWaiting clicker([button] { SendMessageA(H(button), BM_CLICK, 0, 0); });
-        CHECK(waitInputUntil([] { return rt::eventKind() == rt::EvCommand; }));
-    }
+    CHECK(inputUntil([button] { click(button); }, commandEvent));
     CHECK(rt::clickedControl() == button);
-    std::printf(g_failures ? "%d check(s) failed\n" : "ALL OK\n", g_failures);
-    std::fflush(stdout);
-    if (g_failures) ExitProcess(1);
-    rt::endProgram();  // fast mode is still on
+    finish();  // fast mode is still on
 }
 
 void endAtOnce()
@@ -465,11 +477,11 @@ void windows()
 
     // Colours: 15-bit unless "truecolor" is on.
     rt::setSwitch("truecolor", rt::Value(0));
-    CHECK(rt::convertColour(31) == RGB(255, 0, 0));
-    CHECK(rt::convertColour(31u << 5) == RGB(0, 255, 0));
-    CHECK(rt::convertColour(0x7FFF) == RGB(255, 255, 255));
-    CHECK(rt::convertColour(1) == RGB(8, 0, 0));
-    CHECK(rt::convertColour(16u << 10) == RGB(0, 0, 131));
+    const std::pair<std::uint32_t, COLORREF> colours[] = {
+        {31, RGB(255, 0, 0)}, {31u << 5, RGB(0, 255, 0)},   {0x7FFF, RGB(255, 255, 255)},
+        {1, RGB(8, 0, 0)},    {16u << 10, RGB(0, 0, 131)}};
+    for (const auto& [in, out] : colours)
+        check(rt::convertColour(in) == out, ("15-bit colour " + std::to_string(in)).c_str(), __LINE__);
     rt::setSwitch("truecolor", rt::Value(1));
     CHECK(rt::convertColour(0x123456) == 0x123456);
     CHECK(rt::screenWidth() == GetSystemMetrics(SM_CXSCREEN));
@@ -534,10 +546,7 @@ void events()
     const int id = GetDlgCtrlID(H(button));
 
     // A click: event kind 255, the clicked control, its negated identifier.
-    {
-        WhileWaiting clicker([button] { SendMessageA(H(button), BM_CLICK, 0, 0); });
-        CHECK(waitInputUntil([] { return rt::eventKind() == rt::EvCommand; }));
-    }
+    CHECK(inputUntil([button] { click(button); }, commandEvent));
     CHECK(rt::clickedControl() == button);
     CHECK(rt::menuItem() == -id);
     CHECK(rt::commandId() == id);
@@ -554,17 +563,12 @@ void events()
     CHECK(rt::userMessage() == WM_CLOSE);
     CHECK(rt::userWParam() == 7 && rt::userLParam() == 9);
     CHECK(SendMessageA(H(main), WM_COMMAND, MAKEWPARAM(77, 0), 0) == WM_COMMAND);
-    {
-        WhileWaiting closer([main] { PostMessageA(H(main), WM_CLOSE, 0, 0); });
-        CHECK(waitInputUntil([] { return rt::userMessage() == WM_CLOSE; }));
-    }
+    CHECK(inputUntil([main] { PostMessageA(H(main), WM_CLOSE, 0, 0); },
+                     [] { return rt::userMessage() == WM_CLOSE; }));
     CHECK(IsWindow(H(main)));
     CHECK(rt::eventKind() == 0);
-    {
-        // A click now arrives as the registered command message.
-        WhileWaiting clicker([button] { SendMessageA(H(button), BM_CLICK, 0, 0); });
-        CHECK(waitInputUntil([] { return rt::userMessage() == WM_COMMAND; }));
-    }
+    // A click now arrives as the registered command message.
+    CHECK(inputUntil([button] { click(button); }, [] { return rt::userMessage() == WM_COMMAND; }));
     CHECK(rt::eventKind() == 0);
     CHECK(LOWORD(rt::userWParam()) == id);
     rt::registerUserMessages({0, WM_CLOSE});
@@ -629,10 +633,7 @@ void events()
     CHECK(rt::takeNotificationFlag() == 0);
     rt::waitInputEvent();
     CHECK(rt::notificationSender() == other);
-    {
-        WhileWaiting clicker([button] { SendMessageA(H(button), BM_CLICK, 0, 0); });
-        CHECK(waitInputUntil([] { return rt::eventKind() == rt::EvCommand; }));
-    }
+    CHECK(inputUntil([button] { click(button); }, commandEvent));
     CHECK(rt::takeNotificationFlag() == 0);  // the third was dropped
     CHECK(rt::notificationSender() == other);
 
@@ -650,28 +651,26 @@ void events()
     CHECK(rt::notificationCode() == -520);
 
     // A notification while the program waits ends the wait at once.
-    {
-        WhileWaiting notifier([main, third] {
+    CHECK(inputUntil(
+        [main, third] {
             NMHDR nm{H(third), 1, static_cast<UINT>(NM_DBLCLK)};
             SendMessageA(H(main), WM_NOTIFY, 1, reinterpret_cast<LPARAM>(&nm));
-        });
-        CHECK(waitInputUntil([] { return rt::notificationCode() == static_cast<int>(NM_DBLCLK); }));
-    }
+        },
+        [] { return rt::notificationCode() == static_cast<int>(NM_DBLCLK); }));
     CHECK(rt::notificationSender() == third);
 
     // A size change made in the move/size loop while the program waits:
     // the program is held meanwhile and then sees event kind 4.
-    {
-        WhileWaiting sizer([main] {
+    CHECK(inputUntil(
+        [main] {
             SendMessageA(H(main), WM_ENTERSIZEMOVE, 0, 0);
             RECT rc;
             GetWindowRect(H(main), &rc);
             SetWindowPos(H(main), nullptr, 0, 0, rc.right - rc.left + 10, rc.bottom - rc.top,
                          SWP_NOMOVE | SWP_NOZORDER);
             SendMessageA(H(main), WM_EXITSIZEMOVE, 0, 0);
-        });
-        CHECK(waitInputUntil([] { return rt::eventKind() == rt::EvSize; }));
-    }
+        },
+        [] { return rt::eventKind() == rt::EvSize; }));
 
     // Scroll bars: the runtime moves the thumb; the end of scrolling is a
     // command event.
@@ -680,25 +679,19 @@ void events()
         SendMessageA(H(main), WM_HSCROLL, MAKEWPARAM(code, pos), reinterpret_cast<LPARAM>(H(bar)));
         return GetScrollPos(H(bar), SB_CTL);
     };
-    CHECK(scroll(SB_LINEUP) == 0);
-    CHECK(scroll(SB_LINEDOWN) == 1);
-    CHECK(scroll(SB_PAGEDOWN) == 11);
-    CHECK(scroll(SB_THUMBPOSITION, 57) == 57);
-    CHECK(scroll(SB_PAGEUP) == 47);
-    CHECK(scroll(SB_BOTTOM) == 100);
-    CHECK(scroll(SB_LINEDOWN) == 100);
-    CHECK(scroll(SB_TOP) == 0);
+    // Code, position, the thumb afterwards.
+    const int steps[][3] = {{SB_LINEUP, 0, 0},       {SB_LINEDOWN, 0, 1}, {SB_PAGEDOWN, 0, 11},
+                            {SB_THUMBPOSITION, 57, 57}, {SB_PAGEUP, 0, 47},  {SB_BOTTOM, 0, 100},
+                            {SB_LINEDOWN, 0, 100},      {SB_TOP, 0, 0}};
+    for (const auto& [code, pos, thumb] : steps)
+        check(scroll(code, pos) == thumb, ("scroll code " + std::to_string(code)).c_str(), __LINE__);
     CHECK(rt::eventKind() != rt::EvCommand);
     scroll(SB_ENDSCROLL);
     CHECK(rt::eventKind() == rt::EvCommand);
 
     // Mouse press in the window: button, position, release clears.
-    {
-        WhileWaiting presser([main] {
-            SendMessageA(H(main), WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(33, 44));
-        });
-        CHECK(waitInputUntil([] { return rt::mouseButton() == 2; }));
-    }
+    CHECK(inputUntil([main] { SendMessageA(H(main), WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(33, 44)); },
+                     [] { return rt::mouseButton() == 2; }));
     CHECK(rt::mouseX() == 33 && rt::mouseY() == 44);
     CHECK(rt::lastPressedButton() == 2);
     SendMessageA(H(main), WM_RBUTTONUP, 0, MAKELPARAM(33, 44));
@@ -712,9 +705,7 @@ void destroyMain()
 {
     rt::setWindowPosition(10, 10, 200, 100);
     rt::destroy(rt::mainWindow());
-    std::printf("FAIL destroy of the main window returned\n");
-    std::fflush(stdout);
-    ExitProcess(1);
+    fail("destroy of the main window returned");
 }
 
 // The end of the program requested on the GUI thread (as an error report
@@ -723,9 +714,7 @@ void endOnGui()
 {
     rt::setWindowPosition(10, 10, 200, 100);
     rt::detail::runOnGui([] { rt::endProgram(); });
-    std::printf("FAIL end of program on the GUI thread returned\n");
-    std::fflush(stdout);
-    ExitProcess(1);
+    fail("end of program on the GUI thread returned");
 }
 
 // A small window with several control types, left open for a screenshot;
@@ -782,24 +771,14 @@ static void mainRoutine()
     if (scenario == "showcase") showcase();
     if (scenario == "destroy") destroyMain();
     if (scenario == "guiend") endOnGui();
-    if (scenario == "taken") {
-        std::printf("FAIL the start went on although a class was taken\n");
-        std::fflush(stdout);
-        ExitProcess(4);
-    }
-    if (scenario != "end" && scenario != "return") {
-        std::printf("FAIL unknown scenario %s\n", scenario.c_str());
-        std::fflush(stdout);
-        ExitProcess(2);
-    }
+    if (scenario == "taken") fail("the start went on although a class was taken", 4);
+    if (scenario != "end" && scenario != "return") fail("unknown scenario " + scenario, 2);
 }
 
 DWORD WINAPI watchdog(LPVOID)
 {
     Sleep(45000);
-    std::printf("FAIL scenario did not end within 45 s\n");
-    std::fflush(stdout);
-    ExitProcess(3);
+    fail("scenario did not end within 45 s", 3);
 }
 
 int main()

@@ -80,51 +80,58 @@ InputSeen driveInput(const std::string& caption, Answer answer, rt::Value& resul
     return seen;
 }
 
-TEST(Boxes, InputBoxReturnsTheTypedText)
+void typeAndConfirm(HWND dialog)
 {
-    rt::Value result;
-    const InputSeen seen = driveInput("rtdata Eingabe", [](HWND dialog) {
-        const HWND edit = GetDlgItem(dialog, 101);
-        SendMessageA(edit, EM_SETSEL, 0, -1);
-        for (unsigned char c : std::string("42 Grüße")) PostMessageA(edit, WM_CHAR, c, 1);
-        postClick(dialog, IDOK);
-    }, result, "Wie viele?", "7");
-    ASSERT_TRUE(seen.found);
-    EXPECT_EQ(seen.prompt, "Wie viele?");
-    EXPECT_EQ(seen.defaultText, "7");
-    EXPECT_EQ(result.s, "42 Grüße");
-    EXPECT_EQ(result.i, 42);
-    EXPECT_EQ(rt::lastButton(), IDOK);
+    const HWND edit = GetDlgItem(dialog, 101);
+    SendMessageA(edit, EM_SETSEL, 0, -1);
+    for (unsigned char c : std::string("42 Grüße")) PostMessageA(edit, WM_CHAR, c, 1);
+    postClick(dialog, IDOK);
+}
+void confirm(HWND dialog) { postClick(dialog, IDOK); }
+void cancel(HWND dialog) { postClick(dialog, IDCANCEL); }
+void escape(HWND dialog)
+{
+    const HWND edit = GetDlgItem(dialog, 101);
+    PostMessageA(edit, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    PostMessageA(edit, WM_KEYUP, VK_ESCAPE, 0xC0010001);
 }
 
-TEST(Boxes, InputBoxCancelGivesEmptyTextAndButtonTwo)
+// Input boxes in turn: what each shows, how it is answered, what it returns.
+// The box left with OK comes right before Escape, so the button really changes.
+TEST(Boxes, InputBoxReturnsTheTypedTextOrNothing)
 {
-    rt::Value result;
-    const InputSeen seen = driveInput("rtdata Abbruch", [](HWND dialog) { postClick(dialog, IDCANCEL); },
-                                      result, "Zahl:", "77");
-    ASSERT_TRUE(seen.found);
-    EXPECT_EQ(seen.defaultText, "77");
-    EXPECT_EQ(result.s, "");
-    EXPECT_EQ(result.i, 0);
-    EXPECT_EQ(rt::lastButton(), IDCANCEL);
+    const struct {
+        const char* caption;
+        void (*answer)(HWND);
+        const char *prompt, *shown, *text;
+        int number, button;
+    } rows[] = {
+        {"rtdata Eingabe", typeAndConfirm, "Wie viele?", "7", "42 Grüße", 42, IDOK},
+        {"rtdata Abbruch", cancel, "Zahl:", "77", "", 0, IDCANCEL},
+        {"rtdata Erst", confirm, "a", "5", "5", 5, IDOK},
+        {"rtdata Escape", escape, "b", "88", "", 0, IDCANCEL},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.caption);
+        rt::Value result;
+        const InputSeen seen = driveInput(r.caption, r.answer, result, r.prompt, r.shown);
+        ASSERT_TRUE(seen.found);
+        EXPECT_EQ(seen.prompt, r.prompt);
+        EXPECT_EQ(seen.defaultText, r.shown);
+        EXPECT_EQ(result.s, r.text);
+        EXPECT_EQ(result.i, r.number);
+        EXPECT_EQ(rt::lastButton(), r.button);
+    }
 }
 
-TEST(Boxes, EscapeInTheInputBoxActsAsCancel)
+std::string clipboardText()
 {
-    rt::Value result;
-    // A first box left with OK, so that the button really changes.
-    driveInput("rtdata Erst", [](HWND dialog) { postClick(dialog, IDOK); }, result, "a", "5");
-    ASSERT_EQ(rt::lastButton(), IDOK);
-    ASSERT_EQ(result.i, 5);
-    const InputSeen seen = driveInput("rtdata Escape", [](HWND dialog) {
-        const HWND edit = GetDlgItem(dialog, 101);
-        PostMessageA(edit, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
-        PostMessageA(edit, WM_KEYUP, VK_ESCAPE, 0xC0010001);
-    }, result, "b", "88");
-    ASSERT_TRUE(seen.found);
-    EXPECT_EQ(result.s, "");
-    EXPECT_EQ(result.i, 0);
-    EXPECT_EQ(rt::lastButton(), IDCANCEL);
+    if (!OpenClipboard(nullptr)) return "(not opened)";
+    const HANDLE ansi = GetClipboardData(CF_TEXT);
+    const std::string got = ansi ? static_cast<const char*>(GlobalLock(ansi)) : "";
+    if (ansi) GlobalUnlock(ansi);
+    CloseClipboard();
+    return got;
 }
 
 TEST(Boxes, ClipboardTextReplacesEveryEarlierFormat)
@@ -141,16 +148,12 @@ TEST(Boxes, ClipboardTextReplacesEveryEarlierFormat)
 
     const std::string text = "http://host/a_b.txt\r\nhttp://host/ä.txt";
     EXPECT_TRUE(rt::setClipboardText(text));
+    EXPECT_EQ(clipboardText(), text);
     ASSERT_TRUE(OpenClipboard(nullptr));
-    const HANDLE ansi = GetClipboardData(CF_TEXT);
-    ASSERT_TRUE(ansi);
-    const std::string got = static_cast<const char*>(GlobalLock(ansi));
-    GlobalUnlock(ansi);
     const HANDLE wide = GetClipboardData(CF_UNICODETEXT);
     std::wstring gotWide = wide ? static_cast<const wchar_t*>(GlobalLock(wide)) : L"";
     if (wide) GlobalUnlock(wide);
     CloseClipboard();
-    EXPECT_EQ(got, text);
     EXPECT_EQ(gotWide, L"http://host/a_b.txt\r\nhttp://host/\u00e4.txt");
 }
 
@@ -191,12 +194,7 @@ TEST(Boxes, ClipboardHeldElsewhereIsTriedForAboutTwoSeconds)
     waited = GetTickCount() - start;
     holder.join();
     EXPECT_LT(waited, 1900u);
-    ASSERT_TRUE(OpenClipboard(nullptr));
-    const HANDLE ansi = GetClipboardData(CF_TEXT);
-    const std::string got = ansi ? static_cast<const char*>(GlobalLock(ansi)) : "";
-    if (ansi) GlobalUnlock(ansi);
-    CloseClipboard();
-    EXPECT_EQ(got, "stored after the wait");
+    EXPECT_EQ(clipboardText(), "stored after the wait");
 }
 
 TEST(Boxes, WarningRaisedOnTheGuiThreadShowsItsBoxThere)

@@ -8,6 +8,7 @@
 #include "runtime/runtime.h"
 #include "tests/support/runtime_host.h"
 #include <gtest/gtest.h>
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -92,19 +93,16 @@ TEST_F(ConfigFile, NoFileShowsTheDefaultsAndSavingWritesEveryKey)
     const app::ConfigControls& c = controls();
     app::loadIntoWindow(1, c);
     EXPECT_FALSE(testhost::fileExists(ini)) << "loading writes nothing";
-    EXPECT_EQ(rt::getText(c.ConfigName), "Upload 1");
-    EXPECT_EQ(rt::getText(c.ServerName), "ftp.example.com");
-    EXPECT_EQ(rt::getText(c.ServerPort), "21");
-    EXPECT_EQ(rt::getText(c.Username), "Anonymous");
-    EXPECT_EQ(rt::getText(c.Password), "tinsel");
-    EXPECT_EQ(rt::getText(c.ServerWWWName), "www.example.com");
-    for (rt::Handle h : {c.ServerDirectory, c.ProxyServer, c.ProxyPort, c.ServerWWWDirectory})
-        EXPECT_EQ(rt::getText(h), "");
+    const std::pair<rt::Handle, const char*> texts[] = {
+        {c.ConfigName, "Upload 1"}, {c.ServerName, "ftp.example.com"}, {c.ServerPort, "21"},
+        {c.Username, "Anonymous"}, {c.Password, "tinsel"}, {c.ServerWWWName, "www.example.com"},
+        {c.ServerDirectory, ""}, {c.ProxyServer, ""}, {c.ProxyPort, ""}, {c.ServerWWWDirectory, ""},
+        {c.TrustedCertificate, "Vertrautes Zertifikat: keines"}};
+    for (const auto& [h, text] : texts) EXPECT_EQ(rt::getText(h), text);
     for (rt::Handle h : {c.Active, c.DelClick, c.PassiveMode, c.UseClipboardFunction, c.Ask, c.DirSel, c.CheckAddress})
         EXPECT_EQ(checkState(h), BST_UNCHECKED);
     EXPECT_EQ(keepSelection(), 0);
     EXPECT_EQ(encryptionSelection(), 0);
-    EXPECT_EQ(rt::getText(c.TrustedCertificate), "Vertrautes Zertifikat: keines");
     EXPECT_FALSE(enabled(c.RemoveTrust));
     EXPECT_FALSE(enabled(c.DelClick));
     EXPECT_TRUE(enabled(c.DelOld));
@@ -174,28 +172,20 @@ TEST_F(ConfigFile, SavingNormalisesHostNamesAndTheConfigurationName)
 TEST_F(ConfigFile, KeepListAndSwitchesFollowTheStoredNumbers)
 {
     const app::ConfigControls& c = controls();
+    for (const char* key : {"DelClick", "Ask", "Active", "UseTLS", "CheckAddress"}) write(4, key, "1");
     write(4, "DelOld", "4");
-    write(4, "DelClick", "1");
-    write(4, "Ask", "1");
-    write(4, "Active", "1");
-    write(4, "UseTLS", "1");
-    write(4, "CheckAddress", "1");
     write(4, "ConfigName", "Vier");
     app::loadIntoWindow(4, c);
     EXPECT_EQ(keepSelection(), 4);
     EXPECT_EQ(rt::listItemText(c.DelOld, keepSelection()), "5 Dateien beibehalten");
     EXPECT_TRUE(enabled(c.DelClick));
     EXPECT_TRUE(enabled(c.DelOld));
-    EXPECT_EQ(checkState(c.DelClick), BST_CHECKED);
-    EXPECT_EQ(checkState(c.Ask), BST_CHECKED);
-    EXPECT_EQ(checkState(c.Active), BST_CHECKED);
+    for (rt::Handle h : {c.DelClick, c.Ask, c.Active, c.CheckAddress}) EXPECT_EQ(checkState(h), BST_CHECKED);
     EXPECT_EQ(encryptionSelection(), 1);
-    EXPECT_EQ(checkState(c.CheckAddress), BST_CHECKED);
     EXPECT_EQ(checkState(c.PassiveMode), BST_UNCHECKED);
 
-    write(5, "DirSel", "1");
+    for (const char* key : {"DirSel", "DelClick"}) write(5, key, "1");
     write(5, "DelOld", "0");
-    write(5, "DelClick", "1");
     app::loadIntoWindow(5, c);
     EXPECT_FALSE(enabled(c.DelOld));
     EXPECT_FALSE(enabled(c.ServerWWWDirectory));
@@ -225,15 +215,11 @@ TEST_F(ConfigFile, SwitchesAreSavedAsZeroOrOne)
     rt::setText(c.ProxyServer, "proxy.example.com");
     rt::setText(c.ProxyPort, "8021");
     app::saveFromWindow(6, c);
-    EXPECT_EQ(stored(6, "PassiveMode"), "1");
-    EXPECT_EQ(stored(6, "UseClipboardFunction"), "1");
-    EXPECT_EQ(stored(6, "Ask"), "0");
-    EXPECT_EQ(stored(6, "UseTLS"), "1");
-    EXPECT_EQ(stored(6, "CheckAddress"), "1");
-    EXPECT_EQ(stored(6, "DelOld"), "6");
-    EXPECT_EQ(stored(6, "ServerPort"), "2121");
-    EXPECT_EQ(stored(6, "ProxyServer"), "proxy.example.com");
-    EXPECT_EQ(stored(6, "ProxyPort"), "8021");
+    const std::pair<const char*, const char*> saved[] = {
+        {"PassiveMode", "1"}, {"UseClipboardFunction", "1"}, {"Ask", "0"},    {"UseTLS", "1"},
+        {"CheckAddress", "1"}, {"DelOld", "6"},               {"ServerPort", "2121"},
+        {"ProxyServer", "proxy.example.com"},                 {"ProxyPort", "8021"}};
+    for (const auto& [key, value] : saved) EXPECT_EQ(stored(6, key), value) << key;
 }
 
 // Stored UseTLS and the list entry shown, and what the entry saves.
@@ -386,56 +372,41 @@ TEST_F(ConfigFile, NothingIsCached)
     EXPECT_EQ(rt::getText(c.ServerName), "second.example");
 }
 
+// Each key as stored and what the upload run takes from it; without the
+// keys the run takes nothing (no window defaults), and configurations from
+// before a key behave as ever.
 TEST_F(ConfigFile, UploadReadTakesStoredValuesWithoutDefaults)
 {
-    app::UploadSettings none = app::readUploadSettings(ini, 3);
-    EXPECT_EQ(none.ServerName, "");
-    EXPECT_EQ(none.ServerPort, "");
-    EXPECT_EQ(none.Username, "");
-    EXPECT_EQ(none.Password, "");
-    EXPECT_EQ(none.DelOld, 0);
-    EXPECT_EQ(none.PassiveMode, 0);
-    EXPECT_EQ(none.UseTLS, 0);
-    EXPECT_EQ(none.CheckAddress, 0);  // configurations from before the key behave as ever
-
-    write(3, "UseClipboardFunction", "1");
-    write(3, "DirSel", "1");
-    write(3, "Ask", "1");
-    write(3, "DelOld", "5");
-    write(3, "DelClick", "1");
-    write(3, "ProxyServer", "proxy.example.com");
-    write(3, "ProxyPort", "8021");
-    write(3, "ServerName", "ftp.example.net");
-    write(3, "PassiveMode", "1");
-    write(3, "ServerPort", "2121");
-    write(3, "Username", "Anna");
-    write(3, "Password", app::scramble("s3cret"));
-    write(3, "ServerDirectory", "/pub/files/");
-    write(3, "ServerWWWName", "www.example.net");
-    write(3, "ServerWWWDirectory", "files");
-    write(3, "UseTLS", "1");
-    write(3, "CheckAddress", "1");
-    write(3, "TrustedCertificate", " AB:CD ");
+    using U = app::UploadSettings;
+    using Read = std::function<std::string(const U&)>;
+    auto text = [](std::string U::*m) -> Read { return [m](const U& u) { return u.*m; }; };
+    auto number = [](int U::*m) -> Read { return [m](const U& u) { return std::to_string(u.*m); }; };
+    const struct { const char* key; std::string value; Read read; std::string none, taken; } rows[] = {
+        {"UseClipboardFunction", "1", number(&U::UseClipboardFunction), "0", "1"},
+        {"DirSel", "1", number(&U::DirSel), "0", "1"},
+        {"Ask", "1", number(&U::Ask), "0", "1"},
+        {"DelOld", "5", number(&U::DelOld), "0", "5"},
+        {"DelClick", "1", number(&U::DelClick), "0", "1"},
+        {"ProxyServer", "proxy.example.com", text(&U::ProxyServer), "", "proxy.example.com"},
+        {"ProxyPort", "8021", text(&U::ProxyPort), "", "8021"},
+        {"ServerName", "ftp.example.net", text(&U::ServerName), "", "ftp.example.net"},
+        {"PassiveMode", "1", number(&U::PassiveMode), "0", "1"},
+        {"ServerPort", "2121", text(&U::ServerPort), "", "2121"},
+        {"Username", "Anna", text(&U::Username), "", "Anna"},
+        {"Password", app::scramble("s3cret"), text(&U::Password), "", "s3cret"},
+        {"ServerDirectory", "/pub/files/", text(&U::ServerDirectory), "", "pub/files"},
+        {"ServerWWWName", "www.example.net", text(&U::ServerWWWName), "", "www.example.net"},
+        {"ServerWWWDirectory", "files", text(&U::ServerWWWDirectory), "", "files"},
+        {"UseTLS", "1", number(&U::UseTLS), "0", "1"},
+        {"CheckAddress", "1", number(&U::CheckAddress), "0", "1"},
+        {"TrustedCertificate", " AB:CD ", text(&U::TrustedCertificate), "", "AB:CD"},
+    };
+    const U none = app::readUploadSettings(ini, 3);
+    for (const auto& r : rows) EXPECT_EQ(r.read(none), r.none) << r.key;
+    for (const auto& r : rows) write(3, r.key, r.value);
     write(2, "ServerName", "other.example");
-    const app::UploadSettings u = app::readUploadSettings(ini, 3);
-    EXPECT_EQ(u.UseClipboardFunction, 1);
-    EXPECT_EQ(u.DirSel, 1);
-    EXPECT_EQ(u.Ask, 1);
-    EXPECT_EQ(u.DelOld, 5);
-    EXPECT_EQ(u.DelClick, 1);
-    EXPECT_EQ(u.ProxyServer, "proxy.example.com");
-    EXPECT_EQ(u.ProxyPort, "8021");
-    EXPECT_EQ(u.ServerName, "ftp.example.net");
-    EXPECT_EQ(u.PassiveMode, 1);
-    EXPECT_EQ(u.ServerPort, "2121");
-    EXPECT_EQ(u.Username, "Anna");
-    EXPECT_EQ(u.Password, "s3cret");
-    EXPECT_EQ(u.ServerDirectory, "pub/files");
-    EXPECT_EQ(u.ServerWWWName, "www.example.net");
-    EXPECT_EQ(u.ServerWWWDirectory, "files");
-    EXPECT_EQ(u.UseTLS, 1);
-    EXPECT_EQ(u.CheckAddress, 1);
-    EXPECT_EQ(u.TrustedCertificate, "AB:CD");
+    const U u = app::readUploadSettings(ini, 3);
+    for (const auto& r : rows) EXPECT_EQ(r.read(u), r.taken) << r.key;
     EXPECT_EQ(stored(3, "ServerDirectory"), "/pub/files/") << "the stored value is not changed";
 
     write(3, "DelOld", "x");

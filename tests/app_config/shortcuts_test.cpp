@@ -5,6 +5,7 @@
 #include "runtime/runtime.h"
 #include "tests/support/runtime_host.h"
 #include <gtest/gtest.h>
+#include <cctype>
 
 namespace {
 
@@ -72,50 +73,84 @@ TEST_F(Shortcuts, SendToFolderIsARealFolderWithoutTrailingSeparator)
     EXPECT_NE(sendTo.back(), '\\');
     EXPECT_NE(rt::lower(sendTo).find("sendto"), std::string::npos) << sendTo;
     EXPECT_EQ(app::shortcutPath("C:\\x", "Upload 3"), "C:\\x\\FTP - Upload 3.lnk");
+    EXPECT_EQ(app::shortcutPath(base, "Upload 2").find("\\\\FTP - "), base.size() - 1)
+        << "the base folder path keeps its doubled separator";
 }
 
-TEST_F(Shortcuts, CheckingActivatedMovesIntoSendToAndBack)
+// One save's shortcut step: the files before, the configuration's stored
+// name and activation, the step (activated?, new name), and afterwards the
+// files there (under that name, letter case included) and gone, and the
+// stored name. None of these shows a box or touches the error level.
+struct Place {
+    bool inSendTo;
+    const char* name;
+    bool empty = false;
+};
+struct Move {
+    const char* what;
+    int n;
+    const char* storedName;  // nullptr: a configuration never saved
+    const char* storedActive;
+    std::vector<Place> before;
+    bool active;
+    const char* newName;
+    std::vector<Place> there, gone;
+    const char* nameAfter;
+};
+
+const Move kMoves[] = {
+    {"activated: into Send-To", 2, "Upload 2", "0", {{false, "Upload 2"}}, true, "Upload 2",
+     {{true, "Upload 2"}}, {{false, "Upload 2"}}, "Upload 2"},
+    {"deactivated: back", 2, "Upload 2", "1", {{true, "Upload 2"}}, false, "Upload 2",
+     {{false, "Upload 2"}}, {{true, "Upload 2"}}, "Upload 2"},
+    {"active renamed in Send-To", 2, "Upload 2", "1", {{true, "Upload 2"}}, true, "Bilder",
+     {{true, "Bilder"}}, {{true, "Upload 2"}}, "Bilder"},
+    {"inactive renamed in the base folder", 4, "Upload 4", "0", {{false, "Upload 4"}}, false, "Texte",
+     {{false, "Texte"}}, {{false, "Upload 4"}}, "Texte"},
+    // The move onto an existing file fails and is ignored.
+    {"an empty file of the new name is no duplicate", 2, "Upload 2", "1",
+     {{true, "Upload 2"}, {true, "Leer", true}}, true, "Leer", {{true, "Upload 2"}}, {}, "Leer"},
+    {"the duplicate test looks only into Send-To", 3, "Upload 3", "0",
+     {{false, "Upload 3"}, {false, "Musik"}}, false, "Musik", {{false, "Upload 3"}, {false, "Musik"}}, {},
+     "Musik"},
+    {"activated and renamed: moved first, then renamed", 5, "Upload 5", "0", {{false, "Upload 5"}}, true,
+     "Fotos", {{true, "Fotos"}}, {{false, "Upload 5"}, {true, "Upload 5"}}, "Fotos"},
+    // The shortcut found under the new name is the configuration's own;
+    // whether the file system changes the letter case in place is its own
+    // affair, the shortcut must still be there.
+    {"letter case, active", 6, "upload 6", "1", {{true, "upload 6"}}, true, "Upload 6",
+     {{true, "Upload 6"}}, {}, "Upload 6"},
+    {"letter case, inactive", 7, "bilder", "0", {{false, "bilder"}}, false, "Bilder", {{false, "Bilder"}}, {},
+     "Bilder"},
+    // The old name is empty: the move of "FTP - .lnk" fails silently.
+    {"never saved", 8, nullptr, nullptr, {}, false, "Upload 8", {}, {}, "Upload 8"},
+};
+
+class ShortcutMoves : public Shortcuts, public testing::WithParamInterface<Move> {};
+
+TEST_P(ShortcutMoves, FollowTheSave)
 {
-    store(2, "ConfigName", "Upload 2");
-    store(2, "Active", "0");
-    const std::string inBase = place(base, "Upload 2");
-    const std::string inSendTo = at(sendTo, "Upload 2");
-    EXPECT_EQ(inBase.find("\\\\FTP - "), base.size() - 1) << "the base folder path keeps its doubled separator";
-
-    EXPECT_TRUE(boxesDuring([] { app::UpdateShortcut(2, true, "Upload 2"); }).empty());
-    EXPECT_FALSE(fileExists(inBase));
-    EXPECT_TRUE(fileExists(inSendTo));
-    EXPECT_EQ(stored(2, "ConfigName"), "Upload 2");
-
-    store(2, "Active", "1");
-    app::UpdateShortcut(2, false, "Upload 2");
-    EXPECT_TRUE(fileExists(inBase));
-    EXPECT_FALSE(fileExists(inSendTo));
-}
-
-TEST_F(Shortcuts, RenamingAnActiveConfigurationRenamesInSendTo)
-{
-    store(2, "ConfigName", "Upload 2");
-    store(2, "Active", "1");
-    const std::string old = place(sendTo, "Upload 2");
-    const std::string renamed = at(sendTo, "Bilder");
-    EXPECT_TRUE(boxesDuring([] { app::UpdateShortcut(2, true, "Bilder"); }).empty());
-    EXPECT_FALSE(fileExists(old));
-    EXPECT_TRUE(fileExists(renamed));
-    EXPECT_EQ(stored(2, "ConfigName"), "Bilder");
+    const Move& m = GetParam();
+    if (m.storedName) store(m.n, "ConfigName", m.storedName);
+    if (m.storedActive) store(m.n, "Active", m.storedActive);
+    auto path = [this](const Place& p) { return at(p.inSendTo ? sendTo : base, p.name); };
+    for (const Place& p : m.before) testhost::writeFile(path(p), p.empty ? "" : std::string("[shortcut]"));
+    EXPECT_TRUE(boxesDuring([&m] { app::UpdateShortcut(m.n, m.active, m.newName); }).empty());
+    for (const Place& p : m.there) {
+        const std::string want = "FTP - " + std::string(p.name) + ".lnk";
+        EXPECT_EQ(rt::lower(testhost::storedName(path(p))), rt::lower(want));
+    }
+    for (const Place& p : m.gone) EXPECT_FALSE(fileExists(path(p))) << p.name;
+    EXPECT_EQ(stored(m.n, "ConfigName"), m.nameAfter);
     EXPECT_EQ(rt::errorLevel(), 0);
 }
 
-TEST_F(Shortcuts, RenamingAnInactiveConfigurationRenamesInTheBaseFolder)
-{
-    store(4, "ConfigName", "Upload 4");
-    store(4, "Active", "0");
-    const std::string old = place(base, "Upload 4");
-    app::UpdateShortcut(4, false, "Texte");
-    EXPECT_FALSE(fileExists(old));
-    EXPECT_TRUE(fileExists(at(base, "Texte")));
-    EXPECT_EQ(stored(4, "ConfigName"), "Texte");
-}
+INSTANTIATE_TEST_SUITE_P(Rows, ShortcutMoves, testing::ValuesIn(kMoves), [](const auto& info) {
+    std::string name;
+    for (const char* c = info.param.what; *c; ++c)
+        if (std::isalnum(static_cast<unsigned char>(*c))) name += *c;
+    return name;
+});
 
 TEST_F(Shortcuts, DuplicateActiveNameKeepsTheOldNameAndSavesTheRest)
 {
@@ -151,70 +186,6 @@ TEST_F(Shortcuts, DuplicateActiveNameKeepsTheOldNameAndSavesTheRest)
     EXPECT_EQ(stored(2, "ConfigName"), "Upload 2");
     EXPECT_EQ(stored(2, "ServerPort"), "2121");
     EXPECT_EQ(stored(2, "Active"), "1");
-    EXPECT_EQ(rt::errorLevel(), 0);
-}
-
-TEST_F(Shortcuts, AnEmptyFileOfTheNewNameIsNoDuplicate)
-{
-    store(2, "ConfigName", "Upload 2");
-    store(2, "Active", "1");
-    place(sendTo, "Upload 2");
-    const std::string empty = at(sendTo, "Leer");
-    testhost::writeFile(empty, "");
-    EXPECT_TRUE(boxesDuring([] { app::UpdateShortcut(2, true, "Leer"); }).empty());
-    EXPECT_EQ(stored(2, "ConfigName"), "Leer");
-    EXPECT_TRUE(fileExists(at(sendTo, "Upload 2"))) << "the move onto an existing file fails and is ignored";
-}
-
-TEST_F(Shortcuts, DuplicateTestLooksOnlyIntoSendTo)
-{
-    store(3, "ConfigName", "Upload 3");
-    store(3, "Active", "0");
-    const std::string mine = place(base, "Upload 3");
-    const std::string clash = place(base, "Musik");
-    EXPECT_TRUE(boxesDuring([] { app::UpdateShortcut(3, false, "Musik"); }).empty());
-    EXPECT_TRUE(fileExists(mine)) << "the failed move is ignored";
-    EXPECT_TRUE(fileExists(clash));
-    EXPECT_EQ(stored(3, "ConfigName"), "Musik");
-}
-
-TEST_F(Shortcuts, ActivatingAndRenamingInOneSaveMovesFirstThenRenames)
-{
-    store(5, "ConfigName", "Upload 5");
-    store(5, "Active", "0");
-    const std::string inBase = place(base, "Upload 5");
-    app::UpdateShortcut(5, true, "Fotos");
-    EXPECT_FALSE(fileExists(inBase));
-    EXPECT_FALSE(fileExists(at(sendTo, "Upload 5")));
-    EXPECT_TRUE(fileExists(at(sendTo, "Fotos")));
-    EXPECT_EQ(stored(5, "ConfigName"), "Fotos");
-}
-
-TEST_F(Shortcuts, ALetterCaseChangeIsARename)
-{
-    store(6, "ConfigName", "upload 6");
-    store(6, "Active", "1");
-    place(sendTo, "upload 6");
-    // The shortcut found under the new name is the configuration's own.
-    EXPECT_TRUE(boxesDuring([] { app::UpdateShortcut(6, true, "Upload 6"); }).empty());
-    EXPECT_EQ(stored(6, "ConfigName"), "Upload 6");
-    // Whether the file system changes the letter case in place is its own
-    // affair; the shortcut must still be there.
-    EXPECT_EQ(rt::lower(testhost::storedName(at(sendTo, "Upload 6"))), "ftp - upload 6.lnk");
-
-    store(7, "ConfigName", "bilder");
-    store(7, "Active", "0");
-    place(base, "bilder");
-    EXPECT_TRUE(boxesDuring([] { app::UpdateShortcut(7, false, "Bilder"); }).empty());
-    EXPECT_EQ(stored(7, "ConfigName"), "Bilder");
-    EXPECT_EQ(rt::lower(testhost::storedName(at(base, "Bilder"))), "ftp - bilder.lnk");
-}
-
-TEST_F(Shortcuts, NeverSavedConfigurationStoresItsNewName)
-{
-    // OLD is empty: the move of "FTP - .lnk" fails silently.
-    EXPECT_TRUE(boxesDuring([] { app::UpdateShortcut(8, false, "Upload 8"); }).empty());
-    EXPECT_EQ(stored(8, "ConfigName"), "Upload 8");
     EXPECT_EQ(rt::errorLevel(), 0);
 }
 

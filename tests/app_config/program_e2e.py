@@ -167,13 +167,9 @@ class UploadMode(unittest.TestCase):
 
 
 def visible_windows(session):
-    """{hwnd: (pid, title)} of the visible top-level windows."""
-    result = {}
-    for line in session.winctl("list").decode("cp1252").splitlines():
-        hwnd, pid, visible, _cls, title = line.split(" ", 4)
-        if visible == "1":
-            result[int(hwnd)] = (int(pid), title.strip('"'))
-    return result
+    """{hwnd: title} of the visible top-level windows."""
+    rows = [line.split("\t", 3) for line in session.driver.ask("list")]
+    return {int(hwnd): qptest.unescape(title) for hwnd, visible, _cls, title in rows if visible == "1"}
 
 
 def control_texts_once_loaded(session, hwnd):
@@ -225,7 +221,7 @@ class ConfigurationMode(unittest.TestCase):
             self.assertGreaterEqual(elapsed, 2.4)
             for windows in seen_during:
                 self.assertEqual(set(windows) - set(before), set(), "the second start shows no window")
-            self.assertFalse(any(w[1].startswith(CONFIG_TITLE) and h != hwnd
+            self.assertFalse(any(w.startswith(CONFIG_TITLE) and h != hwnd
                                  for seen in seen_during for h, w in seen.items()))
             # The first keeps running with its window.
             self.assertIsNone(first.poll())

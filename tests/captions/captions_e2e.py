@@ -14,7 +14,6 @@ with the probe's reports beside them.
 import os
 import shutil
 import sys
-import time
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -76,6 +75,9 @@ class Captions(unittest.TestCase):
             # Configuration window, then its info window.
             p = s.start(quillpost, [], cwd=base)
             config = s.wait_window("Quillpost 1.2", LIMIT)
+            # The name field is filled last: once it shows, the window is whole.
+            qptest.wait_until(lambda: any(k[5] == "Upload 1" for k in s.children(config)), LIMIT,
+                              "configuration 1 shown")
             self.measure(s, config, "config", [
                 "Bezeichnung:", "Proxyport*", "(Standard ist Port 21)", "Alte Dateien bei Upload löschen",
                 "*Optionale Angaben", "Beenden und Einstellungen speichern", "Konfigurationen / Verknüpfungen",
@@ -85,6 +87,7 @@ class Captions(unittest.TestCase):
             by_text = {k[5]: k[0] for k in s.children(config)}
             s.winctl("click", by_text["Über..."])
             info = s.wait_window("Über...", LIMIT)
+            qptest.wait_until(lambda: len(s.children(info)) == 13, LIMIT, "the info window built")
             self.measure(s, info, "info", ["Quillpost", "(v.1.2)", "Internet:", "OK"])
             s.winctl("click", by_text["Abbrechen"])
             self.assertEqual(s.wait_exit(p, LIMIT), 0)
@@ -97,7 +100,7 @@ class Captions(unittest.TestCase):
             folders = s.wait_window("Quillpost 1.2 - Ordnerauswahl", LIMIT)
             kids = s.children(folders)
             folder_list = next(k[0] for k in kids if k[1] == 1011)
-            qptest.wait_until(lambda: "Lese Verzeichnis..." not in s.winctl("witems", folder_list).decode("cp1252"),
+            qptest.wait_until(lambda: "Lese Verzeichnis..." not in "\n".join(s.driver.items(folder_list)),
                               LIMIT, "the folder list read")
             self.measure(s, folders, "folders", ["Wählen Sie den gewünschten Zielordner:", "aus Verlauf",
                                                  "Doppelklick zum wechseln des Verzeichnisses.", "Upload »"])

@@ -157,8 +157,8 @@ class Installer(unittest.TestCase):
         s.press(wizard, qptest.IDOK)  # "Deinstallieren"
 
         def question():
-            for line in s.winctl("list").decode("cp1252").splitlines():
-                hwnd, _pid, visible, cls = line.split(" ", 4)[:4]
+            for line in s.driver.ask("list"):
+                hwnd, visible, cls = line.split("\t", 3)[:3]
                 if cls == "#32770" and visible == "1" and int(hwnd) != wizard:
                     return int(hwnd)
             return 0

@@ -21,6 +21,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -129,6 +130,7 @@ class Session:
         self.keep = keep if keep is not None else bool(os.environ.get("QP_KEEP"))
         self.procs = []
         self.xvfb = None
+        self._driver = None
 
     # -- set-up ---------------------------------------------------------
     def __enter__(self):
@@ -201,6 +203,8 @@ class Session:
                                         stderr=subprocess.DEVNULL)
 
     def __exit__(self, *exc):
+        if self._driver:
+            self._driver.close()
         for p in self.procs + [getattr(self, "desktop", None)]:
             if p and p.poll() is None:
                 with contextlib.suppress(Exception):
@@ -262,61 +266,52 @@ class Session:
             self.last_stderr = err.read()
             return code, out.read()
 
-    def winctl(self, *args, timeout=30, check=True):
-        code, out = self.run(exe("winctl.exe"), args, timeout=timeout)
-        if check and code != 0:
-            raise TimeoutError_("winctl %s failed (%d): %s" % (" ".join(map(str, args)), code,
-                                                               self.last_stderr.decode(errors="replace")))
-        return out
+    # -- windows, through one `winctl serve` for the session -------------
+    @property
+    def driver(self):
+        if self._driver is None:
+            self._driver = WindowDriver(self)
+        return self._driver
+
+    def winctl(self, *args, check=True):
+        """One winctl command (the list at the top of winctl.cpp); its answer
+        as bytes, lines joined by LF (empty when it failed and check is off)."""
+        lines = self.driver.ask(*args, check=check)
+        if lines[:1] and lines[0].startswith("!"):
+            return b""
+        return "\n".join(map(unescape, lines)).encode("cp1252")
 
     def wait_window(self, title_prefix, timeout=45):
-        out = self.winctl("wait", title_prefix, int(timeout * 1000), timeout=timeout + 20, check=False)
-        if not out.strip():
-            raise TimeoutError_("no window titled %r within %s s" % (title_prefix, timeout))
-        return int(out)
+        return self.driver.wait("find", title_prefix, timeout=timeout,
+                                what="a window titled %r" % title_prefix)
 
     def find_window(self, title_prefix):
-        out = self.winctl("find", title_prefix, check=False)
-        return int(out) if out.strip() else 0
+        return int(self.driver.ask("find", title_prefix)[0])
 
     def wait_box(self, caption, timeout=45):
-        out = self.winctl("waitbox", caption, int(timeout * 1000), timeout=timeout + 20, check=False)
-        if not out.strip():
-            raise TimeoutError_("no box captioned %r within %s s" % (caption, timeout))
-        return int(out)
+        return self.driver.wait_box(caption, timeout)
 
     def box_text(self, hwnd):
-        return self.winctl("boxtext", hwnd).decode("cp1252")
+        return self.driver.box_text(hwnd)
 
     def press(self, hwnd, button_id):
-        self.winctl("press", hwnd, button_id)
+        self.driver.ask("press", hwnd, button_id)
 
     def answer(self, caption, button_id, timeout=45):
         """Waits for a message box by caption, presses a button, returns its text."""
-        h = self.wait_box(caption, timeout)
-        # A box can be found before its text is in place.
-        text = wait_until(lambda: self.box_text(h), 10, "text of box %r" % caption)
-        self.press(h, button_id)
-        self.winctl("waitgone", h, 10000, timeout=30, check=False)
-        return text
+        return self.driver.answer(caption, button_id, timeout)
 
     def children(self, hwnd):
         """[(hwnd, id, class, style, exstyle, text)] of a window's children."""
-        rows = []
-        for line in self.winctl("children", hwnd).decode("cp1252").splitlines():
-            h, i, cls, st, ex, rest = line.split(" ", 5)
-            rows.append((int(h), int(i), cls, int(st, 16), int(ex, 16), rest[1:-1]))
-        return rows
+        return [(c.hwnd, c.id, c.cls, c.style, c.exstyle, c.text) for c in self.driver.children(hwnd)]
 
     def info(self, hwnd):
-        d = {}
-        for line in self.winctl("info", hwnd).decode("cp1252").splitlines():
-            k, _, v = line.partition("=")
-            d[k] = v
-        return d
+        return dict(unescape(line).split("=", 1) for line in self.driver.ask("info", hwnd))
 
     def get_text(self, hwnd):
-        return self.winctl("gettext", hwnd).decode("cp1252")
+        """The window text, "" once the window is gone."""
+        lines = self.driver.ask("text", hwnd, check=False)
+        return "" if lines[0].startswith("!") else unescape(lines[0])
 
     def clipboard(self):
         """The clipboard's CF_TEXT, bytes exactly as stored (None when empty)."""
@@ -334,9 +329,52 @@ class Session:
                 return
         raise TimeoutError_("the clipboard stayed locked")
 
+    def wait_shown(self, title, timeout=45):
+        """A visible top-level window titled exactly `title`. A new process's
+        first window can take half a minute under Wine on a busy machine."""
+        def find():
+            for line in self.driver.ask("list"):
+                h, visible, _cls, text = line.split("\t", 3)
+                if visible == "1" and unescape(text) == title:
+                    return int(h)
+            return 0
+        return wait_until(find, timeout, "window %r shown" % title)
+
+    # -- the user's keys and mouse, through X -----------------------------
     def xdotool(self, *args):
         return subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env, stdin=subprocess.DEVNULL,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=30).stdout
+
+    def focus_x(self, title):
+        """Gives the X window titled exactly `title` the keyboard focus (there
+        is no window manager to activate it)."""
+        found = self.xdotool("search", "--name", "^%s$" % title).split()
+        if not found:
+            raise AssertionError("no X window titled %r" % title)
+        self.xdotool("windowfocus", "--sync", found[-1].decode())
+
+    # A program that polls key and button state every few milliseconds
+    # misses a shorter press: keys and buttons are held about 100 ms.
+    def key(self, name, window=None):
+        if window:
+            self.focus_x(window)
+        for action in ("keydown", "keyup"):
+            self.xdotool(action, name)
+            time.sleep(0.1)
+
+    def click_at(self, x, y, window=None, button=1, times=1):
+        if window:
+            self.focus_x(window)
+        self.xdotool("mousemove", "--sync", x, y)
+        for _ in range(times):
+            for action in ("mousedown", "mouseup"):
+                self.xdotool(action, button)
+                time.sleep(0.1)
+
+    def click_into(self, hwnd, window=None):
+        """A click into the middle of a window or control."""
+        l, t, r, b = self.driver.rect(hwnd)
+        self.click_at((l + r) // 2, (t + b) // 2, window)
 
     def screenshot(self, path, hwnd=None):
         """PNG of the whole screen, or cropped to a window's rectangle."""
@@ -426,20 +464,20 @@ def unescape(text):
 
 
 Control = collections.namedtuple("Control", "hwnd id cls style exstyle x y w h enabled checked text")
-WM_COMMAND = 0x111
 
 
 class WindowDriver:
     """`winctl serve` running in a session: one Windows process answers all
     questions about windows (commands at the top of winctl.cpp), which saves
-    starting a Wine process per question."""
+    starting a Wine process per question. A session has one (`driver`)."""
 
     def __init__(self, session):
         # Its standard error goes nowhere: only the answers come through a pipe.
         self.proc = subprocess.Popen([WINE_RUN, exe("winctl.exe"), "serve"], env=session.env,
                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                                      cwd=session.dir)
-        session.procs.append(self.proc)
+        session.procs.append(self.proc)  # ended with the session when not closed before
+        self.lock = threading.Lock()
 
     def close(self):
         if self.proc.poll() is None:
@@ -451,21 +489,27 @@ class WindowDriver:
                 self.proc.wait(5)
 
     def ask(self, *fields, check=True):
-        """Sends one command; returns the answer's lines."""
-        self.proc.stdin.write(("\t".join(escape(str(f)) for f in fields) + "\n").encode("cp1252"))
-        self.proc.stdin.flush()
-        lines = []
-        while True:
-            raw = self.proc.stdout.readline()
-            if not raw:
-                raise AssertionError("winctl serve ended")
-            line = raw.decode("cp1252").rstrip("\n")
-            if line == ".":
-                break
-            lines.append(line)
+        """Sends one command; returns the answer's lines. Every command is
+        bounded on the Windows side (message time-outs of a few seconds)."""
+        with self.lock:
+            self.proc.stdin.write(("\t".join(escape(str(f)) for f in fields) + "\n").encode("cp1252"))
+            self.proc.stdin.flush()
+            lines = []
+            while True:
+                raw = self.proc.stdout.readline()
+                if not raw:
+                    raise AssertionError("winctl serve ended")
+                line = raw.decode("cp1252").rstrip("\n")
+                if line == ".":
+                    break
+                lines.append(line)
         if check and lines and lines[0].startswith("!"):
             raise AssertionError("winctl serve: " + lines[0])
         return lines
+
+    def wait(self, *fields, timeout=15, what=None):
+        """Repeats a command that answers a window until it answers one."""
+        return wait_until(lambda: int(self.ask(*fields)[0]), timeout, what or " ".join(map(str, fields)))
 
     def children(self, hwnd):
         rows = []
@@ -478,23 +522,28 @@ class WindowDriver:
     def text(self, hwnd):
         return unescape(self.ask("text", hwnd)[0])
 
+    def items(self, hwnd):
+        return [unescape(line) for line in self.ask("items", hwnd)]
+
+    def rect(self, hwnd):
+        """Screen rectangle: left, top, right, bottom."""
+        return tuple(map(int, self.ask("rect", hwnd)[0].split("\t")))
+
+    def box_text(self, box):
+        return unescape(self.ask("boxtext", box)[0])
+
     def wait_box(self, caption, timeout=15):
-        return wait_until(lambda: int(self.ask("box", caption)[0]), timeout, "box %r" % caption)
+        """A message box by caption, once its text is in place."""
+        return self.wait("box", caption, timeout=timeout, what="a box captioned %r" % caption)
 
     def answer(self, caption, button_id=IDOK, timeout=15):
         """Waits for a message box with its text in place, presses a button,
         waits until the box is gone; returns the text."""
         box = self.wait_box(caption, timeout)
-        text = self.text(self._box_static(box))
-        self.ask("post", box, WM_COMMAND, button_id, 0)
+        text = self.box_text(box)
+        self.ask("press", box, button_id)
         wait_until(lambda: self.ask("exists", box)[0] == "0", timeout, "box %r gone" % caption)
         return text
-
-    def _box_static(self, box):
-        for row in self.children(box):
-            if row.id == 0xFFFF:
-                return row.hwnd
-        raise AssertionError("message box without text")
 
     def titles(self):
         return [unescape(l.split("\t", 3)[3]) for l in self.ask("list")]

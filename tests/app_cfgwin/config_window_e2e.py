@@ -10,7 +10,6 @@ import base64
 import contextlib
 import os
 import shutil
-import subprocess
 import sys
 import time
 import unittest
@@ -190,50 +189,40 @@ def wine_command_lines(session):
     return lines
 
 
-unescape = qptest.unescape
-Driver = qptest.WindowDriver
-
-
 class Window:
     """A running Quillpost window (configuration or info window) seen from outside."""
 
-    def __init__(self, session, driver, hwnd, main=None):
-        self.s, self.d, self.hwnd = session, driver, hwnd
+    def __init__(self, session, hwnd, main=None, title="Quillpost 1.2"):
+        self.s, self.d, self.hwnd, self.title = session, session.driver, hwnd, title
         self.main = main or hwnd  # the configuration window, which runs the event loop
 
     def controls(self):
         return self.d.children(self.hwnd)
 
     def items(self, number):
-        return [unescape(l) for l in self.d.ask("items", self.ctl(number).hwnd)]
+        return self.d.items(self.ctl(number).hwnd)
 
     def ctl(self, number):
         return self.controls()[number - 1]
 
-    def until(self, pred, what, timeout=15):
-        """Polls pred until it holds. The program learns of changes only
-        through events; while none comes, an empty message (as a mouse move
-        would) lets it look again at what it polls."""
-        end = time.monotonic() + timeout
-        nudge = time.monotonic() + 1
-        while True:
-            value = pred()
-            if value:
-                return value
-            now = time.monotonic()
-            if now >= end:
-                raise qptest.TimeoutError_("timed out after %s s waiting for %s" % (timeout, what))
-            if now >= nudge:
-                self.d.ask("post", self.main, WM_NULL, 0, 0)
-                nudge = now + 1
-            time.sleep(0.05)
-
     def wait_for(self, pred, what, timeout=15):
-        """Polls the controls until pred(controls) holds; returns them."""
-        return self.until(lambda: (lambda c: c if pred(c) else None)(self.controls()), what, timeout)
+        """Polls the controls until pred(controls) holds; returns them. The
+        program learns of changes only through events; while none comes, an
+        empty message (as a mouse move would) lets it look again."""
+        nudge = [time.monotonic() + 1]
+
+        def holds():
+            c = self.controls()
+            if pred(c):
+                return c
+            if time.monotonic() >= nudge[0]:
+                self.d.ask("post", self.main, WM_NULL, 0, 0)
+                nudge[0] = time.monotonic() + 1
+            return None
+        return qptest.wait_until(holds, timeout, what)
 
     def click(self, number):
-        self.d.ask("post", self.ctl(number).hwnd, BM_CLICK, 0, 0)
+        self.d.ask("click", self.ctl(number).hwnd)
 
     def press(self, button, done, what, timeout=15):
         """Clicks a push button (number or handle) until done() holds. A
@@ -243,7 +232,7 @@ class Window:
         end = time.monotonic() + timeout
         while True:
             # The button is gone once an earlier click has been handled.
-            self.d.ask("post", hwnd, BM_CLICK, 0, 0, check=False)
+            self.d.ask("click", hwnd, check=False)
             try:
                 return qptest.wait_until(done, 1, what)
             except qptest.TimeoutError_:
@@ -256,64 +245,34 @@ class Window:
         self.d.ask("send", c.hwnd, CB_SETCURSEL, index, 0)
         self.d.ask("post", self.hwnd, WM_COMMAND, (CBN_SELCHANGE << 16) | c.id, c.hwnd)
 
-    def x_window(self, title):
-        out = self.s.xdotool("search", "--name", "^%s$" % title).split()
-        if not out:
-            raise AssertionError("no X window titled %r" % title)
-        return out[-1].decode()
-
-    def screen_rect(self, hwnd):
-        return tuple(map(int, self.d.ask("rect", hwnd)[0].split("\t")))
-
-    def click_into(self, hwnd, title):
-        """Gives the X window the focus, then clicks into the control."""
-        self.s.xdotool("windowfocus", "--sync", self.x_window(title))
-        l, t, r, b = self.screen_rect(hwnd)
-        self.s.xdotool("mousemove", "--sync", (l + r) // 2, (t + b) // 2)
-        self.s.xdotool("mousedown", 1)
-        time.sleep(0.1)
-        self.s.xdotool("mouseup", 1)
-
-    def type_into(self, number, text, title="Quillpost 1.2"):
+    def type_into(self, number, text):
         c = self.ctl(number)
         self.d.ask("settext", c.hwnd, "")
-        self.click_into(c.hwnd, title)
+        self.s.click_into(c.hwnd, self.title)
         self.s.xdotool("type", "--delay", "30", text)
         qptest.wait_until(lambda: self.d.text(c.hwnd) == text, 15, "typed text %r" % text)
-
-    def key(self, name):
-        self.s.xdotool("keydown", name)
-        time.sleep(0.1)
-        self.s.xdotool("keyup", name)
 
 
 class ConfigWindow(unittest.TestCase):
     def session(self, name):
         s = qptest.session_for(self, "cfgwin-" + name)
-        self.driver = Driver(s)
-        self.addCleanup(self.driver.close)
+        self.driver = s.driver
         self.base = os.path.join(s.dir, "base")
         os.makedirs(self.base)
         self.ini_path = os.path.join(self.base, "Quillpost.ini")
         return s
 
-    # A new process's first window can take half a minute under Wine on a
-    # busy machine (desktop and services start-up).
-    def wait_window(self, title, timeout=45):
-        def find():
-            for line in self.driver.ask("list"):
-                h, visible, _cls, text = line.split("\t", 3)
-                if visible == "1" and unescape(text) == title:
-                    return int(h)
-            return 0
-        return qptest.wait_until(find, timeout, "window %r" % title)
-
     def open_window(self, s):
         self.proc = s.start(qptest.exe("Quillpost.exe"), [], cwd=self.base)
-        w = Window(s, self.driver, self.wait_window("Quillpost 1.2", 60))
+        w = Window(s, s.wait_shown("Quillpost 1.2", 60))
         # Built and configuration 1 loaded.
         w.wait_for(lambda c: len(c) == len(LAYOUT) and c[NAME - 1].text != "", "configuration 1 shown", 30)
         return w
+
+    def open_info(self, s, w):
+        w.press(ABOUT, lambda: "Über..." in self.driver.titles(), "info window")
+        info = Window(s, s.wait_shown("Über...", 30), main=w.hwnd, title="Über...")
+        return info, info.wait_for(lambda c: len(c) == 13, "info window built")
 
     def ini(self):
         return qptest.read_ini(self.ini_path)
@@ -322,12 +281,7 @@ class ConfigWindow(unittest.TestCase):
         folder = os.environ.get("QP_SHOTS")
         if folder:
             os.makedirs(folder, exist_ok=True)
-            full = os.path.join(s.dir, "screen.png")
-            subprocess.run(["import", "-window", "root", full], env=s.env, check=True, timeout=60,
-                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            l, t, r, b = Window(s, self.driver, hwnd).screen_rect(hwnd)
-            subprocess.run(["convert", full, "-crop", "%dx%d+%d+%d" % (r - l, b - t, l, t), "+repage",
-                            os.path.join(folder, name)], check=True, timeout=60)
+            s.screenshot(os.path.join(folder, name), hwnd)
 
     def exited(self):
         return self.proc.poll() is not None
@@ -341,7 +295,7 @@ class ConfigWindow(unittest.TestCase):
         w = self.open_window(s)
         c = w.controls()
 
-        l, t, r, b = w.screen_rect(w.hwnd)
+        l, t, r, b = self.driver.rect(w.hwnd)
         self.assertEqual(r - l, 400)
         self.assertGreaterEqual(b - t, 661)
 
@@ -393,9 +347,9 @@ class ConfigWindow(unittest.TestCase):
         # The icon has a tooltip: resting the mouse on it shows the tip.
         def tip_shown():
             return any(l.split("\t")[2:] == ["tooltips_class32", TOOLTIP] for l in self.driver.ask("list"))
-        s.xdotool("windowfocus", "--sync", w.x_window("Quillpost 1.2"))
+        s.focus_x("Quillpost 1.2")
         self.assertFalse(tip_shown())
-        il, it, ir, ib = w.screen_rect(c[ICON - 1].hwnd)
+        il, it, ir, ib = self.driver.rect(c[ICON - 1].hwnd)
         s.xdotool("mousemove", "--sync", (il + ir) // 2, (it + ib) // 2)
         qptest.wait_until(tip_shown, 10, "the icon's tooltip")
 
@@ -720,9 +674,7 @@ class ConfigWindow(unittest.TestCase):
     def test_info_window(self):
         s = self.session("info")
         w = self.open_window(s)
-        w.press(ABOUT, lambda: "Über..." in self.driver.titles(), "info window")
-        info = Window(s, self.driver, self.wait_window("Über...", 30), main=w.hwnd)
-        ic = info.wait_for(lambda c: len(c) == 13, "info window built")
+        info, ic = self.open_info(s, w)
         self.assertEqual([(x.cls.lower(), x.x, x.y, x.w - 2 if etched(x) and x.h == 2 else x.w) for x in ic],
                          [("static", 87, 17, 82), ("static", 340, 17, 170), ("static", 87, 38, 280),
                           ("static", 87, 189, 50), ("static", 87, 222, 280), ("static", 10, 8, 70),
@@ -756,14 +708,14 @@ class ConfigWindow(unittest.TestCase):
         self.assertEqual(self.driver.titles().count("Über..."), 1)
 
         # Escape with the focus in the configuration window's fields.
-        w.click_into(w.ctl(SERVER).hwnd, "Quillpost 1.2")
-        w.key("Escape")
+        s.click_into(w.ctl(SERVER).hwnd, "Quillpost 1.2")
+        s.key("Escape")
         time.sleep(0.5)
         self.assertEqual(self.driver.ask("exists", info.hwnd), ["1"])
 
         # The focus in the info text: the close request does not end the program.
         text = ic[7].hwnd
-        info.click_into(text, "Über...")
+        s.click_into(text, "Über...")
         self.driver.ask("post", w.hwnd, WM_CLOSE, 0, 0)
         time.sleep(1)
         self.assertIsNone(self.proc.poll())
@@ -779,7 +731,7 @@ class ConfigWindow(unittest.TestCase):
 
         # Escape there closes the info window; the configuration window stays.
         for _ in range(3):
-            info.key("Escape")
+            s.key("Escape")
             with contextlib.suppress(qptest.TimeoutError_):
                 qptest.wait_until(lambda: "Über..." not in self.driver.titles(), 3, "info window closed")
                 break
@@ -787,10 +739,8 @@ class ConfigWindow(unittest.TestCase):
         self.assertIsNone(self.proc.poll())
 
         # Open again, close with OK.
-        w.press(ABOUT, lambda: "Über..." in self.driver.titles(), "info window")
-        info = Window(s, self.driver, self.wait_window("Über...", 30), main=w.hwnd)
-        ok = info.wait_for(lambda c: len(c) == 13, "info window built")[12]
-        info.press(ok.hwnd, lambda: "Über..." not in self.driver.titles(), "info window closed by OK")
+        info, ic = self.open_info(s, w)
+        info.press(ic[12].hwnd, lambda: "Über..." not in self.driver.titles(), "info window closed by OK")
         w.press(CANCEL, self.exited, "program end")
         self.assert_exits(s)
 

@@ -28,15 +28,15 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
 sys.path.insert(0, os.path.join(HERE, "..", "app_dirsel"))
+sys.path.insert(0, os.path.join(HERE, "..", "getsize"))
 import qptest  # noqa: E402
 import tlscerts  # noqa: E402
 from uploads import STANDIN, Run, payload, read, scrambled  # noqa: E402
 import dirsel_e2e  # noqa: E402
+import getsize_e2e  # noqa: E402
 
 SERVER = "localhost"
 PASSWORD = "Geheim-Kennwort-7"
-TITLE = "Quillpost-Upload"
-PBM_GETPOS = 0x408
 LIMIT = 60
 
 
@@ -128,6 +128,10 @@ class Ftps(qptest.SharedSession):
         return qptest.Vsftpd(os.path.join(s.dir, folder),
                              extra=tls_lines(cert, key, *more) if tls else ["xferlog_enable=YES"])
 
+    def capture(self, s, vs):
+        """What crosses the control and data connections of `vs`."""
+        return Capture(s.dir, "tcp port %d or tcp portrange %d-%d" % (vs.port, vs.pasv[0], vs.pasv[1]))
+
     def upload(self, s, vs, name="run", **keys):
         u = Run(s, name, getsize=qptest.exe("getsize.exe") if keys.pop("getsize", False) else STANDIN)
         section = dict(ServerName=SERVER, Username="anonymous", ServerDirectory="/upload/", UseTLS=1)
@@ -145,14 +149,10 @@ class Ftps(qptest.SharedSession):
                 datas = [payload("Klartext-eins-", 2000), payload("Klartext-zwei-", 150000),
                          payload("Klartext-drei-", 3 * 1024 * 1024)]
                 paths = [u.file(n, d) for n, d in zip(names, datas)]
-                bpf = "tcp port %d or tcp portrange %d-%d" % (vs.port, vs.pasv[0], vs.pasv[1])
-                with Capture(s.dir, bpf) as cap:
+                with self.capture(s, vs) as cap:
                     p = u.start(paths)
-                    window = s.wait_window(TITLE, LIMIT)
-                    bar = {row[1]: row[0] for row in s.children(window)}[102]
                     # Progress comes from SIZE on the window's own TLS connection.
-                    qptest.wait_until(lambda: int(s.winctl("send", bar, PBM_GETPOS, 0, 0, check=False) or 0) > 0,
-                                      LIMIT, "progress in the upload window", interval=0.1)
+                    getsize_e2e.Window(s, LIMIT).wait_pos(1, LIMIT)
                     self.assertEqual(s.wait_exit(p, LIMIT), 0)
                 stored = [read(os.path.join(vs.upload, n.replace(" ", "_"))) for n in names]
                 self.assertEqual(stored, datas)
@@ -290,10 +290,7 @@ class Ftps(qptest.SharedSession):
                 data = payload("pinned-", 3 * 1024 * 1024)
                 s.clear_clipboard()
                 p = u.start([u.file("gross.bin", data)])
-                window = s.wait_window(TITLE, LIMIT)
-                bar = {row[1]: row[0] for row in s.children(window)}[102]
-                qptest.wait_until(lambda: int(s.winctl("send", bar, PBM_GETPOS, 0, 0, check=False) or 0) > 0,
-                                  LIMIT, "progress in the upload window", interval=0.1)
+                getsize_e2e.Window(s, LIMIT).wait_pos(1, LIMIT)
                 self.assertEqual(s.wait_exit(p, LIMIT), 0)
                 self.assertEqual(read(os.path.join(vs.upload, "gross.bin")), data)
                 self.assertEqual(s.clipboard(), b"http://www.example.com/files/gross.bin")
@@ -348,13 +345,9 @@ class Ftps(qptest.SharedSession):
             u = self.upload(s, vs, UseTLS=2, PassiveMode=1, getsize=True)
             datas = [payload("implizit-eins-", 40000), payload("implizit-zwei-", 3 * 1024 * 1024)]
             s.clear_clipboard()
-            bpf = "tcp port %d or tcp portrange %d-%d" % (vs.port, vs.pasv[0], vs.pasv[1])
-            with Capture(s.dir, bpf) as cap:
+            with self.capture(s, vs) as cap:
                 p = u.start([u.file(n, d) for n, d in zip(["eins.txt", "zwei.txt"], datas)])
-                window = s.wait_window(TITLE, LIMIT)
-                bar = {row[1]: row[0] for row in s.children(window)}[102]
-                qptest.wait_until(lambda: int(s.winctl("send", bar, PBM_GETPOS, 0, 0, check=False) or 0) > 0,
-                                  LIMIT, "progress in the upload window", interval=0.1)
+                getsize_e2e.Window(s, LIMIT).wait_pos(1, LIMIT)
                 self.assertEqual(s.wait_exit(p, LIMIT), 0)
             self.assertEqual([read(os.path.join(vs.upload, n)) for n in ("eins.txt", "zwei.txt")], datas)
             self.assertEqual(s.clipboard(), b"http://www.example.com/files/eins.txt\r\n"

@@ -42,7 +42,11 @@ class Dirsel(Run):
         self.proc = super().start([self.picture])
         self.d = self.s.driver
         self.main = self.s.wait_shown(TITLE, LIMIT)
-        self.kids = self.s.children(self.main)
+        def whole(kids):
+            texts = [k[5] for k in kids]
+            return ({1011, 1012, 1013, 1001} <= {k[1] for k in kids} and {"Abbrechen", "Upload »"} <= set(texts)
+                    and any(t.startswith("ftp://") for t in texts))
+        self.kids = self.s.wait_children(self.main, whole, LIMIT)
         by_id = {k[1]: k[0] for k in self.kids}
         by_text = {k[5]: k[0] for k in self.kids}
         self.list, self.switch, self.box, self.new = by_id[1011], by_id[1012], by_id[1013], by_id[1001]
@@ -109,7 +113,8 @@ class Dirsel(Run):
         """ "Neuer Ordner": the input box, filled in and confirmed."""
         self.click(self.new)
         box = self.s.wait_window("Neuer Ordner", LIMIT)
-        self.d.ask("settext", self.d.ask("child", box, 101)[0], name)
+        edit = self.d.wait("child", box, 101, timeout=LIMIT, what="the input box's field")
+        self.d.ask("settext", edit, name)
         self.s.press(box, 1)
 
     def choose_history(self, index):

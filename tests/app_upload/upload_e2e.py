@@ -31,7 +31,8 @@ def folder_window_upload(test, ctx):
     before the window's loop waits is not seen, as for a user; it is
     repeated until the window goes."""
     s, title = ctx.s, "Quillpost 1.2 - Ordnerauswahl"
-    button = [c for c in s.children(s.wait_window(title)) if c[5].startswith("Upload")]
+    button = [c for c in s.wait_children(s.wait_window(title), lambda c: any(k[5] == "Upload »" for k in c))
+              if c[5].startswith("Upload")]
     test.assertEqual(len(button), 1)
 
     def clicked():

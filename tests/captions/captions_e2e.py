@@ -98,7 +98,7 @@ class Captions(unittest.TestCase):
                 f.write(os.urandom(SIZE))
             p = s.start(quillpost, ["1", s.winpath(local)], cwd=base)
             folders = s.wait_window("Quillpost 1.2 - Ordnerauswahl", LIMIT)
-            kids = s.children(folders)
+            kids = s.wait_children(folders, lambda c: any(k[5] == "Upload »" for k in c), LIMIT)
             folder_list = next(k[0] for k in kids if k[1] == 1011)
             qptest.wait_until(lambda: "Lese Verzeichnis..." not in "\n".join(s.driver.items(folder_list)),
                               LIMIT, "the folder list read")
@@ -106,11 +106,12 @@ class Captions(unittest.TestCase):
                                                  "Doppelklick zum wechseln des Verzeichnisses.", "Upload »"])
             s.winctl("click", next(k[0] for k in kids if k[5] == "Upload »"))
             upload = s.wait_window("Quillpost-Upload", LIMIT)
-            status = next(k[0] for k in s.children(upload) if k[1] == 103)
+            kids = s.wait_children(upload, lambda c: {103, 104} <= {k[1] for k in c}, LIMIT)
+            status = next(k[0] for k in kids if k[1] == 103)
             qptest.wait_until(lambda: "Bytes/s" in s.get_text(status), LIMIT, "a rate in the upload window")
             lines = self.measure(s, upload, "upload", ["Abbrechen"])
             self.assertTrue(any("Bytes/s" in row[-1] for row in lines), lines)
-            s.winctl("click", next(k[0] for k in s.children(upload) if k[1] == 104))  # "Abbrechen"
+            s.winctl("click", next(k[0] for k in kids if k[1] == 104))  # "Abbrechen"
             s.wait_exit(p, LIMIT)
             qptest.wait_until(lambda: not s.find_window("Quillpost-Upload"), LIMIT, "the upload window closed")
         self.assertEqual(self.misfits, [], "captions that do not fit")

@@ -8,6 +8,7 @@ the progress, marks the file on a right click and aborts the run.
 Screenshots of the window go to the session folder; with QP_SHOTS=DIR they
 are also copied there.
 """
+import contextlib
 import os
 import shutil
 import subprocess
@@ -27,12 +28,18 @@ SLOWER = 1024 * 1024  # room for two screenshots on a busy machine
 RUN_LIMIT = 60
 
 
-def throttled(s, rate=SLOW, bursts=False, host="127.0.0.1"):
-    """pyftpdlib on `host` that reads uploads at `rate` bytes per second,
-    with its folder "up"."""
-    server = qptest.PyFtpd(os.path.join(s.dir, "srv"), rate=rate, bursts=bursts, host=host)
-    os.makedirs(os.path.join(server.root, "up"))
-    return server
+@contextlib.contextmanager
+def throttled(name, rate=SLOW, bursts=False, host="127.0.0.1", **keys):
+    """A session of its own, pyftpdlib on `host` that reads uploads at `rate`
+    bytes per second into its folder "up", and the run set up for it with
+    `keys`: (session, server, Run)."""
+    with qptest.Session(name) as s:
+        server = qptest.PyFtpd(os.path.join(s.dir, "srv"), rate=rate, bursts=bursts, host=host)
+        os.makedirs(os.path.join(server.root, "up"))
+        with server as ftpd:
+            r = Run(s)
+            r.configure(ftpd, **keys)
+            yield s, ftpd, r
 
 
 class Run(uploads.Run):
@@ -58,7 +65,8 @@ class Window:
     def __init__(self, session, timeout=30):
         self.s = session
         self.hwnd = session.wait_window(TITLE, timeout)
-        ids = {row[1]: row[0] for row in session.children(self.hwnd)}
+        kids = session.wait_children(self.hwnd, lambda c: {101, 102, 103, 104} <= {k[1] for k in c}, timeout)
+        ids = {row[1]: row[0] for row in kids}
         self.name, self.bar, self.status, self.button = ids[101], ids[102], ids[103], ids[104]
         self.rect()
 
@@ -110,12 +118,17 @@ class GetSize(unittest.TestCase):
         qptest.wait_until(lambda: not s.find_window(TITLE), 20, "the upload window to close")
         qptest.wait_until(lambda: not uploads.program_running(s), 20, "getsize.exe to end")
 
+    def assert_own_connection(self, ftpd, name):
+        """The window's own connection: two sign-ons, SIZE polls for `name`."""
+        cmds = ftpd.commands()
+        self.assertEqual(sum(c.startswith("USER ") for c in cmds), 2)
+        self.assertIn("SIZE " + name, cmds)
+        return cmds
+
     def test_progress_of_two_files(self):
         # The first file is small; the window follows the channel to the
         # second and shows its growth on the server.
-        with qptest.Session("gs-progress") as s, throttled(s, SLOWER) as ftpd:
-            r = Run(s)
-            r.configure(ftpd)
+        with throttled("gs-progress", SLOWER) as (s, ftpd, r):
             small, big = r.file("klein.txt", 300000), r.file("gross datei.bin", BIG)
             p = r.start([small, big])
             w = Window(s)
@@ -140,16 +153,11 @@ class GetSize(unittest.TestCase):
             self.assertEqual(s.wait_exit(p, RUN_LIMIT), 0)
             self.assertEqual(os.path.getsize(r.server_file("gross_datei.bin")), BIG)
             self.assert_gone(s)
-            # Its own connection: two sign-ons, each with SIZE polls in binary mode.
-            cmds = ftpd.commands()
-            self.assertEqual(sum(c.startswith("USER ") for c in cmds), 2)
-            self.assertIn("SIZE gross_datei.bin", cmds)
+            self.assert_own_connection(ftpd, "gross_datei.bin")
 
     def test_progress_over_ipv6(self):
         # The window's own connection goes to the server on ::1 as the run's does.
-        with qptest.Session("gs-ipv6") as s, throttled(s, host="::1") as ftpd:
-            r = Run(s)
-            r.configure(ftpd, ServerName="::1")
+        with throttled("gs-ipv6", host="::1", ServerName="::1") as (s, ftpd, r):
             p = r.start([r.file("sechs.bin", BIG)])
             w = Window(s)
             first = w.wait_pos(100)
@@ -158,24 +166,17 @@ class GetSize(unittest.TestCase):
             self.assertEqual(s.wait_exit(p, RUN_LIMIT), 0)
             self.assertEqual(os.path.getsize(r.server_file("sechs.bin")), BIG)
             self.assert_gone(s)
-            cmds = ftpd.commands()
-            self.assertEqual(sum(c.startswith("USER ") for c in cmds), 2)
-            self.assertIn("SIZE sechs.bin", cmds)
-            self.assertIn("EPSV", cmds)
+            self.assertIn("EPSV", self.assert_own_connection(ftpd, "sechs.bin"))
 
     def test_steady_rate_while_the_server_writes_in_bursts(self):
         # The server writes what it received once a second, so the size
         # on the server stands still between bursts. The window shows no
         # rate until it has one, then a steady one near the server's rate,
         # never 0 (it used to read 0 between the bursts, then twice the rate).
-        with qptest.Session("gs-bursts") as s, \
-                throttled(s, SLOWER, bursts=True) as ftpd:
-            r = Run(s)
-            r.configure(ftpd)
+        with throttled("gs-bursts", SLOWER, bursts=True) as (s, ftpd, r):
             p = r.start([r.file("schub.bin", BIG)])
             w = Window(s)
-            shown = []
-            first_rate = None
+            shown, first_rate, start = [], None, time.monotonic()
             while w.pos() < 900:
                 shown.append(s.get_text(w.status))
                 if not shown[-1]:  # the window is gone: the file is complete
@@ -184,9 +185,10 @@ class GetSize(unittest.TestCase):
                 if first_rate is None and "Bytes/s" in shown[-1]:
                     first_rate = len(shown) - 1
                 if first_rate is None:
-                    self.assertLess(len(shown), 200, "no rate shown: %s" % shown[-5:])
+                    self.assertLess(time.monotonic() - start, RUN_LIMIT, "no rate shown: %s" % shown[-5:])
                 elif len(shown) - first_rate >= 25:
                     break
+                time.sleep(0.4)  # a sample every 0.4 s: 25 of them span several bursts
             self.assertIsNotNone(first_rate, shown)
             for text in shown[:first_rate]:
                 self.assertRegex(text, r"^(Verbindung wird aufgebaut …|\d+ %)$")
@@ -203,9 +205,7 @@ class GetSize(unittest.TestCase):
 
     def test_right_click_protects_the_file(self):
         # Also: the window moves by dragging, and the mark shows in the bar.
-        with qptest.Session("gs-mark") as s, throttled(s, SLOWER) as ftpd:
-            r = Run(s)
-            r.configure(ftpd, DelOld=1, History1="alt.bin", Protect=0)
+        with throttled("gs-mark", SLOWER, DelOld=1, History1="alt.bin", Protect=0) as (s, ftpd, r):
             with open(r.server_file("alt.bin"), "wb") as f:
                 f.write(b"older upload")
             p = r.start([r.file("neu.bin", BIG)])
@@ -225,10 +225,7 @@ class GetSize(unittest.TestCase):
             bl, bt, br, bb = map(int, s.info(w.bar)["rect"].split())
             bar = (bl - left, bt - top, br - left, bb - top)
             unmarked = w.shot("unmarked")
-            s.xdotool("mousemove", left + 120, top + 37)
-            s.xdotool("mousedown", 3)
-            time.sleep(0.1)
-            s.xdotool("mouseup", 3)
+            s.click_at(left + 120, top + 37, button=3)
             qptest.wait_until(lambda: r.section().get("Protect") == "1", 20, "Protect=1")
             qptest.wait_until(lambda: "markiert" in s.get_text(w.status), 20, "the mark in the status")
             # The mark colours the whole filled part, however far the upload
@@ -252,9 +249,7 @@ class GetSize(unittest.TestCase):
             self.assert_gone(s)
 
     def test_abort_ends_the_run(self):
-        with qptest.Session("gs-abort") as s, throttled(s) as ftpd:
-            r = Run(s)
-            r.configure(ftpd, DelOld=1, History1="alt.bin")
+        with throttled("gs-abort", DelOld=1, History1="alt.bin") as (s, ftpd, r):
             p = r.start([r.file("abbruch.bin", BIG)])
             w = Window(s)
             w.wait_pos(100)

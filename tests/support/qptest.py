@@ -305,6 +305,11 @@ class Session:
         """[(hwnd, id, class, style, exstyle, text)] of a window's children."""
         return [(c.hwnd, c.id, c.cls, c.style, c.exstyle, c.text) for c in self.driver.children(hwnd)]
 
+    def wait_children(self, hwnd, ready, timeout=45, what="the window's controls"):
+        """The children of a window once `ready(children)` holds: a window is
+        found as soon as it exists, its controls can come a moment later."""
+        return wait_until(lambda: (lambda c: c if ready(c) else None)(self.children(hwnd)), timeout, what)
+
     def info(self, hwnd):
         return dict(unescape(line).split("=", 1) for line in self.driver.ask("info", hwnd))
 
@@ -476,7 +481,8 @@ class WindowDriver:
         self.proc = subprocess.Popen([WINE_RUN, exe("winctl.exe"), "serve"], env=session.env,
                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                                      cwd=session.dir)
-        session.procs.append(self.proc)  # ended with the session when not closed before
+        # Not one of the session's programs: a shared session ends those after
+        # each case, the driver lives on until the session ends (or close()).
         self.lock = threading.Lock()
 
     def close(self):

@@ -5,6 +5,7 @@ of more than 200 files, and the single configuration window.
 
     program_e2e.py Class.test_name    (one case; ctest runs them in parallel)
 """
+import contextlib
 import os
 import re
 import sys
@@ -75,11 +76,16 @@ class Program(Run):
         return self.s.start(self.exe, args, cwd=self.base, name=name), None
 
 
-def server_root(session, folders):
-    root = os.path.join(session.dir, "srv")
-    for f in folders:
-        os.makedirs(os.path.join(root, f))
-    return root
+@contextlib.contextmanager
+def served(name, folders):
+    """A session of its own, pyftpdlib serving `folders` in a root folder,
+    and the program: (session, root, server, Program)."""
+    with qptest.Session(name) as s:
+        root = os.path.join(s.dir, "srv")
+        for f in folders:
+            os.makedirs(os.path.join(root, f))
+        with qptest.PyFtpd(root) as ftpd:
+            yield s, root, ftpd, Program(s)
 
 
 class UploadMode(unittest.TestCase):
@@ -88,61 +94,52 @@ class UploadMode(unittest.TestCase):
                    "ServerWWWName", "ServerWWWDirectory"]
 
     def test_configuration_3_and_one_file_from_the_working_folder(self):
-        with qptest.Session("start-upload3") as s:
-            root = server_root(s, ["one", "three", "decoy"])
-            with qptest.PyFtpd(root) as ftpd:
-                p = Program(s)
-                qptest.write_ini(p.ini, {"Set1": p.section_for(ftpd, "/one/"),
-                                         "Set3": p.section_for(ftpd, "/three/")})
-                # An INI beside the executable must not be consulted.
-                qptest.write_ini(os.path.join(p.prog, "Quillpost.ini"),
-                                 {"Set3": p.section_for(ftpd, "/decoy/")})
-                trace_calls(s, ["kernel32.GetPrivateProfileStringA", "kernel32.SetPriorityClass",
-                                "kernelbase.SetPriorityClass"])
-                proc, trace = p.start(["3", s.winpath(p.file("mein text.txt", b"drei"))], traced=True)
-                s.wait_exit(proc, 60)
-                self.assertEqual(os.listdir(os.path.join(root, "three")), ["mein_text.txt"])
-                with open(os.path.join(root, "three", "mein_text.txt"), "rb") as f:
-                    self.assertEqual(f.read(), b"drei")
-                self.assertEqual(os.listdir(os.path.join(root, "one")), [])
-                self.assertEqual(os.listdir(os.path.join(root, "decoy")), [])
-                # The server accepts only the password "pass": the stored form was unscrambled.
-                self.assertIn("STOR mein_text.txt", ftpd.commands())
-                reads = profile_reads(trace)
-                self.assertEqual([r[2] for r in reads[:15]], self.UPLOAD_KEYS)
-                self.assertEqual({r[1] for r in reads}, {"Set3"})
-                self.assertEqual({r[0] for r in reads}, {s.winpath(p.ini)})
-                # Windows later than 4.x: below normal, for the current process.
-                priority = [args.split(",") for _, args in traced_calls(trace, "SetPriorityClass")]
-                self.assertEqual([(int(h, 16) & 0xFFFFFFFF, int(c, 16)) for h, c in priority],
-                                 [(0xFFFFFFFF, 0x4000)])
+        with served("start-upload3", ["one", "three", "decoy"]) as (s, root, ftpd, p):
+            qptest.write_ini(p.ini, {"Set1": p.section_for(ftpd, "/one/"),
+                                     "Set3": p.section_for(ftpd, "/three/")})
+            # An INI beside the executable must not be consulted.
+            qptest.write_ini(os.path.join(p.prog, "Quillpost.ini"),
+                             {"Set3": p.section_for(ftpd, "/decoy/")})
+            trace_calls(s, ["kernel32.GetPrivateProfileStringA", "kernel32.SetPriorityClass",
+                            "kernelbase.SetPriorityClass"])
+            proc, trace = p.start(["3", s.winpath(p.file("mein text.txt", b"drei"))], traced=True)
+            s.wait_exit(proc, 60)
+            self.assertEqual(os.listdir(os.path.join(root, "three")), ["mein_text.txt"])
+            with open(os.path.join(root, "three", "mein_text.txt"), "rb") as f:
+                self.assertEqual(f.read(), b"drei")
+            self.assertEqual(os.listdir(os.path.join(root, "one")), [])
+            self.assertEqual(os.listdir(os.path.join(root, "decoy")), [])
+            # The server accepts only the password "pass": the stored form was unscrambled.
+            self.assertIn("STOR mein_text.txt", ftpd.commands())
+            reads = profile_reads(trace)
+            self.assertEqual([r[2] for r in reads[:15]], self.UPLOAD_KEYS)
+            self.assertEqual({r[1] for r in reads}, {"Set3"})
+            self.assertEqual({r[0] for r in reads}, {s.winpath(p.ini)})
+            # Windows later than 4.x: below normal, for the current process.
+            priority = [args.split(",") for _, args in traced_calls(trace, "SetPriorityClass")]
+            self.assertEqual([(int(h, 16) & 0xFFFFFFFF, int(c, 16)) for h, c in priority],
+                             [(0xFFFFFFFF, 0x4000)])
 
     def test_two_files_in_command_line_order(self):
-        with qptest.Session("start-upload2") as s:
-            root = server_root(s, ["two"])
-            with qptest.PyFtpd(root) as ftpd:
-                p = Program(s)
-                qptest.write_ini(p.ini, {"Set2": p.section_for(ftpd, "two")})
-                a, b = p.file("b.txt", b"first"), p.file("a.txt", b"second")
-                proc, _ = p.start(["2", s.winpath(a), s.winpath(b)])
-                s.wait_exit(proc, 60)
-                stores = [c for c in ftpd.commands() if c.startswith("STOR")]
-                self.assertEqual(stores, ["STOR b.txt", "STOR a.txt"])
+        with served("start-upload2", ["two"]) as (s, root, ftpd, p):
+            qptest.write_ini(p.ini, {"Set2": p.section_for(ftpd, "two")})
+            a, b = p.file("b.txt", b"first"), p.file("a.txt", b"second")
+            proc, _ = p.start(["2", s.winpath(a), s.winpath(b)])
+            s.wait_exit(proc, 60)
+            stores = [c for c in ftpd.commands() if c.startswith("STOR")]
+            self.assertEqual(stores, ["STOR b.txt", "STOR a.txt"])
 
     def test_more_than_200_files_are_refused(self):
-        with qptest.Session("start-201") as s:
-            root = server_root(s, ["up"])
-            with qptest.PyFtpd(root) as ftpd:
-                p = Program(s)
-                qptest.write_ini(p.ini, {"Set1": p.section_for(ftpd, "up")})
-                names = [s.winpath(p.file("f%03d.txt" % i)) for i in range(201)]
-                proc, _ = p.start(["1"] + names)
-                text = s.answer("Fehler:", qptest.IDOK, timeout=30)
-                s.wait_exit(proc, 20)
-                self.assertIn("201 Dateien", text)
-                self.assertIn("höchstens 200 Dateien", text)
-                self.assertEqual(ftpd.commands(), [], "nothing is sent")
-                self.assertEqual(os.listdir(os.path.join(root, "up")), [])
+        with served("start-201", ["up"]) as (s, root, ftpd, p):
+            qptest.write_ini(p.ini, {"Set1": p.section_for(ftpd, "up")})
+            names = [s.winpath(p.file("f%03d.txt" % i)) for i in range(201)]
+            proc, _ = p.start(["1"] + names)
+            text = s.answer("Fehler:", qptest.IDOK, timeout=30)
+            s.wait_exit(proc, 20)
+            self.assertIn("201 Dateien", text)
+            self.assertIn("höchstens 200 Dateien", text)
+            self.assertEqual(ftpd.commands(), [], "nothing is sent")
+            self.assertEqual(os.listdir(os.path.join(root, "up")), [])
 
     def test_exactly_200_files_are_taken(self):
         with qptest.Session("start-200") as s:

@@ -16,6 +16,7 @@
 #include "data_sink.h"
 #include "rig.h"
 #include "scripted_server.h"
+#include "socket_checks.h"
 
 using namespace ftp;
 
@@ -29,22 +30,6 @@ std::string thrownBy(FtpComponent& c, FtpOperation op)
         return e.what();
     }
     return "<started>";
-}
-
-unsigned closedPort()
-{
-    WSADATA wsa;
-    WSAStartup(0x0202, &wsa);
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    int len = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    closesocket(s);
-    WSACleanup();
-    return ntohs(a.sin_port);
 }
 
 } // namespace
@@ -176,7 +161,7 @@ TEST(SignOn, EmptyHostIsRefusedWithoutTouchingTheLastReply)
 TEST(SignOn, RefusedConnectionIsReply500AndTheComponentStaysUsable)
 {
     ComponentOwner owner;
-    aim(*owner, closedPort());
+    aim(*owner, unusedPort());
     EXPECT_FALSE(owner->Run(FtpOperation::SignOn));
     EXPECT_EQ(owner->ReplyCode(), 500);
     EXPECT_EQ(owner->LastReply(), "500 Connection refused (Winsock error #10061)");

@@ -16,6 +16,7 @@
 #include "component_owner.h"
 #include "ftp/xsocket.h"
 #include "scripted_server.h"
+#include "socket_checks.h"
 
 using namespace ftp;
 
@@ -35,17 +36,6 @@ public:
     void TearDown() override { WSACleanup(); }
 };
 const auto* const kNames = ::testing::AddGlobalTestEnvironment(new Names);
-
-bool pumpUntil(XSocket& s, const std::function<bool()>& pred, int ms = 5000)
-{
-    const DWORD end = GetTickCount() + DWORD(ms);
-    while (!pred()) {
-        if (LONG(end - GetTickCount()) <= 0) return false;
-        s.PumpMessages();
-        MsgWaitForMultipleObjectsEx(0, nullptr, 20, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    }
-    return true;
-}
 
 // A listener on [::1]:port that takes no connection: its queue is filled by
 // one that is never accepted, so a further connect gets no answer at all, as
@@ -75,19 +65,6 @@ private:
     SOCKET filler_ = INVALID_SOCKET;
     bool bound_ = false;
 };
-
-unsigned freePort()
-{
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    int len = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    closesocket(s);
-    return ntohs(a.sin_port);
-}
 
 } // namespace
 
@@ -145,7 +122,7 @@ TEST(OpenStep, EachAddressInTurnUntilOneConnects)
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
-        const unsigned port = freePort();
+        const unsigned port = unusedPort();
         std::unique_ptr<ScriptedServer> server;
         if (r.ipv6 == At::Server || r.ipv4 == At::Server) {
             ServerScript script{{"220 ready\r\n"}, {"331 pw\r\n", "230 in\r\n"}};

@@ -13,6 +13,7 @@
 #include "ftp/ftp_reply.h"
 #include "ftp/resolve.h"
 #include "ftp/winsock_errors.h"
+#include "socket_checks.h"
 
 using namespace ftp;
 
@@ -42,16 +43,6 @@ std::vector<std::string> feed(ReplyBuffer& b, const std::string& bytes)
         while (b.nextLine(line)) lines.push_back(line);
     }
     return lines;
-}
-
-std::string failureOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const FtpFailure& e) {
-        return e.what();
-    }
-    return "<no failure>";
 }
 
 } // namespace

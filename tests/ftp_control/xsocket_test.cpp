@@ -10,32 +10,11 @@
 
 #include "ftp/xsocket.h"
 #include "scripted_server.h"
+#include "socket_checks.h"
 
 using namespace ftp;
 
 namespace {
-
-// Pumps this thread's messages until pred holds or ms pass.
-bool pumpUntil(XSocket& s, const std::function<bool()>& pred, int ms = 3000)
-{
-    const DWORD end = GetTickCount() + DWORD(ms);
-    while (!pred()) {
-        if (LONG(end - GetTickCount()) <= 0) return false;
-        s.PumpMessages();
-        MsgWaitForMultipleObjectsEx(0, nullptr, 20, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    }
-    return true;
-}
-
-std::string failureOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const FtpFailure& e) {
-        return e.what();
-    }
-    return "<no failure>";
-}
 
 void aim(XSocket& s, unsigned port)
 {
@@ -44,21 +23,36 @@ void aim(XSocket& s, unsigned port)
     s.SetAddr("127.0.0.1");
 }
 
+// A socket listening on `addr`, on a port of the system's choice, that
+// notes an incoming connection.
+struct Listener : XSocket {
+    bool incoming = false;
+    explicit Listener(const char* addr = "127.0.0.1")
+    {
+        SetProto("tcp");
+        SetAddr(addr);
+        SetPort("0");
+        OnIncomingConnection = [this](int) { incoming = true; };
+        Listen();
+    }
+    unsigned port() { return unsigned(LocalPortNumber()); }
+};
+
+// `client` connected to `listener`, which has the connection waiting.
+void connectTo(Listener& listener, XSocket& client)
+{
+    aim(client, listener.port());
+    client.Connect();
+    ASSERT_TRUE(pumpUntil(client, [&] {
+        return listener.incoming && client.State() == SocketState::Connected;
+    }));
+}
+
 // A connection from `client` to `accepted` through a listener on loopback.
 void connectPair(XSocket& client, XSocket& accepted)
 {
-    XSocket listener;
-    listener.SetProto("tcp");
-    listener.SetAddr("0.0.0.0");
-    listener.SetPort("0");
-    bool incoming = false;
-    listener.OnIncomingConnection = [&](int) { incoming = true; };
-    listener.Listen();
-    aim(client, unsigned(listener.LocalPortNumber()));
-    client.Connect();
-    ASSERT_TRUE(pumpUntil(client, [&] {
-        return incoming && client.State() == SocketState::Connected;
-    }));
+    Listener listener("0.0.0.0");
+    connectTo(listener, client);
     accepted.Dup(listener.Accept());
     listener.Close();
 }
@@ -235,20 +229,17 @@ TEST(XSocket, Ipv6ConnectListenAcceptAndNames)
     const char* const forms[] = {"::1", "[::1]", "0:0:0:0:0:0:0:1"};
     for (const char* form : forms) {
         SCOPED_TRACE(form);
-        XSocket listener, client, accepted;
-        listener.SetProto("tcp");
-        listener.SetAddr(form);
-        listener.SetPort("0");
-        bool incoming = false;
-        listener.OnIncomingConnection = [&](int) { incoming = true; };
-        listener.Listen();
+        Listener listener(form);
+        XSocket client, accepted;
         ASSERT_EQ(listener.State(), SocketState::Listening);
         EXPECT_EQ(listener.LocalAddress(), "::1");
         client.SetProto("tcp");
         client.SetAddr(form);
         client.SetPort(std::to_string(listener.LocalPortNumber()));
         client.Connect();
-        ASSERT_TRUE(pumpUntil(client, [&] { return incoming && client.State() == SocketState::Connected; }));
+        ASSERT_TRUE(pumpUntil(client, [&] {
+            return listener.incoming && client.State() == SocketState::Connected;
+        }));
         EXPECT_EQ(client.Addr(), form);  // as it was set
         EXPECT_EQ(client.RemoteSockaddr().family(), AF_INET6);
         NetAddress peer;
@@ -501,13 +492,8 @@ TEST(XSocket, ANewConnectionStartsClean)
         s.Close();
         ASSERT_EQ(s.Life(), ConnectionLife::ClosedHere);
 
-        XSocket listener, other;
-        listener.SetProto("tcp");
-        listener.SetAddr("127.0.0.1");
-        listener.SetPort("0");
-        bool incoming = false;
-        listener.OnIncomingConnection = [&](int) { incoming = true; };
-        listener.Listen();
+        Listener listener;
+        XSocket other;
         const std::string w = way;
         if (w == "Listen") {
             s.SetProto("tcp");
@@ -516,13 +502,9 @@ TEST(XSocket, ANewConnectionStartsClean)
             s.Listen();
             EXPECT_EQ(s.State(), SocketState::Listening);
         } else if (w == "Connect") {
-            aim(s, unsigned(listener.LocalPortNumber()));
-            s.Connect();
-            ASSERT_TRUE(pumpUntil(s, [&] { return s.State() == SocketState::Connected; }));
+            connectTo(listener, s);
         } else {
-            aim(other, unsigned(listener.LocalPortNumber()));
-            other.Connect();
-            ASSERT_TRUE(pumpUntil(other, [&] { return incoming; }));
+            connectTo(listener, other);
             s.Dup(listener.Accept());
             EXPECT_EQ(s.State(), SocketState::Connected);
         }
@@ -537,16 +519,9 @@ TEST(XSocket, ANewConnectionStartsClean)
 // owner hears Closed, once, with the send's error, from the message loop.
 TEST(XSocket, LostConnectionFoundBySendIsClosedFromTheLoop)
 {
-    XSocket listener, client;
-    listener.SetProto("tcp");
-    listener.SetAddr("127.0.0.1");
-    listener.SetPort("0");
-    bool incoming = false;
-    listener.OnIncomingConnection = [&](int) { incoming = true; };
-    listener.Listen();
-    aim(client, unsigned(listener.LocalPortNumber()));
-    client.Connect();
-    ASSERT_TRUE(pumpUntil(client, [&] { return incoming && client.State() == SocketState::Connected; }));
+    Listener listener;
+    XSocket client;
+    connectTo(listener, client);
     rt::OwnedSocket peer = listener.Accept();
     ASSERT_TRUE(peer);
     int closedCalls = 0, closeError = -1;

@@ -368,13 +368,12 @@ class Session:
             time.sleep(0.1)
 
     def click_at(self, x, y, window=None, button=1, times=1):
+        """`times` clicks at x, y in one xdotool run: the presses of a double
+        click stay close together however slowly programs start."""
         if window:
             self.focus_x(window)
-        self.xdotool("mousemove", "--sync", x, y)
-        for _ in range(times):
-            for action in ("mousedown", "mouseup"):
-                self.xdotool(action, button)
-                time.sleep(0.1)
+        press = ["mousedown", button, "sleep", "0.1", "mouseup", button, "sleep", "0.1"]
+        self.xdotool("mousemove", "--sync", x, y, *press * times)
 
     def click_into(self, hwnd, window=None):
         """A click into the middle of a window or control."""

@@ -373,7 +373,12 @@ class Session:
         if window:
             self.focus_x(window)
         press = ["mousedown", button, "sleep", "0.1", "mouseup", button, "sleep", "0.1"]
-        self.xdotool("mousemove", "--sync", x, y, *press * times)
+        # "mousemove --sync" waits for the pointer to move, which it never
+        # does when it stands there already (a second click on one item).
+        here = dict(line.split("=", 1) for line in
+                    self.xdotool("getmouselocation", "--shell").decode().split() if "=" in line)
+        move = [] if (here.get("X"), here.get("Y")) == (str(x), str(y)) else ["mousemove", "--sync", x, y]
+        self.xdotool(*move, *press * times)
 
     def click_into(self, hwnd, window=None):
         """A click into the middle of a window or control."""

@@ -214,8 +214,12 @@ bool DoubleClick::step(bool overList, bool buttonDown, std::uint32_t now, int x,
         else if (buttonDown)
             state_ = (overList && std::abs(x - x_) < 5 && std::abs(y - y_) < 5) ? 3 : 0;
         break;
-    default:  // 3: the double click was reported in the previous poll
-        state_ = 0;
+    case 3:  // reported in the previous poll; the press that completed it
+             // must end before a new first press counts
+        state_ = buttonDown ? 4 : 0;
+        break;
+    default:  // 4: that press still held
+        if (!buttonDown) state_ = 0;
         break;
     }
     return state_ == 3;

@@ -73,7 +73,8 @@ private:
 
 // Double click over the folder list from polled button state: press, release
 // and press again within 500 ms, the second press less than 5 pixels away
-// from the first in x and in y.
+// from the first in x and in y. The press that completes one must be
+// released before a press counts as the first of another.
 class DoubleClick {
 public:
     // One poll; true when this poll completes a double click.

@@ -228,6 +228,12 @@ TEST(DoubleClick, Table)
     EXPECT_EQ(doubleClicks({{true, true, 0, 1, 1}, {true, false, 50, 1, 1}, {true, true, 100, 1, 1},
                             {true, true, 120, 1, 1}, {true, false, 150, 1, 1}, {true, true, 200, 1, 1}}),
               1);
+    // the press that completed a double click, held over several polls, is
+    // no first press of another: a click just after it enters nothing more
+    EXPECT_EQ(doubleClicks({{true, true, 0, 1, 1}, {true, false, 20, 1, 1}, {true, true, 40, 1, 1},
+                            {true, true, 60, 1, 1}, {true, true, 80, 1, 1}, {true, false, 100, 1, 1},
+                            {true, true, 140, 1, 1}}),
+              1);
 }
 
 TEST(DoubleClick, StateThreeLastsOnePoll)
@@ -238,6 +244,8 @@ TEST(DoubleClick, StateThreeLastsOnePoll)
     EXPECT_TRUE(d.step(true, true, 40, 0, 0));
     EXPECT_EQ(d.state(), 3);
     EXPECT_FALSE(d.step(true, true, 60, 0, 0));
+    EXPECT_EQ(d.state(), 4);  // waits for the release
+    EXPECT_FALSE(d.step(true, false, 80, 0, 0));
     EXPECT_EQ(d.state(), 0);
 }
 

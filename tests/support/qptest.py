@@ -368,17 +368,17 @@ class Session:
             time.sleep(0.1)
 
     def click_at(self, x, y, window=None, button=1, times=1):
-        """`times` clicks at x, y in one xdotool run: the presses of a double
-        click stay close together however slowly programs start."""
+        """`times` clicks at x, y. No "mousemove --sync": it waits for the
+        pointer to move, which it never does when it stands there already
+        (a second click on one item), until xdotool's own limit of 15 s."""
         if window:
             self.focus_x(window)
-        press = ["mousedown", button, "sleep", "0.1", "mouseup", button, "sleep", "0.1"]
-        # "mousemove --sync" waits for the pointer to move, which it never
-        # does when it stands there already (a second click on one item).
-        here = dict(line.split("=", 1) for line in
-                    self.xdotool("getmouselocation", "--shell").decode().split() if "=" in line)
-        move = [] if (here.get("X"), here.get("Y")) == (str(x), str(y)) else ["mousemove", "--sync", x, y]
-        self.xdotool(*move, *press * times)
+        self.xdotool("mousemove", x, y)
+        time.sleep(0.05)
+        for _ in range(times):
+            for action in ("mousedown", "mouseup"):
+                self.xdotool(action, button)
+                time.sleep(0.1)
 
     def click_into(self, hwnd, window=None):
         """A click into the middle of a window or control."""

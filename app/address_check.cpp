@@ -215,18 +215,9 @@ ftp::TlsProblem chainProblem(PCCERT_CONTEXT certificate, const std::wstring& hos
                                  &chain))
         return ftp::TlsProblem::Untrusted;
     const rt::Owned<ChainTraits> chainOwner(chain);
-    SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
-    ssl.cbSize = sizeof ssl;
-    ssl.dwAuthType = AUTHTYPE_SERVER;
-    ssl.pwszServerName = const_cast<wchar_t*>(host.c_str());
-    CERT_CHAIN_POLICY_PARA policy{};
-    policy.cbSize = sizeof policy;
-    policy.pvExtraPolicyPara = &ssl;
-    CERT_CHAIN_POLICY_STATUS status{};
-    status.cbSize = sizeof status;
-    if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status))
-        return ftp::TlsProblem::Certificate;
-    return ftp::certificateProblem(status.dwError);
+    DWORD error = 0;
+    if (!ftp::sslPolicyError(chain, host, 0, error)) return ftp::TlsProblem::Certificate;
+    return ftp::certificateProblem(error);
 }
 
 // One address against its deadline, on a worker thread.

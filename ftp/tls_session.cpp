@@ -116,6 +116,23 @@ const char* tlsProblemName(TlsProblem p)
     return "?";
 }
 
+bool sslPolicyError(PCCERT_CHAIN_CONTEXT chain, const std::wstring& serverName, DWORD ignored, DWORD& error)
+{
+    SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
+    ssl.cbSize = sizeof ssl;
+    ssl.dwAuthType = AUTHTYPE_SERVER;
+    ssl.fdwChecks = ignored;
+    ssl.pwszServerName = const_cast<wchar_t*>(serverName.c_str());
+    CERT_CHAIN_POLICY_PARA policy{};
+    policy.cbSize = sizeof policy;
+    policy.pvExtraPolicyPara = &ssl;
+    CERT_CHAIN_POLICY_STATUS status{};
+    status.cbSize = sizeof status;
+    if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status)) return false;
+    error = status.dwError;
+    return true;
+}
+
 TlsProblem certificateProblem(DWORD policyError)
 {
     switch (static_cast<HRESULT>(policyError)) {
@@ -297,27 +314,18 @@ bool TlsSession::checkChain(PCCERT_CONTEXT cert)
     DWORD ignored = 0;
     HRESULT first = 0;
     for (;;) {
-        SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
-        ssl.cbSize = sizeof ssl;
-        ssl.dwAuthType = AUTHTYPE_SERVER;
-        ssl.fdwChecks = ignored;
-        ssl.pwszServerName = const_cast<wchar_t*>(serverName_.c_str());
-        CERT_CHAIN_POLICY_PARA policy{};
-        policy.cbSize = sizeof policy;
-        policy.pvExtraPolicyPara = &ssl;
-        CERT_CHAIN_POLICY_STATUS result{};
-        result.cbSize = sizeof result;
-        if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.p, &policy, &result)) {
+        DWORD error = 0;
+        if (!sslPolicyError(chain.p, serverName_, ignored, error)) {
             fail(TlsProblem::Certificate, "policy check failed (" + hexCode(long(GetLastError())) + ")");
             return false;
         }
-        const TlsProblem problem = certificateProblem(result.dwError);
+        const TlsProblem problem = certificateProblem(error);
         if (problem == TlsProblem::None) break;
-        if (reasons.empty()) first = static_cast<HRESULT>(result.dwError);
+        if (reasons.empty()) first = static_cast<HRESULT>(error);
         const DWORD flag = ignoring(problem);
         if (flag == 0) {
             // Not to be asked about (revoked, wrong use, ...): refused.
-            fail(problem, "certificate refused (" + hexCode(long(result.dwError)) + ")");
+            fail(problem, "certificate refused (" + hexCode(long(error)) + ")");
             return false;
         }
         if ((ignored & flag) != 0) break;

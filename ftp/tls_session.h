@@ -32,6 +32,12 @@ namespace ftp {
 // Maps a CertVerifyCertificateChainPolicy error to a problem.
 TlsProblem certificateProblem(DWORD policyError);
 
+// Windows' SSL policy check of a server certificate's chain for the name,
+// passing over the faults in `ignored` (SECURITY_FLAG_IGNORE_*): the
+// policy's error, 0 when the chain passes. False when the check could not
+// run at all.
+bool sslPolicyError(PCCERT_CHAIN_CONTEXT chain, const std::wstring& serverName, DWORD ignored, DWORD& error);
+
 class TlsCredentials {
 public:
     // Throws FtpFailure when Schannel refuses the credentials.
